@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <optional>
+
+class QWidget;
+
+// Everything that stops to ask the person at the screen goes through this
+// interface: message boxes, the colour dialog and the file dialogs. The
+// programs use QtPrompts; tests pass a fake that answers from a script.
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+
+    // OK/Cancel question; true for OK (closing the box counts as Cancel).
+    virtual bool question(QWidget* parent, const QString& text, const QString& title) = 0;
+    // A message with an OK button only.
+    virtual void message(QWidget* parent, const QString& text, const QString& title) = 0;
+    // The colour dialog; nullopt when cancelled.
+    virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) = 0;
+    // File dialogs; nullopt when cancelled. `filter` uses Qt's "Name (*.ext)" form.
+    virtual std::optional<QString> openFileName(QWidget* parent, const QString& title,
+                                                const QString& filter) = 0;
+    virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title,
+                                                const QString& filter) = 0;
+    // The system beep.
+    virtual void beep() {}
+};
+
+// Production prompts: Qt message boxes and dialogs, modal to `parent`.
+class QtPrompts : public Prompts {
+public:
+    bool question(QWidget* parent, const QString& text, const QString& title) override;
+    void message(QWidget* parent, const QString& text, const QString& title) override;
+    std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
+    std::optional<QString> openFileName(QWidget* parent, const QString& title,
+                                        const QString& filter) override;
+    std::optional<QString> saveFileName(QWidget* parent, const QString& title,
+                                        const QString& filter) override;
+    void beep() override;
+};
