@@ -155,6 +155,13 @@ QList<QByteArray> EndpointArray::takeFrames(int index)
     return slot.splitter->feed(arrival);
 }
 
+qsizetype EndpointArray::pendingFrameBytes(int index) const
+{
+    if (index < 0 || index >= int(m_slots.size()) || !m_slots[index].splitter)
+        return 0;
+    return m_slots[index].splitter->pendingSize();
+}
+
 void EndpointArray::closeAndDestroy(int index)
 {
     SocketEndpoint* endpoint = element(index);

@@ -69,6 +69,8 @@ public:
 
     // All complete pieces that have arrived on `index`, terminators removed.
     QList<QByteArray> takeFrames(int index);
+    // Bytes of an incomplete piece kept on `index` for its next arrival.
+    qsizetype pendingFrameBytes(int index) const;
 
     // Closes element `index`; destroys it unless it is element 0.
     void closeAndDestroy(int index);
