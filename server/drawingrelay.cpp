@@ -20,21 +20,17 @@ DrawingRelay::DrawingRelay(EndpointArray& ws, ConnectionTable& table, DrawingHis
     connect(&m_ws, &EndpointArray::outputCapExceeded, this, &DrawingRelay::onClose);
 }
 
-// `WS_ConnectionRequest` on the listening element k.
-void DrawingRelay::onConnectionRequest(int k, qintptr requestId)
+// `WS_ConnectionRequest`: the newcomer gets the lowest free index k, a row,
+// a log line and its greeting.
+void DrawingRelay::onConnectionRequest(qintptr requestId)
 {
-    if (!m_ws.acceptOn(k, requestId)) {
-        // Nothing would listen any more; keep the channel open instead.
-        m_ws.listenOn(k);
+    const int k = m_ws.acceptNext(requestId);
+    if (k < 0)
         return;
-    }
     const EndpointArray::Peer peer = m_ws.peer(k);
     m_table.addRow(peer.address, peer.port);
     m_table.appendLog(QStringLiteral("Connection Start > %1:%2\r\n").arg(peer.address).arg(peer.port));
-    if (m_ws.anyListening())
-        return;
     greet(k);
-    m_ws.listenOnLowestFree();
 }
 
 // `WS_DataArrival`: every complete line, in order.

@@ -46,7 +46,7 @@ signals:
     void logSaved(const QString& path);
 
 private:
-    void onConnectionRequest(int k, qintptr requestId);
+    void onConnectionRequest(qintptr requestId);
     void onDataArrival(int k);
     void onClose(int k);
     void handleLine(int k, QByteArrayView line);

@@ -8,14 +8,18 @@ using net::SocketEndpoint;
 
 EndpointArray::EndpointArray(quint16 port, QByteArray terminator, QObject* parent)
     : QObject(parent), m_port(port), m_terminator(std::move(terminator)),
-      m_outputCap(SocketEndpoint::DefaultOutputCap)
+      m_outputCap(SocketEndpoint::DefaultOutputCap), m_listener(new SocketEndpoint(this))
 {
+    // Requests must be answered while the signal runs (the endpoint refuses
+    // an unanswered one), so this connection is direct.
+    connect(m_listener, &SocketEndpoint::connectionRequest, this, &EndpointArray::connectionRequest);
     m_slots.resize(1);
     create(0);
 }
 
 EndpointArray::~EndpointArray()
 {
+    m_listener->close();
     for (Slot& slot : m_slots) {
         if (slot.endpoint) {
             QObject::disconnect(slot.endpoint, nullptr, this, nullptr);
@@ -43,14 +47,6 @@ bool EndpointArray::isConnected(int index) const
 {
     const SocketEndpoint* endpoint = element(index);
     return endpoint && endpoint->state() == SocketEndpoint::Connected;
-}
-
-bool EndpointArray::anyListening() const
-{
-    for (const Slot& slot : m_slots)
-        if (slot.endpoint && slot.endpoint->state() == SocketEndpoint::Listening)
-            return true;
-    return false;
 }
 
 int EndpointArray::lowestFreeIndex() const
@@ -85,10 +81,6 @@ SocketEndpoint* EndpointArray::create(int index)
 
 void EndpointArray::wire(int index, SocketEndpoint* endpoint)
 {
-    // Requests must be answered while the signal runs (the endpoint refuses
-    // an unanswered one), so this connection is direct.
-    connect(endpoint, &SocketEndpoint::connectionRequest, this,
-            [this, index](qintptr id) { emit connectionRequest(index, id); });
     connect(endpoint, &SocketEndpoint::dataArrival, this,
             [this, index](qint64) { emit dataArrival(index); });
     connect(endpoint, &SocketEndpoint::closed, this, [this, index] { emit closed(index); });
@@ -106,34 +98,45 @@ void EndpointArray::wire(int index, SocketEndpoint* endpoint)
     });
 }
 
-bool EndpointArray::listenOn(int index)
+bool EndpointArray::listen()
 {
-    SocketEndpoint* endpoint = create(index);
-    endpoint->close();
-    endpoint->setLocalPort(m_port);
-    if (!endpoint->listen(m_address)) {
-        m_listenError = endpoint->listenError();
-        endpoint->close();
+    m_listener->close();
+    m_listener->setLocalPort(m_port);
+    if (!m_listener->listen(m_address)) {
+        m_listenError = m_listener->listenError();
+        m_listener->close();
         return false;
     }
     m_listenError.clear();
     if (m_port == 0)
-        m_port = endpoint->localPort();
+        m_port = m_listener->localPort();
     return true;
 }
 
-bool EndpointArray::acceptOn(int index, qintptr requestId)
+bool EndpointArray::isListening() const
 {
-    SocketEndpoint* endpoint = element(index);
-    if (!endpoint)
-        return false;
+    return m_listener->state() == SocketEndpoint::Listening ||
+           m_listener->state() == SocketEndpoint::ConnectionPending;
+}
+
+void EndpointArray::stopListening()
+{
+    m_listener->close();
+}
+
+int EndpointArray::acceptNext(qintptr requestId)
+{
+    const int index = lowestFreeIndex();
+    SocketEndpoint* endpoint = create(index);
     endpoint->close();
-    if (!endpoint->accept(requestId))
-        return false;
+    if (!endpoint->accept(requestId)) {
+        closeAndDestroy(index);
+        return -1;
+    }
     Slot& slot = m_slots[index];
     slot.peer = {endpoint->remoteHostIP(), endpoint->remotePort()};
     slot.splitter = std::make_unique<protocol::FrameSplitter>(m_terminator);
-    return true;
+    return index;
 }
 
 bool EndpointArray::send(int index, QByteArrayView bytes)
@@ -181,6 +184,7 @@ void EndpointArray::closeAndDestroy(int index)
 
 void EndpointArray::closeAll()
 {
+    stopListening();
     for (int i = highestIndex(); i >= 0; --i)
         closeAndDestroy(i);
 }

@@ -15,20 +15,21 @@ class SocketEndpoint;
 }
 
 // The endpoints of one channel (`WS` for drawing, `WS_txt` for text), indexed
-// by connection index. An index holds nothing or one endpoint; element 0
-// always exists, later elements are created when a listener is needed and
-// destroyed when their connection ends. All elements listen on the port that
-// element 0 first listened on.
+// by connection index. An index holds nothing or one endpoint carrying a
+// connection; element 0 always exists (closed when unused), later elements
+// are created for a connection and destroyed when it ends.
+//
+// One listening endpoint per channel waits for requests and stays listening:
+// each request is taken over by the element at the lowest free index (no
+// element, or element 0 closed). So indices are reused and stay within the
+// 21 table slots while at most 21 clients are connected at once, and a
+// client that connects while another request is being handled is not
+// refused (closing and reopening a listener would reset its connection).
 //
 // Besides the endpoints the array keeps, per connected element, the peer's
 // address and port as read at accept time (the close handlers need them after
 // the socket is gone) and the frame splitter that reassembles lines split
 // over several arrivals.
-//
-// Exactly one element listens while the channel runs. A new listener takes
-// the lowest free index (no element, or element 0 closed), so indices are
-// reused and stay within the 21 table slots as long as at most 21 clients
-// are connected at once.
 class EndpointArray : public QObject {
     Q_OBJECT
 public:
@@ -49,20 +50,19 @@ public:
     net::SocketEndpoint* element(int index) const;
     int highestIndex() const { return int(m_slots.size()) - 1; }
     bool isConnected(int index) const;
-    bool anyListening() const;
     int lowestFreeIndex() const;
     Peer peer(int index) const;
 
-    // Closes element `index` and listens on it (creating it when missing).
-    // On failure the element is left closed and the error is in listenError().
-    bool listenOn(int index);
-    bool listenOnLowestFree() { return listenOn(lowestFreeIndex()); }
+    // Starts listening; on failure nothing listens and listenError() says why.
+    bool listen();
+    bool isListening() const;
+    void stopListening();
     QString listenError() const { return m_listenError; }
 
-    // Closes the listening element `index` and takes over the request on it.
-    // On success the element carries the connection, its peer is recorded and
+    // Takes over the request on the element at the lowest free index and
+    // returns that index (-1 on failure). The element's peer is recorded and
     // its frame splitter starts empty.
-    bool acceptOn(int index, qintptr requestId);
+    int acceptNext(qintptr requestId);
 
     // Sends to one element; false when it is missing or not connected.
     bool send(int index, QByteArrayView bytes);
@@ -74,11 +74,11 @@ public:
 
     // Closes element `index`; destroys it unless it is element 0.
     void closeAndDestroy(int index);
-    // Closes every element and destroys all but element 0.
+    // Stops listening, closes every element and destroys all but element 0.
     void closeAll();
 
 signals:
-    void connectionRequest(int index, qintptr requestId);
+    void connectionRequest(qintptr requestId);
     void dataArrival(int index);
     void closed(int index);
     // Delivered from the event loop, after the handler whose send passed the
@@ -101,5 +101,6 @@ private:
     QHostAddress m_address = QHostAddress::Any;
     qint64 m_outputCap;
     QString m_listenError;
+    net::SocketEndpoint* m_listener;
     std::vector<Slot> m_slots;
 };

@@ -49,18 +49,17 @@ void RelayServer::setOutputCap(qint64 bytes)
 
 bool RelayServer::start()
 {
-    // Start always begins from element 0 of both arrays.
-    if (!m_ws->listenOn(0)) {
+    if (!m_ws->listen()) {
         emit listenFailed(QStringLiteral("ポート %1 で接続を待ち受けできません（%2）")
                               .arg(m_ws->port())
                               .arg(m_ws->listenError()));
         return false;
     }
-    if (!m_wsTxt->listenOn(0)) {
+    if (!m_wsTxt->listen()) {
         emit listenFailed(QStringLiteral("ポート %1 で接続を待ち受けできません（%2）")
                               .arg(m_wsTxt->port())
                               .arg(m_wsTxt->listenError()));
-        m_ws->closeAndDestroy(0);
+        m_ws->stopListening();
         return false;
     }
     setRunning(true);

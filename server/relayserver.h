@@ -40,7 +40,7 @@ public:
     // Cap on unsent output per connection; a peer past it is cut.
     void setOutputCap(qint64 bytes);
 
-    // Start (`Command1`): listens on element 0 of both channels. On failure
+    // Start (`Command1`): listens on both channels. On failure
     // nothing listens, listenFailed() names the port and false is returned.
     bool start();
     bool isRunning() const { return m_running; }

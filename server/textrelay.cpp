@@ -70,21 +70,16 @@ int TextRelay::loopEnd() const
     return qMin(m_ws.highestIndex(), TableSlots - 1);
 }
 
-// `WS_txt_ConnectionRequest` on the listening element k.
-void TextRelay::onConnectionRequest(int k, qintptr requestId)
+// `WS_txt_ConnectionRequest`: the newcomer gets the lowest free index k and
+// starts not joined, named after its address. Colour, size and face are
+// inherited from the index's earlier user.
+void TextRelay::onConnectionRequest(qintptr requestId)
 {
-    if (!m_ws.acceptOn(k, requestId)) {
-        m_ws.listenOn(k);
+    const int k = m_ws.acceptNext(requestId);
+    if (!hasSlot(k))
         return;
-    }
-    if (m_ws.anyListening())
-        return;
-    if (hasSlot(k)) {
-        // Colour, size and face are inherited from the index's earlier user.
-        m_members[k].joined = 0;
-        m_members[k].name = m_ws.peer(k).address.toLatin1();
-    }
-    m_ws.listenOnLowestFree();
+    m_members[k].joined = 0;
+    m_members[k].name = m_ws.peer(k).address.toLatin1();
 }
 
 // `WS_txt_DataArrival`: every complete message, in order.

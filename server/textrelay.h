@@ -41,7 +41,7 @@ public:
     void forgetJoined();
 
 private:
-    void onConnectionRequest(int k, qintptr requestId);
+    void onConnectionRequest(qintptr requestId);
     void onDataArrival(int k);
     void onClose(int k);
     void join(int k, QByteArrayView piece);

@@ -21,6 +21,7 @@ private slots:
     void greetingListsEveryOtherSlotThenTheCount();
     void penBookkeepingReachesLaterNewcomers();
     void freedIndicesAreReusedLowestFirst();
+    void simultaneousConnectsAreAllAccepted();
     void closeRemovesOwnRowAndBroadcastsCount();
     void linesSplitOverArrivalsAreRelayedWhole();
     void hostileInputLeavesTheServerServing();
@@ -143,27 +144,44 @@ void TestDrawingRelay::freedIndicesAreReusedLowestFirst()
     b.reset();
     QVERIFY(a->nextOne().startsWith("0:8:")); // the close is announced
     QVERIFY(c->nextOne().startsWith("0:8:"));
-    // The listener already sits on 3; the next client takes it, and the one
-    // after gets the freed 1.
+    // The next client takes the freed 1, the one after it 3.
     auto d = f.joinDrawing({a.get(), c.get()});
     QVERIFY(d);
-    QCOMPARE(f.drawingIndex(*d), 3);
+    QCOMPARE(f.drawingIndex(*d), 1);
     auto e = f.joinDrawing({a.get(), c.get(), d.get()});
     QVERIFY(e);
-    QCOMPARE(f.drawingIndex(*e), 1);
-    e->send("1: 7, 7\r\n");
-    for (TestPeer* other : {a.get(), c.get(), d.get()})
+    QCOMPARE(f.drawingIndex(*e), 3);
+    d->send("1: 7, 7\r\n");
+    for (TestPeer* other : {a.get(), c.get(), e.get()})
         QCOMPARE(other->nextOne(), QByteArray("1:1: 7, 7"));
 
     // Many short visits in a server's life never push indices past the tables.
     for (int visit = 0; visit < 30; ++visit) {
         auto v = f.joinDrawing({a.get(), c.get(), d.get(), e.get()});
         QVERIFY(v);
-        QVERIFY(f.drawingIndex(*v) <= 20);
+        QCOMPARE(f.drawingIndex(*v), 4);
         v.reset();
         for (TestPeer* other : {a.get(), c.get(), d.get(), e.get()})
             QVERIFY(other->nextOne().startsWith("0:8:"));
     }
+}
+
+void TestDrawingRelay::simultaneousConnectsAreAllAccepted()
+{
+    ServerFixture f;
+    std::vector<std::unique_ptr<TestPeer>> peers;
+    for (int i = 0; i < 12; ++i)
+        peers.push_back(std::make_unique<TestPeer>(f.drawingPort(), "\r\n"));
+    QList<int> indices;
+    for (auto& peer : peers) {
+        QVERIFY(peer->waitConnected());
+        QTRY_VERIFY(f.drawingIndex(*peer) >= 0);
+        indices.append(f.drawingIndex(*peer));
+    }
+    std::sort(indices.begin(), indices.end());
+    for (int i = 0; i < 12; ++i)
+        QCOMPARE(indices[i], i);
+    QTRY_COMPARE(f.server->table().rows().size(), 12);
 }
 
 void TestDrawingRelay::closeRemovesOwnRowAndBroadcastsCount()

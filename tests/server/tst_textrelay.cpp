@@ -187,12 +187,9 @@ void TestTextRelay::reusedIndexStartsUnjoinedWithInheritedLooks()
     QTRY_COMPARE(f.server->textEndpoints().element(1), nullptr);
     a->next(a->available());
 
-    // The listener sits on 2; the client after that one gets the freed 1.
     auto c = f.connectText();
-    auto d = f.connectText();
-    QVERIFY(c && d);
-    QCOMPARE(f.textIndex(*c), 2);
-    QCOMPARE(f.textIndex(*d), 1);
+    QVERIFY(c);
+    QCOMPARE(f.textIndex(*c), 1);
     const TextRelay::Member& slot = f.server->text().member(1);
     QCOMPARE(slot.joined, qint16(0));
     QCOMPARE(slot.name, QByteArray("127.0.0.1"));
