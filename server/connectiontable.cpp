@@ -2,14 +2,12 @@
 
 #include <limits>
 
-void ConnectionTable::addRow(const QString& address, quint16 port)
-{
+void ConnectionTable::addRow(const QString& address, quint16 port) {
     m_rows.append({address, port});
     emit rowAdded(address, port);
 }
 
-bool ConnectionTable::removeRow(const QString& address, quint16 port)
-{
+bool ConnectionTable::removeRow(const QString& address, quint16 port) {
     const qsizetype row = m_rows.indexOf(Row{address, port});
     if (row < 0)
         return false;
@@ -18,20 +16,17 @@ bool ConnectionTable::removeRow(const QString& address, quint16 port)
     return true;
 }
 
-void ConnectionTable::clearRows()
-{
+void ConnectionTable::clearRows() {
     m_rows.clear();
     emit rowsCleared();
 }
 
-void ConnectionTable::appendLog(const QString& line)
-{
+void ConnectionTable::appendLog(const QString& line) {
     m_log += line;
     emit logAppended(line);
 }
 
-void ConnectionTable::tick()
-{
+void ConnectionTable::tick() {
     if (m_rows.isEmpty())
         return;
     const qint16 count = qint16(qMin<qsizetype>(m_rows.size(), std::numeric_limits<qint16>::max()));

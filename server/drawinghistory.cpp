@@ -4,8 +4,7 @@
 
 DrawingHistory::DrawingHistory() : m_blocks(BlockCount) {}
 
-void DrawingHistory::append(QByteArrayView line, bool blockTest)
-{
+void DrawingHistory::append(QByteArrayView line, bool blockTest) {
     if (!isFull()) {
         m_blocks[m_blockNo].append(line);
         ++m_stored;
@@ -21,8 +20,7 @@ void DrawingHistory::append(QByteArrayView line, bool blockTest)
     }
 }
 
-void DrawingHistory::clear()
-{
+void DrawingHistory::clear() {
     for (QByteArray& block : m_blocks)
         block = QByteArray();
     m_blockNo = 0;
@@ -30,8 +28,7 @@ void DrawingHistory::clear()
     m_stored = 0;
 }
 
-QByteArray DrawingHistory::fileContent() const
-{
+QByteArray DrawingHistory::fileContent() const {
     const int last = qMin<int>(m_blockNo, LastBlock);
     qsizetype size = 0;
     for (int i = 0; i <= last; ++i)

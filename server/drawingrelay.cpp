@@ -11,8 +11,7 @@ namespace drawing = protocol::drawing;
 
 DrawingRelay::DrawingRelay(EndpointArray& ws, ConnectionTable& table, DrawingHistory& history,
                            LogWriter& logWriter, QObject* parent)
-    : QObject(parent), m_ws(ws), m_table(table), m_history(history), m_logWriter(logWriter)
-{
+    : QObject(parent), m_ws(ws), m_table(table), m_history(history), m_logWriter(logWriter) {
     connect(&m_ws, &EndpointArray::connectionRequest, this, &DrawingRelay::onConnectionRequest);
     connect(&m_ws, &EndpointArray::dataArrival, this, &DrawingRelay::onDataArrival);
     connect(&m_ws, &EndpointArray::closed, this, &DrawingRelay::onClose);
@@ -22,27 +21,25 @@ DrawingRelay::DrawingRelay(EndpointArray& ws, ConnectionTable& table, DrawingHis
 
 // `WS_ConnectionRequest`: the newcomer gets the lowest free index k, a row,
 // a log line and its greeting.
-void DrawingRelay::onConnectionRequest(qintptr requestId)
-{
+void DrawingRelay::onConnectionRequest(qintptr requestId) {
     const int k = m_ws.acceptNext(requestId);
     if (k < 0)
         return;
     const EndpointArray::Peer peer = m_ws.peer(k);
     m_table.addRow(peer.address, peer.port);
-    m_table.appendLog(QStringLiteral("Connection Start > %1:%2\r\n").arg(peer.address).arg(peer.port));
+    m_table.appendLog(
+        QStringLiteral("Connection Start > %1:%2\r\n").arg(peer.address).arg(peer.port));
     greet(k);
 }
 
 // `WS_DataArrival`: every complete line, in order.
-void DrawingRelay::onDataArrival(int k)
-{
+void DrawingRelay::onDataArrival(int k) {
     const QList<QByteArray> lines = m_ws.takeFrames(k);
     for (const QByteArray& line : lines)
         handleLine(k, line);
 }
 
-void DrawingRelay::handleLine(int k, QByteArrayView line)
-{
+void DrawingRelay::handleLine(int k, QByteArrayView line) {
     const drawing::UpLine up = drawing::parseUpLine(line);
     if (up.data) {
         if (const auto cmd = protocol::roundToInt16(up.command))
@@ -56,8 +53,7 @@ void DrawingRelay::handleLine(int k, QByteArrayView line)
     sendToAllExcept(k, relayed);
 }
 
-void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data)
-{
+void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
     const bool hasSlot = k >= 0 && k < TableSlots;
     switch (cmd) {
     case drawing::ClearAll:
@@ -81,8 +77,7 @@ void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data)
 
 // With auto-save the history goes to a log file first; if that file cannot
 // be written the history is kept (the clearing line is appended to it).
-void DrawingRelay::clearHistory()
-{
+void DrawingRelay::clearHistory() {
     if (!m_autoSave) {
         m_history.clear();
         return;
@@ -91,8 +86,7 @@ void DrawingRelay::clearHistory()
     emit logSaved(path.value_or(QString()));
 }
 
-void DrawingRelay::store(QByteArrayView line, bool blockTest)
-{
+void DrawingRelay::store(QByteArrayView line, bool blockTest) {
     // The auto-save promise covers a full history too: save and start over
     // rather than silently dropping every further line.
     if (m_autoSave && m_history.isFull()) {
@@ -104,8 +98,7 @@ void DrawingRelay::store(QByteArrayView line, bool blockTest)
 
 // The greeting of newcomer n: the pens of every other slot, each stored in
 // the history, then the member count to slots 0..20 (n included).
-void DrawingRelay::greet(int n)
-{
+void DrawingRelay::greet(int n) {
     for (int j = 0; j < TableSlots; ++j) {
         if (j == n)
             continue;
@@ -122,17 +115,16 @@ void DrawingRelay::greet(int n)
 }
 
 // `WS_Close`: the peer closed (or was cut for not reading).
-void DrawingRelay::onClose(int k)
-{
+void DrawingRelay::onClose(int k) {
     const EndpointArray::Peer peer = m_ws.peer(k);
     m_table.removeRow(peer.address, peer.port);
-    m_table.appendLog(QStringLiteral("Connection Close > %1:%2\r\n").arg(peer.address).arg(peer.port));
+    m_table.appendLog(
+        QStringLiteral("Connection Close > %1:%2\r\n").arg(peer.address).arg(peer.port));
     sendToAllExcept(k, drawing::memberCountLine(m_table.memCount()));
     m_ws.closeAndDestroy(k);
 }
 
-void DrawingRelay::sendToAllExcept(int except, QByteArrayView bytes)
-{
+void DrawingRelay::sendToAllExcept(int except, QByteArrayView bytes) {
     const int highest = m_ws.highestIndex();
     for (int i = 0; i <= highest; ++i)
         if (i != except)

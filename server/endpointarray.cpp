@@ -8,17 +8,16 @@ using net::SocketEndpoint;
 
 EndpointArray::EndpointArray(quint16 port, QByteArray terminator, QObject* parent)
     : QObject(parent), m_port(port), m_terminator(std::move(terminator)),
-      m_outputCap(SocketEndpoint::DefaultOutputCap), m_listener(new SocketEndpoint(this))
-{
+      m_outputCap(SocketEndpoint::DefaultOutputCap), m_listener(new SocketEndpoint(this)) {
     // Requests must be answered while the signal runs (the endpoint refuses
     // an unanswered one), so this connection is direct.
-    connect(m_listener, &SocketEndpoint::connectionRequest, this, &EndpointArray::connectionRequest);
+    connect(m_listener, &SocketEndpoint::connectionRequest, this,
+            &EndpointArray::connectionRequest);
     m_slots.resize(1);
     create(0);
 }
 
-EndpointArray::~EndpointArray()
-{
+EndpointArray::~EndpointArray() {
     m_listener->close();
     for (Slot& slot : m_slots) {
         if (slot.endpoint) {
@@ -28,29 +27,25 @@ EndpointArray::~EndpointArray()
     }
 }
 
-void EndpointArray::setOutputCap(qint64 bytes)
-{
+void EndpointArray::setOutputCap(qint64 bytes) {
     m_outputCap = bytes;
     for (Slot& slot : m_slots)
         if (slot.endpoint)
             slot.endpoint->setOutputCap(bytes);
 }
 
-SocketEndpoint* EndpointArray::element(int index) const
-{
+SocketEndpoint* EndpointArray::element(int index) const {
     if (index < 0 || index >= int(m_slots.size()))
         return nullptr;
     return m_slots[index].endpoint;
 }
 
-bool EndpointArray::isConnected(int index) const
-{
+bool EndpointArray::isConnected(int index) const {
     const SocketEndpoint* endpoint = element(index);
     return endpoint && endpoint->state() == SocketEndpoint::Connected;
 }
 
-int EndpointArray::lowestFreeIndex() const
-{
+int EndpointArray::lowestFreeIndex() const {
     for (int i = 0; i < int(m_slots.size()); ++i) {
         const SocketEndpoint* endpoint = m_slots[i].endpoint;
         if (!endpoint || endpoint->state() == SocketEndpoint::Closed)
@@ -59,15 +54,13 @@ int EndpointArray::lowestFreeIndex() const
     return int(m_slots.size());
 }
 
-EndpointArray::Peer EndpointArray::peer(int index) const
-{
+EndpointArray::Peer EndpointArray::peer(int index) const {
     if (index < 0 || index >= int(m_slots.size()))
         return {};
     return m_slots[index].peer;
 }
 
-SocketEndpoint* EndpointArray::create(int index)
-{
+SocketEndpoint* EndpointArray::create(int index) {
     if (index >= int(m_slots.size()))
         m_slots.resize(index + 1);
     Slot& slot = m_slots[index];
@@ -79,8 +72,7 @@ SocketEndpoint* EndpointArray::create(int index)
     return slot.endpoint;
 }
 
-void EndpointArray::wire(int index, SocketEndpoint* endpoint)
-{
+void EndpointArray::wire(int index, SocketEndpoint* endpoint) {
     connect(endpoint, &SocketEndpoint::dataArrival, this,
             [this, index](qint64) { emit dataArrival(index); });
     connect(endpoint, &SocketEndpoint::closed, this, [this, index] { emit closed(index); });
@@ -98,8 +90,7 @@ void EndpointArray::wire(int index, SocketEndpoint* endpoint)
     });
 }
 
-bool EndpointArray::listen()
-{
+bool EndpointArray::listen() {
     m_listener->close();
     m_listener->setLocalPort(m_port);
     if (!m_listener->listen(m_address)) {
@@ -113,19 +104,16 @@ bool EndpointArray::listen()
     return true;
 }
 
-bool EndpointArray::isListening() const
-{
+bool EndpointArray::isListening() const {
     return m_listener->state() == SocketEndpoint::Listening ||
            m_listener->state() == SocketEndpoint::ConnectionPending;
 }
 
-void EndpointArray::stopListening()
-{
+void EndpointArray::stopListening() {
     m_listener->close();
 }
 
-int EndpointArray::acceptNext(qintptr requestId)
-{
+int EndpointArray::acceptNext(qintptr requestId) {
     const int index = lowestFreeIndex();
     SocketEndpoint* endpoint = create(index);
     endpoint->close();
@@ -139,15 +127,12 @@ int EndpointArray::acceptNext(qintptr requestId)
     return index;
 }
 
-bool EndpointArray::send(int index, QByteArrayView bytes)
-{
+bool EndpointArray::send(int index, QByteArrayView bytes) {
     SocketEndpoint* endpoint = element(index);
-    return endpoint && endpoint->state() == SocketEndpoint::Connected &&
-           endpoint->sendBytes(bytes);
+    return endpoint && endpoint->state() == SocketEndpoint::Connected && endpoint->sendBytes(bytes);
 }
 
-QList<QByteArray> EndpointArray::takeFrames(int index)
-{
+QList<QByteArray> EndpointArray::takeFrames(int index) {
     SocketEndpoint* endpoint = element(index);
     if (!endpoint)
         return {};
@@ -158,15 +143,13 @@ QList<QByteArray> EndpointArray::takeFrames(int index)
     return slot.splitter->feed(arrival);
 }
 
-qsizetype EndpointArray::pendingFrameBytes(int index) const
-{
+qsizetype EndpointArray::pendingFrameBytes(int index) const {
     if (index < 0 || index >= int(m_slots.size()) || !m_slots[index].splitter)
         return 0;
     return m_slots[index].splitter->pendingSize();
 }
 
-void EndpointArray::closeAndDestroy(int index)
-{
+void EndpointArray::closeAndDestroy(int index) {
     SocketEndpoint* endpoint = element(index);
     if (!endpoint)
         return;
@@ -182,15 +165,13 @@ void EndpointArray::closeAndDestroy(int index)
     }
 }
 
-void EndpointArray::closeAll()
-{
+void EndpointArray::closeAll() {
     stopListening();
     for (int i = highestIndex(); i >= 0; --i)
         closeAndDestroy(i);
 }
 
-void EndpointArray::trimTail()
-{
+void EndpointArray::trimTail() {
     while (m_slots.size() > 1 && !m_slots.back().endpoint)
         m_slots.pop_back();
 }

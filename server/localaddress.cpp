@@ -2,8 +2,7 @@
 
 #include <QNetworkInterface>
 
-QString localIpAddress()
-{
+QString localIpAddress() {
     const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface& interface : interfaces) {
         const auto flags = interface.flags();

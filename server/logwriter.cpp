@@ -7,17 +7,13 @@
 #include <QSaveFile>
 
 LogWriter::LogWriter(QString directory, const Clock& clock)
-    : m_directory(std::move(directory)), m_clock(clock)
-{
-}
+    : m_directory(std::move(directory)), m_clock(clock) {}
 
-QString LogWriter::fileNameFor(const QDateTime& moment)
-{
+QString LogWriter::fileNameFor(const QDateTime& moment) {
     return moment.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")) + QStringLiteral(".skl");
 }
 
-std::optional<QString> LogWriter::saveLog(DrawingHistory& history, bool clear)
-{
+std::optional<QString> LogWriter::saveLog(DrawingHistory& history, bool clear) {
     const QString path = QDir(m_directory).filePath(fileNameFor(m_clock.now()));
     // QSaveFile writes beside the target and renames on commit, so a failed
     // write never leaves half a log where an earlier file of that name was.

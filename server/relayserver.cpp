@@ -8,8 +8,7 @@
 
 namespace {
 
-const Clock& pickClock(const Clock* given, std::unique_ptr<Clock>& own)
-{
+const Clock& pickClock(const Clock* given, std::unique_ptr<Clock>& own) {
     if (given)
         return *given;
     own = std::make_unique<SystemClock>();
@@ -24,8 +23,7 @@ RelayServer::RelayServer(quint16 drawingPort, quint16 textPort, QString logDirec
       m_ws(new EndpointArray(drawingPort, protocol::drawing::Terminator, this)),
       m_wsTxt(new EndpointArray(textPort, protocol::text::Terminator, this)),
       m_drawing(new DrawingRelay(*m_ws, m_table, m_history, m_logWriter, this)),
-      m_text(new TextRelay(*m_wsTxt, m_table, this))
-{
+      m_text(new TextRelay(*m_wsTxt, m_table, this)) {
     connect(m_drawing, &DrawingRelay::logSaved, this, &RelayServer::logSaved);
     // `Timer1`: the member count follows the connection list every 500 ms.
     m_timer.setInterval(500);
@@ -35,20 +33,17 @@ RelayServer::RelayServer(quint16 drawingPort, quint16 textPort, QString logDirec
 
 RelayServer::~RelayServer() = default;
 
-void RelayServer::setListenAddress(const QHostAddress& address)
-{
+void RelayServer::setListenAddress(const QHostAddress& address) {
     m_ws->setListenAddress(address);
     m_wsTxt->setListenAddress(address);
 }
 
-void RelayServer::setOutputCap(qint64 bytes)
-{
+void RelayServer::setOutputCap(qint64 bytes) {
     m_ws->setOutputCap(bytes);
     m_wsTxt->setOutputCap(bytes);
 }
 
-bool RelayServer::start()
-{
+bool RelayServer::start() {
     if (!m_ws->listen()) {
         emit listenFailed(QStringLiteral("ポート %1 で接続を待ち受けできません（%2）")
                               .arg(m_ws->port())
@@ -66,8 +61,7 @@ bool RelayServer::start()
     return true;
 }
 
-void RelayServer::allDisconnect()
-{
+void RelayServer::allDisconnect() {
     m_ws->closeAll();
     m_wsTxt->closeAll();
     m_table.clearRows();
@@ -75,38 +69,31 @@ void RelayServer::allDisconnect()
     setRunning(false);
 }
 
-std::optional<QString> RelayServer::logSave()
-{
+std::optional<QString> RelayServer::logSave() {
     return m_logWriter.saveLog(m_history, false);
 }
 
-void RelayServer::shutdown()
-{
+void RelayServer::shutdown() {
     allDisconnect();
 }
 
-void RelayServer::setAutoSave(bool on)
-{
+void RelayServer::setAutoSave(bool on) {
     m_drawing->setAutoSave(on);
 }
 
-bool RelayServer::autoSave() const
-{
+bool RelayServer::autoSave() const {
     return m_drawing->autoSave();
 }
 
-quint16 RelayServer::drawingPort() const
-{
+quint16 RelayServer::drawingPort() const {
     return m_ws->port();
 }
 
-quint16 RelayServer::textPort() const
-{
+quint16 RelayServer::textPort() const {
     return m_wsTxt->port();
 }
 
-void RelayServer::setRunning(bool running)
-{
+void RelayServer::setRunning(bool running) {
     if (running == m_running)
         return;
     m_running = running;

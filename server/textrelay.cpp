@@ -11,29 +11,25 @@ namespace text = protocol::text;
 
 namespace {
 
-bool hasSlot(int index)
-{
+bool hasSlot(int index) {
     return index >= 0 && index < TextRelay::TableSlots;
 }
 
 // The message type as a whole number; -1 for a fraction or a negative value,
 // which no type matches.
-int wholeType(double type)
-{
+int wholeType(double type) {
     if (type < 0 || type > 1000 || type != std::floor(type))
         return -1;
     return int(type);
 }
 
-QByteArray plain(qint64 value)
-{
+QByteArray plain(qint64 value) {
     return protocol::plainNumber(value).toLatin1();
 }
 
 // Leading and trailing blanks (0x20 only) removed. A CP932 trail byte is
 // never 0x20, so this cannot cut a character.
-QByteArray trimSpaces(QByteArrayView bytes)
-{
+QByteArray trimSpaces(QByteArrayView bytes) {
     qsizetype begin = 0;
     qsizetype end = bytes.size();
     while (begin < end && bytes[begin] == ' ')
@@ -46,8 +42,7 @@ QByteArray trimSpaces(QByteArrayView bytes)
 } // namespace
 
 TextRelay::TextRelay(EndpointArray& wsTxt, const ConnectionTable& table, QObject* parent)
-    : QObject(parent), m_ws(wsTxt), m_table(table)
-{
+    : QObject(parent), m_ws(wsTxt), m_table(table) {
     // Start-up values; slot 20 keeps zeros (font size 0) as it always has.
     for (int i = 0; i < TableSlots - 1; ++i)
         m_members[i].size = 10;
@@ -57,24 +52,21 @@ TextRelay::TextRelay(EndpointArray& wsTxt, const ConnectionTable& table, QObject
     connect(&m_ws, &EndpointArray::outputCapExceeded, this, &TextRelay::onClose);
 }
 
-void TextRelay::forgetJoined()
-{
+void TextRelay::forgetJoined() {
     for (Member& member : m_members)
         member.joined = 0;
 }
 
 // Relay and list loops reach the elements that exist, and of those only the
 // indices that have a member record.
-int TextRelay::loopEnd() const
-{
+int TextRelay::loopEnd() const {
     return qMin(m_ws.highestIndex(), TableSlots - 1);
 }
 
 // `WS_txt_ConnectionRequest`: the newcomer gets the lowest free index k and
 // starts not joined, named after its address. Colour, size and face are
 // inherited from the index's earlier user.
-void TextRelay::onConnectionRequest(qintptr requestId)
-{
+void TextRelay::onConnectionRequest(qintptr requestId) {
     const int k = m_ws.acceptNext(requestId);
     if (!hasSlot(k))
         return;
@@ -83,15 +75,13 @@ void TextRelay::onConnectionRequest(qintptr requestId)
 }
 
 // `WS_txt_DataArrival`: every complete message, in order.
-void TextRelay::onDataArrival(int k)
-{
+void TextRelay::onDataArrival(int k) {
     const QList<QByteArray> pieces = m_ws.takeFrames(k);
     for (const QByteArray& piece : pieces)
         dataGetProc(k, piece);
 }
 
-void TextRelay::dataGetProc(int k, QByteArrayView piece)
-{
+void TextRelay::dataGetProc(int k, QByteArrayView piece) {
     const text::UpMessage message = text::parseUpMessage(piece);
     // Types 3, 6, 7 and 8 need a second field; without one nothing happens.
     const bool hasPayload = piece.indexOf(QByteArrayView(text::Separator)) >= 0;
@@ -145,8 +135,7 @@ void TextRelay::dataGetProc(int k, QByteArrayView piece)
 // Type 1. Every joined member (k included, at its own place in the index
 // order) hears the join; k hears the name, colour, size and face of every
 // other joined member at that member's place.
-void TextRelay::join(int k, QByteArrayView piece)
-{
+void TextRelay::join(int k, QByteArrayView piece) {
     if (!hasSlot(k))
         return;
     m_members[k].joined = 1;
@@ -171,8 +160,7 @@ void TextRelay::join(int k, QByteArrayView piece)
 
 // Type 4: the names of the joined members, each followed by "\r\n", to the
 // requester alone (joined or not).
-void TextRelay::sendMemberList(int k)
-{
+void TextRelay::sendMemberList(int k) {
     QByteArray names;
     const int end = loopEnd();
     for (int i = 0; i <= end; ++i) {
@@ -184,8 +172,7 @@ void TextRelay::sendMemberList(int k)
     m_ws.send(k, text::serverMessage(k, text::MemberList, names));
 }
 
-void TextRelay::relay(int k, QByteArrayView piece)
-{
+void TextRelay::relay(int k, QByteArrayView piece) {
     const QByteArray relayed = text::relayedMessage(k, piece);
     const int end = loopEnd();
     for (int i = 0; i <= end; ++i)
@@ -196,11 +183,9 @@ void TextRelay::relay(int k, QByteArrayView piece)
 // `WS_txt_Close`: the peer closed (or was cut for not reading). A member that
 // did not say goodbye is announced to every other text connection, joined or
 // not, with the member count as payload.
-void TextRelay::onClose(int k)
-{
+void TextRelay::onClose(int k) {
     if (hasSlot(k) && m_members[k].joined != 0) {
-        const QByteArray notice =
-            text::serverMessage(k, text::Leave, plain(m_table.memCount()));
+        const QByteArray notice = text::serverMessage(k, text::Leave, plain(m_table.memCount()));
         const int highest = m_ws.highestIndex();
         for (int i = 0; i <= highest; ++i)
             if (i != k)

@@ -2,14 +2,12 @@
 
 #include <QTcpSocket>
 
-bool BareRelay::listen()
-{
+bool BareRelay::listen() {
     connect(&m_server, &QTcpServer::newConnection, this, &BareRelay::onNewConnection);
     return m_server.listen(QHostAddress::LocalHost, 0);
 }
 
-void BareRelay::onNewConnection()
-{
+void BareRelay::onNewConnection() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         int index = 0;
@@ -28,8 +26,7 @@ void BareRelay::onNewConnection()
     }
 }
 
-void BareRelay::onReadyRead(int index)
-{
+void BareRelay::onReadyRead(int index) {
     Peer& from = m_peers[index];
     from.pending += from.socket->readAll();
     const QByteArray prefix = QByteArray::number(index) + ':';

@@ -3,15 +3,13 @@
 #include <chrono>
 #include <cstring>
 
-int64_t nowNs()
-{
+int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
-void LoadTally::reset(int clients)
-{
+void LoadTally::reset(int clients) {
     sentAtNs.assign(clients, {});
     deliveredFrom.assign(clients, 0);
     latencyNs.clear();
@@ -19,8 +17,7 @@ void LoadTally::reset(int clients)
     lastDeliveryNs = 0;
 }
 
-int64_t LoadTally::sent() const
-{
+int64_t LoadTally::sent() const {
     int64_t total = 0;
     for (const auto& stamps : sentAtNs)
         total += int64_t(stamps.size());
@@ -28,26 +25,22 @@ int64_t LoadTally::sent() const
 }
 
 LoadClient::LoadClient(int id, LoadTally& tally, QObject* parent)
-    : QObject(parent), m_id(id), m_tally(tally)
-{
+    : QObject(parent), m_id(id), m_tally(tally) {
     connect(&m_socket, &QTcpSocket::readyRead, this, &LoadClient::onReadyRead);
     connect(&m_socket, &QTcpSocket::connected, this,
             [this] { m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1); });
     connect(&m_socket, &QTcpSocket::errorOccurred, this, [this] { m_failed = true; });
 }
 
-void LoadClient::connectTo(const QString& host, quint16 port)
-{
+void LoadClient::connectTo(const QString& host, quint16 port) {
     m_socket.connectToHost(host, port);
 }
 
-void LoadClient::resetExpectations(int clients)
-{
+void LoadClient::resetExpectations(int clients) {
     m_expected.assign(clients, 0);
 }
 
-void LoadClient::sendNext()
-{
+void LoadClient::sendNext() {
     auto& stamps = m_tally.sentAtNs[m_id];
     char line[48];
     const int length = std::snprintf(line, sizeof line, "2: %lld, %d\r\n",
@@ -56,8 +49,7 @@ void LoadClient::sendNext()
     m_socket.write(line, length);
 }
 
-void LoadClient::onReadyRead()
-{
+void LoadClient::onReadyRead() {
     m_pending += m_socket.readAll();
     const char* data = m_pending.constData();
     const char* end = data + m_pending.size();
@@ -73,8 +65,7 @@ void LoadClient::onReadyRead()
 namespace {
 
 // Reads a non-negative decimal number after optional blanks.
-const char* readNumber(const char* p, const char* end, int64_t& value)
-{
+const char* readNumber(const char* p, const char* end, int64_t& value) {
     while (p < end && *p == ' ')
         ++p;
     value = 0;
@@ -87,8 +78,7 @@ const char* readNumber(const char* p, const char* end, int64_t& value)
 
 // Relayed draw line: index ":2: " seq ", " id. Anything else (greeting pens,
 // member counts) is only looked at for the end of the greeting.
-void LoadClient::handleLine(const char* begin, const char* end)
-{
+void LoadClient::handleLine(const char* begin, const char* end) {
     const char* colon = static_cast<const char*>(std::memchr(begin, ':', end - begin));
     if (!colon || end - colon < 3)
         return;

@@ -45,7 +45,7 @@ private:
 // samples and the faults seen.
 struct LoadTally {
     std::vector<std::vector<int64_t>> sentAtNs; // per sender id, per seq
-    std::vector<int64_t> deliveredFrom;        // per sender id, over all receivers
+    std::vector<int64_t> deliveredFrom;         // per sender id, over all receivers
     std::vector<int64_t> latencyNs;
     int64_t delivered = 0;
     int64_t duplicated = 0;

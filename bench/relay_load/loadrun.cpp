@@ -1,17 +1,16 @@
 #include "loadrun.h"
 
 #include <QEventLoop>
-#include <cstdio>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
 constexpr int64_t Second = 1000000000;
 
-double percentileMs(const std::vector<int64_t>& sorted, double fraction)
-{
+double percentileMs(const std::vector<int64_t>& sorted, double fraction) {
     if (sorted.empty())
         return 0;
     const size_t at = std::min(sorted.size() - 1, size_t(double(sorted.size()) * fraction));
@@ -21,15 +20,13 @@ double percentileMs(const std::vector<int64_t>& sorted, double fraction)
 } // namespace
 
 LoadRun::LoadRun(QString host, quint16 port, int clients)
-    : m_host(std::move(host)), m_port(port), m_count(clients)
-{
+    : m_host(std::move(host)), m_port(port), m_count(clients) {
     m_tally.reset(clients);
 }
 
 LoadRun::~LoadRun() = default;
 
-bool LoadRun::runUntil(const std::function<bool()>& done, int64_t deadlineNs, int pollMs)
-{
+bool LoadRun::runUntil(const std::function<bool()>& done, int64_t deadlineNs, int pollMs) {
     if (done())
         return true;
     QEventLoop loop;
@@ -46,8 +43,7 @@ bool LoadRun::runUntil(const std::function<bool()>& done, int64_t deadlineNs, in
     return reached;
 }
 
-bool LoadRun::connectAll(int timeoutMs)
-{
+bool LoadRun::connectAll(int timeoutMs) {
     const int64_t deadline = nowNs() + int64_t(timeoutMs) * 1000000;
     for (int id = 0; id < m_count; ++id) {
         auto client = std::make_unique<LoadClient>(id, m_tally);
@@ -63,20 +59,19 @@ bool LoadRun::connectAll(int timeoutMs)
     return true;
 }
 
-void LoadRun::beginPhase()
-{
+void LoadRun::beginPhase() {
     m_tally.reset(m_count);
     for (auto& client : m_clients)
         client->resetExpectations(m_count);
 }
 
-PhaseResult LoadRun::endPhase(int64_t startNs)
-{
+PhaseResult LoadRun::endPhase(int64_t startNs) {
     PhaseResult r;
     r.sent = m_tally.sent();
     r.expected = r.sent * (m_count - 1);
-    r.drained = runUntil([this, &r] { return m_tally.delivered + m_tally.duplicated >= r.expected; },
-                         nowNs() + 10 * Second, 1);
+    r.drained =
+        runUntil([this, &r] { return m_tally.delivered + m_tally.duplicated >= r.expected; },
+                 nowNs() + 10 * Second, 1);
     r.delivered = m_tally.delivered;
     r.duplicated = m_tally.duplicated;
     r.outOfOrder = m_tally.outOfOrder;
@@ -90,8 +85,7 @@ PhaseResult LoadRun::endPhase(int64_t startNs)
     return r;
 }
 
-PhaseResult LoadRun::paced(int rate, double seconds)
-{
+PhaseResult LoadRun::paced(int rate, double seconds) {
     beginPhase();
     const int64_t start = nowNs();
     const int64_t stop = start + int64_t(seconds * 1e9);
@@ -114,8 +108,7 @@ PhaseResult LoadRun::paced(int rate, double seconds)
     return endPhase(start);
 }
 
-PhaseResult LoadRun::flatOut(double seconds, int window)
-{
+PhaseResult LoadRun::flatOut(double seconds, int window) {
     beginPhase();
     m_tally.sampleLatency = true;
     const int64_t start = nowNs();
@@ -124,7 +117,8 @@ PhaseResult LoadRun::flatOut(double seconds, int window)
     QTimer pump; // interval 0: once per pass of the event loop
     QObject::connect(&pump, &QTimer::timeout, [&] {
         for (int id = 0; id < m_count; ++id) {
-            int64_t inFlight = int64_t(m_tally.sentAtNs[id].size()) * others - m_tally.deliveredFrom[id];
+            int64_t inFlight =
+                int64_t(m_tally.sentAtNs[id].size()) * others - m_tally.deliveredFrom[id];
             while (inFlight < window * others) {
                 m_clients[id]->sendNext();
                 inFlight += others;

@@ -15,7 +15,7 @@ struct PhaseResult {
     int64_t duplicated = 0;
     int64_t outOfOrder = 0;
     bool drained = false;
-    double seconds = 0;   // first send to last delivery
+    double seconds = 0; // first send to last delivery
     double linesPerSecond = 0;
     double p50Ms = 0, p99Ms = 0, maxMs = 0;
 };

@@ -43,19 +43,18 @@ struct Figures {
     std::optional<PhaseResult> flat;
 };
 
-void printPhase(const char* name, const PhaseResult& r)
-{
-    std::printf("  %-9s sent %lld, delivered %lld of %lld (lost %lld, duplicated %lld, out of order %lld)%s\n",
+void printPhase(const char* name, const PhaseResult& r) {
+    std::printf("  %-9s sent %lld, delivered %lld of %lld (lost %lld, duplicated %lld, out of "
+                "order %lld)%s\n",
                 name, (long long)r.sent, (long long)r.delivered, (long long)r.expected,
                 (long long)(r.expected - r.delivered), (long long)r.duplicated,
                 (long long)r.outOfOrder, r.drained ? "" : " [not drained after 10 s]");
-    std::printf("  %-9s %.0f delivered lines/s; latency p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", "",
-                r.linesPerSecond, r.p50Ms, r.p99Ms, r.maxMs);
+    std::printf("  %-9s %.0f delivered lines/s; latency p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                "", r.linesPerSecond, r.p50Ms, r.p99Ms, r.maxMs);
     std::fflush(stdout);
 }
 
-bool waitForPort(const QString& host, quint16 port, int timeoutMs)
-{
+bool waitForPort(const QString& host, quint16 port, int timeoutMs) {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < timeoutMs) {
@@ -71,8 +70,8 @@ bool waitForPort(const QString& host, quint16 port, int timeoutMs)
     return false;
 }
 
-std::optional<Figures> runLoad(const Settings& s, const QString& host, quint16 port, const char* title)
-{
+std::optional<Figures> runLoad(const Settings& s, const QString& host, quint16 port,
+                               const char* title) {
     std::printf("%s: %d clients -> %s:%u\n", title, s.clients, qPrintable(host), port);
     LoadRun run(host, port, s.clients);
     if (!run.connectAll(30000)) {
@@ -87,15 +86,15 @@ std::optional<Figures> runLoad(const Settings& s, const QString& host, quint16 p
         printPhase("paced", *figures.paced);
     }
     if (s.flat) {
-        std::printf("  flat out: %.1f s, at most %d lines in flight per client\n", s.flatSeconds, s.window);
+        std::printf("  flat out: %.1f s, at most %d lines in flight per client\n", s.flatSeconds,
+                    s.window);
         figures.flat = run.flatOut(s.flatSeconds, s.window);
         printPhase("flat out", *figures.flat);
     }
     return figures;
 }
 
-int runBareRelay()
-{
+int runBareRelay() {
     BareRelay relay;
     if (!relay.listen())
         return 1;
@@ -104,72 +103,112 @@ int runBareRelay()
     return QCoreApplication::exec();
 }
 
-QString serverBesideUs()
-{
+QString serverBesideUs() {
     const QString fromEnv = qEnvironmentVariable("SKETORA_BIN_DIR");
     const QString dir = fromEnv.isEmpty() ? QCoreApplication::applicationDirPath() : fromEnv;
     return QDir(dir).filePath(QStringLiteral("sketoraServer"));
 }
 
+struct Options {
+    QCommandLineOption host{{"H", "host"}, "Relay host.", "address", "127.0.0.1"};
+    QCommandLineOption port{{"p", "port"}, "Drawing port.", "port", "13467"};
+    QCommandLineOption clients{{"n", "clients"}, "Number of clients.", "n", "20"};
+    QCommandLineOption rate{{"r", "rate"}, "Paced lines per second per client.", "rate", "200"};
+    QCommandLineOption seconds{"seconds", "Length of the paced phase.", "s", "10"};
+    QCommandLineOption flatSeconds{"flat-seconds", "Length of the flat-out phase.", "s", "5"};
+    QCommandLineOption window{"window", "Lines in flight per client when flat out.", "n", "256"};
+    QCommandLineOption phase{"phase", "paced, flat or both.", "which", "both"};
+    QCommandLineOption server{"server", "Start this sketoraServer binary first.", "path"};
+    QCommandLineOption startServer{"start-server",
+                                   "Start sketoraServer from SKETORA_BIN_DIR or beside this tool."};
+    QCommandLineOption reference{"reference", "Also measure a bare fan-out relay; print ratios."};
+    QCommandLineOption bareRelay{"bare-relay", "Run only the bare reference relay (internal)."};
+
+    void addTo(QCommandLineParser& parser) const {
+        parser.addOptions({host, port, clients, rate, seconds, flatSeconds, window, phase, server,
+                           startServer, reference, bareRelay});
+    }
+    Settings settings(const QCommandLineParser& parser) const {
+        Settings s;
+        s.host = parser.value(host);
+        s.port = quint16(parser.value(port).toUInt());
+        s.clients = qMax(2, parser.value(clients).toInt());
+        s.rate = qMax(1, parser.value(rate).toInt());
+        s.pacedSeconds = parser.value(seconds).toDouble();
+        s.flatSeconds = parser.value(flatSeconds).toDouble();
+        s.window = qMax(1, parser.value(window).toInt());
+        s.paced = parser.value(phase) != QLatin1String("flat");
+        s.flat = parser.value(phase) != QLatin1String("paced");
+        return s;
+    }
+};
+
+// The relay server itself, headless, in a scratch directory.
+bool startRelayServer(QProcess& process, const QString& binary, const QString& directory) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(directory);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(binary, {});
+    if (process.waitForStarted())
+        return true;
+    std::fprintf(stderr, "relay_load: cannot start %s\n", qPrintable(binary));
+    return false;
+}
+
+// The same load against a bare relay in a child process of this tool.
+void runReference(const Settings& s, const Figures& measured) {
+    QProcess bare;
+    bare.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--bare-relay")});
+    QByteArray announce; // "port N"
+    while (!announce.contains('\n') && bare.waitForReadyRead(10000))
+        announce += bare.readAllStandardOutput();
+    const quint16 barePort = quint16(announce.trimmed().mid(5).toUInt());
+    const auto ref = barePort ? runLoad(s, QStringLiteral("127.0.0.1"), barePort,
+                                        "reference (bare fan-out relay)")
+                              : std::nullopt;
+    bare.kill();
+    bare.waitForFinished();
+    if (!ref)
+        return;
+    std::printf("ratio sketoraServer / reference:\n");
+    if (measured.paced && ref->paced && ref->paced->p99Ms > 0 && ref->paced->p50Ms > 0)
+        std::printf("  paced latency p50 %.2f, p99 %.2f\n",
+                    measured.paced->p50Ms / ref->paced->p50Ms,
+                    measured.paced->p99Ms / ref->paced->p99Ms);
+    if (measured.flat && ref->flat && ref->flat->linesPerSecond > 0)
+        std::printf("  flat-out delivered lines/s %.2f\n",
+                    measured.flat->linesPerSecond / ref->flat->linesPerSecond);
+}
+
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Drawing-channel load on a relay server (figures only)."));
+    parser.setApplicationDescription(
+        QStringLiteral("Drawing-channel load on a relay server (figures only)."));
     parser.addHelpOption();
-    const QCommandLineOption host({"H", "host"}, "Relay host.", "address", "127.0.0.1");
-    const QCommandLineOption port({"p", "port"}, "Drawing port.", "port", "13467");
-    const QCommandLineOption clients({"n", "clients"}, "Number of clients.", "n", "20");
-    const QCommandLineOption rate({"r", "rate"}, "Paced lines per second per client.", "rate", "200");
-    const QCommandLineOption seconds("seconds", "Length of the paced phase.", "s", "10");
-    const QCommandLineOption flatSeconds("flat-seconds", "Length of the flat-out phase.", "s", "5");
-    const QCommandLineOption window("window", "Lines in flight per client when flat out.", "n", "256");
-    const QCommandLineOption phase("phase", "paced, flat or both.", "which", "both");
-    const QCommandLineOption server("server", "Start this sketoraServer binary first.", "path");
-    const QCommandLineOption startServer("start-server", "Start sketoraServer from SKETORA_BIN_DIR or beside this tool.");
-    const QCommandLineOption reference("reference", "Also measure a bare fan-out relay and print ratios.");
-    const QCommandLineOption bareRelay("bare-relay", "Run only the bare reference relay (internal).");
-    parser.addOptions({host, port, clients, rate, seconds, flatSeconds, window, phase, server,
-                       startServer, reference, bareRelay});
+    const Options options;
+    options.addTo(parser);
     parser.process(app);
-
-    if (parser.isSet(bareRelay))
+    if (parser.isSet(options.bareRelay))
         return runBareRelay();
+    const Settings s = options.settings(parser);
 
-    Settings s;
-    s.host = parser.value(host);
-    s.port = quint16(parser.value(port).toUInt());
-    s.clients = qMax(2, parser.value(clients).toInt());
-    s.rate = qMax(1, parser.value(rate).toInt());
-    s.pacedSeconds = parser.value(seconds).toDouble();
-    s.flatSeconds = parser.value(flatSeconds).toDouble();
-    s.window = qMax(1, parser.value(window).toInt());
-    s.paced = parser.value(phase) != QLatin1String("flat");
-    s.flat = parser.value(phase) != QLatin1String("paced");
-
-    // Optionally the relay server itself, headless, in a scratch directory.
     QTemporaryDir scratch;
     QProcess serverProcess;
-    if (parser.isSet(server) || parser.isSet(startServer)) {
-        const QString binary = parser.isSet(server) ? parser.value(server) : serverBesideUs();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        serverProcess.setProcessEnvironment(env);
-        serverProcess.setWorkingDirectory(scratch.path());
-        serverProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        serverProcess.start(binary, {});
-        if (!serverProcess.waitForStarted()) {
-            std::fprintf(stderr, "relay_load: cannot start %s\n", qPrintable(binary));
+    if (parser.isSet(options.server) || parser.isSet(options.startServer)) {
+        const QString binary =
+            parser.isSet(options.server) ? parser.value(options.server) : serverBesideUs();
+        if (!startRelayServer(serverProcess, binary, scratch.path()))
             return 2;
-        }
     }
     if (!waitForPort(s.host, s.port, 15000)) {
         std::fprintf(stderr, "relay_load: nothing listens on %s:%u\n", qPrintable(s.host), s.port);
         return 2;
     }
-
     const auto measured = runLoad(s, s.host, s.port, "sketoraServer");
     if (serverProcess.state() != QProcess::NotRunning) {
         serverProcess.terminate();
@@ -177,28 +216,7 @@ int main(int argc, char* argv[])
     }
     if (!measured)
         return 2;
-
-    if (parser.isSet(reference)) {
-        QProcess bare;
-        bare.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--bare-relay")});
-        QByteArray announce;
-        while (!announce.contains('\n') && bare.waitForReadyRead(10000))
-            announce += bare.readAllStandardOutput();
-        const quint16 barePort = quint16(announce.trimmed().mid(5).toUInt());
-        const auto ref = barePort ? runLoad(s, QStringLiteral("127.0.0.1"), barePort, "reference (bare fan-out relay)")
-                                  : std::nullopt;
-        bare.kill();
-        bare.waitForFinished();
-        if (ref) {
-            std::printf("ratio sketoraServer / reference:\n");
-            if (measured->paced && ref->paced && ref->paced->p99Ms > 0)
-                std::printf("  paced p99 latency %.2f, p50 latency %.2f\n",
-                            measured->paced->p99Ms / ref->paced->p99Ms,
-                            measured->paced->p50Ms / ref->paced->p50Ms);
-            if (measured->flat && ref->flat && ref->flat->linesPerSecond > 0)
-                std::printf("  flat-out delivered lines/s %.2f\n",
-                            measured->flat->linesPerSecond / ref->flat->linesPerSecond);
-        }
-    }
+    if (parser.isSet(options.reference))
+        runReference(s, *measured);
     return 0;
 }

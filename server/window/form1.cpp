@@ -16,8 +16,7 @@
 namespace {
 
 // The layout is given in twips; at 96 dpi 15 twips make one pixel.
-constexpr int px(int twips)
-{
+constexpr int px(int twips) {
     return twips / 15;
 }
 
@@ -28,8 +27,7 @@ const QString AutoSaveText = QStringLiteral(
 } // namespace
 
 Form1::Form1(RelayServer& server, ServerPrompts& prompts, QWidget* parent)
-    : QMainWindow(parent), m_server(server), m_prompts(prompts)
-{
+    : QMainWindow(parent), m_server(server), m_prompts(prompts) {
     setWindowTitle(QStringLiteral("Sketora - サーバ"));
     buildMenu();
     buildControls();
@@ -37,8 +35,7 @@ Form1::Form1(RelayServer& server, ServerPrompts& prompts, QWidget* parent)
     formLoad();
 }
 
-void Form1::buildMenu()
-{
+void Form1::buildMenu() {
     QMenu* mMnu = menuBar()->addMenu(QStringLiteral("メニュー(&M)"));
     m_mAutoSave = mMnu->addAction(QStringLiteral("自動ログ保存をする(&S)"));
     m_mAutoSave->setCheckable(true);
@@ -48,8 +45,7 @@ void Form1::buildMenu()
     connect(m_mEnd, &QAction::triggered, this, &QWidget::close);
 }
 
-void Form1::buildControls()
-{
+void Form1::buildControls() {
     auto* central = new QWidget(this);
     setCentralWidget(central);
 
@@ -81,8 +77,7 @@ void Form1::buildControls()
     resize(px(4095), px(3135) + menuBar()->sizeHint().height());
 }
 
-void Form1::observeServer()
-{
+void Form1::observeServer() {
     ConnectionTable& table = m_server.table();
     connect(&table, &ConnectionTable::rowAdded, this, [this](const QString& address, quint16 port) {
         m_listView1->addTopLevelItem(new QTreeWidgetItem({address, QString::number(port)}));
@@ -99,22 +94,19 @@ void Form1::observeServer()
 
 // `Form_Load`: the title gets the machine's address, then Start runs as if
 // the button had been pressed.
-void Form1::formLoad()
-{
+void Form1::formLoad() {
     setWindowTitle(windowTitle() + QLatin1Char('/') + localIpAddress());
     m_command1->setEnabled(!m_server.isRunning());
     if (!m_server.isRunning())
         m_server.start();
 }
 
-void Form1::command3Click()
-{
+void Form1::command3Click() {
     if (!m_server.logSave())
         m_prompts.message(QStringLiteral("ログを保存できません"), QStringLiteral("保存エラー"));
 }
 
-void Form1::mAutoSaveClick(bool checked)
-{
+void Form1::mAutoSaveClick(bool checked) {
     m_server.setAutoSave(checked);
     if (checked)
         m_prompts.message(AutoSaveText, QStringLiteral("自動ログ保存について"));
@@ -122,8 +114,7 @@ void Form1::mAutoSaveClick(bool checked)
 
 // The box shows "\r\n"-ended lines; the caret goes to the end so that the
 // newest line is in view.
-void Form1::appendLog(const QString& line)
-{
+void Form1::appendLog(const QString& line) {
     QTextCursor cursor = m_tLog->textCursor();
     cursor.movePosition(QTextCursor::End);
     QString shown = line;
@@ -133,8 +124,7 @@ void Form1::appendLog(const QString& line)
     m_tLog->ensureCursorVisible();
 }
 
-void Form1::resizeEvent(QResizeEvent* event)
-{
+void Form1::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     const int width = centralWidget()->width();
     m_listView1->resize(width, m_listView1->height());
@@ -142,8 +132,7 @@ void Form1::resizeEvent(QResizeEvent* event)
 }
 
 // `Form_Unload`: asked first; OK closes every connection and ends the program.
-void Form1::closeEvent(QCloseEvent* event)
-{
+void Form1::closeEvent(QCloseEvent* event) {
     if (!m_prompts.question(QStringLiteral("終了しますか？"), QStringLiteral("終了確認"))) {
         event->ignore();
         return;

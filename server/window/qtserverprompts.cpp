@@ -6,21 +6,18 @@
 
 namespace {
 
-bool headless()
-{
+bool headless() {
     return QGuiApplication::platformName() == QLatin1String("offscreen");
 }
 
 } // namespace
 
-bool QtServerPrompts::question(const QString& text, const QString& title)
-{
+bool QtServerPrompts::question(const QString& text, const QString& title) {
     return QMessageBox::question(m_parent, title, text, QMessageBox::Ok | QMessageBox::Cancel,
                                  QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
-void QtServerPrompts::message(const QString& text, const QString& title)
-{
+void QtServerPrompts::message(const QString& text, const QString& title) {
     if (headless()) {
         std::fprintf(stderr, "%s: %s\n", qUtf8Printable(title), qUtf8Printable(text));
         std::fflush(stderr);

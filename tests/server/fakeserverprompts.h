@@ -16,8 +16,7 @@ public:
     std::deque<bool> answers; // questions; empty answers OK
     QList<Shown> shown;
 
-    bool question(const QString& text, const QString& title) override
-    {
+    bool question(const QString& text, const QString& title) override {
         shown.append({QStringLiteral("question"), text, title});
         if (answers.empty())
             return true;
@@ -25,8 +24,7 @@ public:
         answers.pop_front();
         return answer;
     }
-    void message(const QString& text, const QString& title) override
-    {
+    void message(const QString& text, const QString& title) override {
         shown.append({QStringLiteral("message"), text, title});
     }
 };

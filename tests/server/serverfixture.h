@@ -23,8 +23,7 @@ struct ServerFixture {
     FixedClock clock;
     std::unique_ptr<RelayServer> server;
 
-    ServerFixture()
-    {
+    ServerFixture() {
         server = std::make_unique<RelayServer>(0, 0, dir.path(), &clock);
         server->setListenAddress(QHostAddress::LocalHost);
         server->start();
@@ -36,8 +35,7 @@ struct ServerFixture {
     // A drawing client after its greeting (40 pen lines and one count) has
     // arrived; each of `others` (all on slots 0..20) gets one count line,
     // which is taken as well.
-    std::unique_ptr<TestPeer> joinDrawing(const std::vector<TestPeer*>& others = {})
-    {
+    std::unique_ptr<TestPeer> joinDrawing(const std::vector<TestPeer*>& others = {}) {
         auto peer = std::make_unique<TestPeer>(drawingPort(), "\r\n");
         if (!peer->waitConnected() || peer->next(41).size() != 41)
             return nullptr;
@@ -48,8 +46,7 @@ struct ServerFixture {
     }
 
     // A text client once the server has accepted it (its name is its address).
-    std::unique_ptr<TestPeer> connectText()
-    {
+    std::unique_ptr<TestPeer> connectText() {
         auto peer = std::make_unique<TestPeer>(textPort(), "%EOT%");
         if (!peer->waitConnected())
             return nullptr;
@@ -59,13 +56,16 @@ struct ServerFixture {
         return peer;
     }
 
-    static int indexOf(const EndpointArray& array, quint16 peerPort)
-    {
+    static int indexOf(const EndpointArray& array, quint16 peerPort) {
         for (int i = 0; i <= array.highestIndex(); ++i)
             if (array.isConnected(i) && array.peer(i).port == peerPort)
                 return i;
         return -1;
     }
-    int drawingIndex(const TestPeer& peer) { return indexOf(server->drawingEndpoints(), peer.localPort()); }
-    int textIndex(const TestPeer& peer) { return indexOf(server->textEndpoints(), peer.localPort()); }
+    int drawingIndex(const TestPeer& peer) {
+        return indexOf(server->drawingEndpoints(), peer.localPort());
+    }
+    int textIndex(const TestPeer& peer) {
+        return indexOf(server->textEndpoints(), peer.localPort());
+    }
 };

@@ -11,19 +11,18 @@
 // split at the channel's terminator.
 class TestPeer {
 public:
-    TestPeer(quint16 port, QByteArray terminator) : m_terminator(std::move(terminator))
-    {
-        QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] { m_received += m_socket.readAll(); });
+    TestPeer(quint16 port, QByteArray terminator) : m_terminator(std::move(terminator)) {
+        QObject::connect(&m_socket, &QTcpSocket::readyRead,
+                         [this] { m_received += m_socket.readAll(); });
         m_socket.connectToHost(QHostAddress::LocalHost, port);
     }
 
-    bool waitConnected(int ms = 5000)
-    {
-        return QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, ms);
+    bool waitConnected(int ms = 5000) {
+        return QTest::qWaitFor(
+            [this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, ms);
     }
 
-    void send(QByteArrayView bytes)
-    {
+    void send(QByteArrayView bytes) {
         m_socket.write(bytes.data(), bytes.size());
         m_socket.flush();
     }
@@ -33,8 +32,7 @@ public:
     bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
 
     // Complete pieces received and not yet taken.
-    int available() const
-    {
+    int available() const {
         int count = 0;
         for (qsizetype at = m_cursor; (at = m_received.indexOf(m_terminator, at)) >= 0;
              at += m_terminator.size())
@@ -44,9 +42,9 @@ public:
 
     // Waits for `n` further pieces and takes them (terminators removed).
     // Returns fewer when they do not come in time.
-    QList<QByteArray> next(int n, int ms = 5000)
-    {
-        [[maybe_unused]] const bool complete = QTest::qWaitFor([&] { return available() >= n; }, ms);
+    QList<QByteArray> next(int n, int ms = 5000) {
+        [[maybe_unused]] const bool complete =
+            QTest::qWaitFor([&] { return available() >= n; }, ms);
         QList<QByteArray> pieces;
         while (pieces.size() < n) {
             const qsizetype end = m_received.indexOf(m_terminator, m_cursor);
@@ -57,16 +55,15 @@ public:
         }
         return pieces;
     }
-    QByteArray nextOne(int ms = 5000)
-    {
+    QByteArray nextOne(int ms = 5000) {
         const QList<QByteArray> one = next(1, ms);
         return one.isEmpty() ? QByteArray("<nothing>") : one.first();
     }
 
     // Waits until the server has closed this connection.
-    bool waitClosedByPeer(int ms = 10000)
-    {
-        return QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, ms);
+    bool waitClosedByPeer(int ms = 10000) {
+        return QTest::qWaitFor(
+            [this] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, ms);
     }
 
     const QByteArray& received() const { return m_received; }

@@ -28,8 +28,7 @@ private slots:
     void peerThatStopsReadingIsCut();
 };
 
-void TestDrawingRelay::relaysWithIndexAndBlanksWithoutEcho()
-{
+void TestDrawingRelay::relaysWithIndexAndBlanksWithoutEcho() {
     ServerFixture f;
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
@@ -51,8 +50,7 @@ void TestDrawingRelay::relaysWithIndexAndBlanksWithoutEcho()
     QVERIFY(c->nextOne().startsWith("0:8:"));
 }
 
-void TestDrawingRelay::memberCountIsAnsweredToTheSenderAlone()
-{
+void TestDrawingRelay::memberCountIsAnsweredToTheSenderAlone() {
     ServerFixture f;
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
@@ -73,8 +71,7 @@ void TestDrawingRelay::memberCountIsAnsweredToTheSenderAlone()
     QCOMPARE(b->available(), 0);
 }
 
-void TestDrawingRelay::greetingListsEveryOtherSlotThenTheCount()
-{
+void TestDrawingRelay::greetingListsEveryOtherSlotThenTheCount() {
     ServerFixture f;
     auto a = std::make_unique<TestPeer>(f.drawingPort(), "\r\n");
     QVERIFY(a->waitConnected());
@@ -102,8 +99,7 @@ void TestDrawingRelay::greetingListsEveryOtherSlotThenTheCount()
     QCOMPARE(f.server->history().storedLines(), 80);
 }
 
-void TestDrawingRelay::penBookkeepingReachesLaterNewcomers()
-{
+void TestDrawingRelay::penBookkeepingReachesLaterNewcomers() {
     ServerFixture f;
     auto a = f.joinDrawing();
     QVERIFY(a);
@@ -133,8 +129,7 @@ void TestDrawingRelay::penBookkeepingReachesLaterNewcomers()
     QCOMPARE(later[0], QByteArray("1:4:0")); // own slot 0 skipped
 }
 
-void TestDrawingRelay::freedIndicesAreReusedLowestFirst()
-{
+void TestDrawingRelay::freedIndicesAreReusedLowestFirst() {
     ServerFixture f;
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
@@ -166,8 +161,7 @@ void TestDrawingRelay::freedIndicesAreReusedLowestFirst()
     }
 }
 
-void TestDrawingRelay::simultaneousConnectsAreAllAccepted()
-{
+void TestDrawingRelay::simultaneousConnectsAreAllAccepted() {
     ServerFixture f;
     std::vector<std::unique_ptr<TestPeer>> peers;
     for (int i = 0; i < 12; ++i)
@@ -184,8 +178,7 @@ void TestDrawingRelay::simultaneousConnectsAreAllAccepted()
     QTRY_COMPARE(f.server->table().rows().size(), 12);
 }
 
-void TestDrawingRelay::closeRemovesOwnRowAndBroadcastsCount()
-{
+void TestDrawingRelay::closeRemovesOwnRowAndBroadcastsCount() {
     ServerFixture f;
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
@@ -196,7 +189,8 @@ void TestDrawingRelay::closeRemovesOwnRowAndBroadcastsCount()
     table.tick();
     QCOMPARE(table.memCount(), qint16(3));
     const quint16 bPort = b->localPort();
-    QVERIFY(table.logText().contains(QStringLiteral("Connection Start > 127.0.0.1:%1\r\n").arg(bPort)));
+    QVERIFY(
+        table.logText().contains(QStringLiteral("Connection Start > 127.0.0.1:%1\r\n").arg(bPort)));
 
     // Same address, different ports: only b's own row goes.
     b.reset();
@@ -205,7 +199,8 @@ void TestDrawingRelay::closeRemovesOwnRowAndBroadcastsCount()
     QCOMPARE(table.rows().size(), 2);
     for (const ConnectionTable::Row& row : table.rows())
         QVERIFY(row.port != bPort);
-    QVERIFY(table.logText().endsWith(QStringLiteral("Connection Close > 127.0.0.1:%1\r\n").arg(bPort)));
+    QVERIFY(
+        table.logText().endsWith(QStringLiteral("Connection Close > 127.0.0.1:%1\r\n").arg(bPort)));
 
     // The last one out leaves the count as it was at the last tick.
     a.reset();
@@ -215,8 +210,7 @@ void TestDrawingRelay::closeRemovesOwnRowAndBroadcastsCount()
     QCOMPARE(table.memCount(), qint16(3));
 }
 
-void TestDrawingRelay::linesSplitOverArrivalsAreRelayedWhole()
-{
+void TestDrawingRelay::linesSplitOverArrivalsAreRelayedWhole() {
     ServerFixture f;
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
@@ -237,8 +231,7 @@ void TestDrawingRelay::linesSplitOverArrivalsAreRelayedWhole()
     QCOMPARE(f.server->history().storedLines(), 80 + 2);
 }
 
-void TestDrawingRelay::hostileInputLeavesTheServerServing()
-{
+void TestDrawingRelay::hostileInputLeavesTheServerServing() {
     ServerFixture f;
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
@@ -248,8 +241,8 @@ void TestDrawingRelay::hostileInputLeavesTheServerServing()
     // relayed byte for byte, never re-encoded.
     static const char junk[] = "\x81\xff\x00\xfd:\x82\r\n:::\r\n\x80\xa0\xfe 9z\r\n";
     b->send(QByteArrayView(junk, sizeof junk - 1));
-    QCOMPARE(a->next(3), (QList<QByteArray>{QByteArray("1:\x81\xff\x00\xfd:\x82", 8), "1::::",
-                                            "1:\x80\xa0\xfe 9z"}));
+    QCOMPARE(a->next(3), (QList<QByteArray>{QByteArray("1:\x81\xff\x00\xfd:\x82", 8),
+                                            "1::::", "1:\x80\xa0\xfe 9z"}));
     // A numeric field far beyond every integer range fails only the bookkeeping.
     b->send("4:" + QByteArray(400, '9') + "\r\n" + QByteArray(500, '9') + ":1\r\n");
     QCOMPARE(a->next(2).size(), 2);
@@ -271,8 +264,7 @@ namespace {
 
 // A client that connects and never reads: a plain socket with a small receive
 // buffer so the server's queue for it grows quickly.
-int connectStuckClient(quint16 port)
-{
+int connectStuckClient(quint16 port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const int small = 4096;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
@@ -289,8 +281,7 @@ int connectStuckClient(quint16 port)
 
 } // namespace
 
-void TestDrawingRelay::peerThatStopsReadingIsCut()
-{
+void TestDrawingRelay::peerThatStopsReadingIsCut() {
     ServerFixture f;
     f.server->setOutputCap(1024 * 1024);
     auto a = f.joinDrawing();

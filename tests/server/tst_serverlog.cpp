@@ -12,14 +12,12 @@
 
 namespace {
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-QByteArray numbered(int i)
-{
+QByteArray numbered(int i) {
     return "0:2: " + QByteArray::number(i) + ", 1\r\n";
 }
 
@@ -36,8 +34,7 @@ private slots:
     void fullHistoryIsSavedAndRestartedWithAutoSave();
 };
 
-void TestServerLog::blocksHold1001LinesAndGreetingColourSkipsTheTest()
-{
+void TestServerLog::blocksHold1001LinesAndGreetingColourSkipsTheTest() {
     DrawingHistory history;
     for (int i = 0; i < 1001; ++i)
         history.append(numbered(i));
@@ -66,8 +63,7 @@ void TestServerLog::blocksHold1001LinesAndGreetingColourSkipsTheTest()
     QCOMPARE(full.fileContent().count("\r\n\r\n"), DrawingHistory::BlockCount);
 }
 
-void TestServerLog::fileShowsAnEmptyLineAfterEachBlock()
-{
+void TestServerLog::fileShowsAnEmptyLineAfterEachBlock() {
     QTemporaryDir dir;
     FixedClock clock;
     LogWriter writer(dir.path(), clock);
@@ -92,8 +88,7 @@ void TestServerLog::fileShowsAnEmptyLineAfterEachBlock()
     QCOMPARE(history.storedLines(), 1003); // a manual save keeps the history
 }
 
-void TestServerLog::namesComeFromTheClockAndSameSecondReplaces()
-{
+void TestServerLog::namesComeFromTheClockAndSameSecondReplaces() {
     ServerFixture f;
     const auto first = f.server->logSave();
     QVERIFY(first);
@@ -116,8 +111,7 @@ void TestServerLog::namesComeFromTheClockAndSameSecondReplaces()
     QCOMPARE(QFileInfo(*f.server->logSave()).fileName(), QStringLiteral("2024-12-31_23-05-09.skl"));
 }
 
-void TestServerLog::clearAllSavesOnlyWithAutoSave()
-{
+void TestServerLog::clearAllSavesOnlyWithAutoSave() {
     ServerFixture f;
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
@@ -143,8 +137,7 @@ void TestServerLog::clearAllSavesOnlyWithAutoSave()
     QCOMPARE(f.server->history().fileContent(), QByteArray("0:3: 0, 0\r\n\r\n"));
 }
 
-void TestServerLog::failedAutoSaveKeepsTheHistory()
-{
+void TestServerLog::failedAutoSaveKeepsTheHistory() {
     ServerFixture f;
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
@@ -161,8 +154,7 @@ void TestServerLog::failedAutoSaveKeepsTheHistory()
     QVERIFY(!f.server->logSave());
 }
 
-void TestServerLog::fullHistoryIsSavedAndRestartedWithAutoSave()
-{
+void TestServerLog::fullHistoryIsSavedAndRestartedWithAutoSave() {
     ServerFixture f;
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});

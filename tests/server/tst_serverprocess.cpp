@@ -17,13 +17,11 @@ namespace {
 constexpr quint16 DrawingPort = 13467;
 constexpr quint16 TextPort = 13468;
 
-QString serverBinary()
-{
+QString serverBinary() {
     return qEnvironmentVariable("SKETORA_BIN_DIR") + QStringLiteral("/sketoraServer");
 }
 
-void startServer(QProcess& process, const QString& directory)
-{
+void startServer(QProcess& process, const QString& directory) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
@@ -32,8 +30,7 @@ void startServer(QProcess& process, const QString& directory)
 }
 
 // Connects once the program listens; it needs a moment to start.
-std::unique_ptr<TestPeer> connectWhenReady(quint16 port, const QByteArray& terminator)
-{
+std::unique_ptr<TestPeer> connectWhenReady(quint16 port, const QByteArray& terminator) {
     std::unique_ptr<TestPeer> peer;
     const bool ok = QTest::qWaitFor(
         [&] {
@@ -58,20 +55,17 @@ private slots:
     void takenPortIsReportedOnStderr();
 };
 
-void TestServerProcess::initTestCase()
-{
+void TestServerProcess::initTestCase() {
     QVERIFY2(QFile::exists(serverBinary()), qPrintable(serverBinary()));
 }
 
-void TestServerProcess::servesAndEndsOnSignal_data()
-{
+void TestServerProcess::servesAndEndsOnSignal_data() {
     QTest::addColumn<int>("signalNumber");
     QTest::newRow("SIGTERM") << SIGTERM;
     QTest::newRow("SIGINT") << SIGINT;
 }
 
-void TestServerProcess::servesAndEndsOnSignal()
-{
+void TestServerProcess::servesAndEndsOnSignal() {
     QFETCH(int, signalNumber);
     QTemporaryDir dir;
     QProcess server;
@@ -103,8 +97,7 @@ void TestServerProcess::servesAndEndsOnSignal()
     QVERIFY(t->waitClosedByPeer());
 }
 
-void TestServerProcess::takenPortIsReportedOnStderr()
-{
+void TestServerProcess::takenPortIsReportedOnStderr() {
     QTcpServer squatter;
     QVERIFY(squatter.listen(QHostAddress::Any, DrawingPort));
     QTemporaryDir dir;

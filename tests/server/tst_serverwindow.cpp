@@ -24,14 +24,12 @@ struct Window {
     RelayServer server;
     std::unique_ptr<Form1> form;
 
-    explicit Window(quint16 drawingPort = 0) : server(drawingPort, 0, dir.path(), &clock)
-    {
+    explicit Window(quint16 drawingPort = 0) : server(drawingPort, 0, dir.path(), &clock) {
         server.setListenAddress(QHostAddress::LocalHost);
         form = std::make_unique<Form1>(server, prompts);
         form->show();
     }
-    std::unique_ptr<TestPeer> connectDrawing()
-    {
+    std::unique_ptr<TestPeer> connectDrawing() {
         auto peer = std::make_unique<TestPeer>(server.drawingPort(), "\r\n");
         if (!peer->waitConnected() || peer->next(41).size() != 41)
             return nullptr;
@@ -53,10 +51,10 @@ private slots:
     void listAndLogFollowTheWidth();
 };
 
-void TestServerWindow::loadShowsAddressAndStarts()
-{
+void TestServerWindow::loadShowsAddressAndStarts() {
     Window w;
-    static const QRegularExpression title(QStringLiteral("^Sketora - サーバ/\\d+\\.\\d+\\.\\d+\\.\\d+$"));
+    static const QRegularExpression title(
+        QStringLiteral("^Sketora - サーバ/\\d+\\.\\d+\\.\\d+\\.\\d+$"));
     QVERIFY2(title.match(w.form->windowTitle()).hasMatch(), qPrintable(w.form->windowTitle()));
     QVERIFY(w.server.isRunning());
     QVERIFY(!w.form->command1()->isEnabled());
@@ -72,8 +70,7 @@ void TestServerWindow::loadShowsAddressAndStarts()
     QVERIFY(w.prompts.shown.isEmpty());
 }
 
-void TestServerWindow::connectionsAppearInListAndLog()
-{
+void TestServerWindow::connectionsAppearInListAndLog() {
     Window w;
     auto a = w.connectDrawing();
     auto b = w.connectDrawing();
@@ -94,8 +91,7 @@ void TestServerWindow::connectionsAppearInListAndLog()
         QStringLiteral("Connection Close > 127.0.0.1:%1\n").arg(aPort)));
 }
 
-void TestServerWindow::allDisconnectThenStartBeginsAgain()
-{
+void TestServerWindow::allDisconnectThenStartBeginsAgain() {
     Window w;
     auto a = w.connectDrawing();
     auto b = w.connectDrawing();
@@ -113,8 +109,7 @@ void TestServerWindow::allDisconnectThenStartBeginsAgain()
     QCOMPARE(ServerFixture::indexOf(w.server.drawingEndpoints(), c->localPort()), 0);
 }
 
-void TestServerWindow::logSaveFailureAndAutoSaveNotice()
-{
+void TestServerWindow::logSaveFailureAndAutoSaveNotice() {
     Window w;
     QTest::mouseClick(w.form->command3(), Qt::LeftButton);
     QVERIFY(QFile::exists(QDir(w.dir.path()).filePath(QStringLiteral("2004-05-01_13-45-10.skl"))));
@@ -131,15 +126,15 @@ void TestServerWindow::logSaveFailureAndAutoSaveNotice()
     QCOMPARE(w.prompts.shown.size(), 2);
     QCOMPARE(w.prompts.shown.last().title, QStringLiteral("自動ログ保存について"));
     QCOMPARE(w.prompts.shown.last().text,
-             QStringLiteral("自動ログ保存にチェックを入れると、「全消しした場合」「ログ数が一定を越えた場合」"
-                            "の条件の時に自動的にログを保存します"));
+             QStringLiteral(
+                 "自動ログ保存にチェックを入れると、「全消しした場合」「ログ数が一定を越えた場合」"
+                 "の条件の時に自動的にログを保存します"));
     w.form->mAutoSave()->trigger();
     QVERIFY(!w.server.autoSave());
     QCOMPARE(w.prompts.shown.size(), 2);
 }
 
-void TestServerWindow::exitAsksFirst()
-{
+void TestServerWindow::exitAsksFirst() {
     Window w;
     auto a = w.connectDrawing();
     QVERIFY(a);
@@ -156,8 +151,7 @@ void TestServerWindow::exitAsksFirst()
     QVERIFY(a->waitClosedByPeer());
 }
 
-void TestServerWindow::busyPortIsReportedAndStartStaysEnabled()
-{
+void TestServerWindow::busyPortIsReportedAndStartStaysEnabled() {
     QTcpServer squatter;
     QVERIFY(squatter.listen(QHostAddress::LocalHost));
     const quint16 port = squatter.serverPort();
@@ -174,8 +168,7 @@ void TestServerWindow::busyPortIsReportedAndStartStaysEnabled()
     QVERIFY(w.connectDrawing());
 }
 
-void TestServerWindow::listAndLogFollowTheWidth()
-{
+void TestServerWindow::listAndLogFollowTheWidth() {
     Window w;
     w.form->resize(640, w.form->height());
     QTRY_COMPARE(w.form->listView1()->width(), w.form->centralWidget()->width());

@@ -11,8 +11,7 @@
 namespace {
 
 // Client messages as bytes: type "<:>" payload "%EOT%".
-QByteArray msg(const QByteArray& body)
-{
+QByteArray msg(const QByteArray& body) {
     return body + "%EOT%";
 }
 
@@ -29,8 +28,7 @@ private slots:
     void reusedIndexStartsUnjoinedWithInheritedLooks();
 };
 
-void TestTextRelay::joinGreetingInterleavesAttributesInIndexOrder()
-{
+void TestTextRelay::joinGreetingInterleavesAttributesInIndexOrder() {
     ServerFixture f;
     auto a = f.connectText();
     auto b = f.connectText();
@@ -57,8 +55,7 @@ void TestTextRelay::joinGreetingInterleavesAttributesInIndexOrder()
     QCOMPARE(c->nextOne(), QByteArray("1<:>1<:>Bob"));
 }
 
-void TestTextRelay::relaysPiecesExactlyToJoinedMembers()
-{
+void TestTextRelay::relaysPiecesExactlyToJoinedMembers() {
     ServerFixture f;
     auto a = f.connectText();
     auto b = f.connectText();
@@ -67,7 +64,8 @@ void TestTextRelay::relaysPiecesExactlyToJoinedMembers()
     QCOMPARE(a->nextOne(), QByteArray("0<:>1<:>Alice"));
 
     // A remark with "<:>" inside and CP932 text goes out whole, byte for byte.
-    const QByteArray remark = "2<:>" + protocol::toCp932(QStringLiteral("こんにちは①髙～")) + "<:>tail";
+    const QByteArray remark =
+        "2<:>" + protocol::toCp932(QStringLiteral("こんにちは①髙～")) + "<:>tail";
     a->send(msg(remark));
     QCOMPARE(a->nextOne(), "0<:>" + remark);
     // A split message and a split double-byte character come out whole.
@@ -89,8 +87,7 @@ void TestTextRelay::relaysPiecesExactlyToJoinedMembers()
     QCOMPARE(a->nextOne(), QByteArray("0<:>2<:>x"));
 }
 
-void TestTextRelay::renameKeepsSpacesAndMemberListShowsJoinedOnly()
-{
+void TestTextRelay::renameKeepsSpacesAndMemberListShowsJoinedOnly() {
     ServerFixture f;
     auto a = f.connectText();
     auto b = f.connectText();
@@ -111,8 +108,7 @@ void TestTextRelay::renameKeepsSpacesAndMemberListShowsJoinedOnly()
     QCOMPARE(f.server->text().member(0).name, QByteArray("  Ann  "));
 }
 
-void TestTextRelay::leaveWithAndWithoutGoodbye()
-{
+void TestTextRelay::leaveWithAndWithoutGoodbye() {
     ServerFixture f;
     auto a = f.connectText();
     auto b = f.connectText();
@@ -145,8 +141,7 @@ void TestTextRelay::leaveWithAndWithoutGoodbye()
     QCOMPARE(d->nextOne(), QByteArray("3<:>4<:>m\r\n"));
 }
 
-void TestTextRelay::typesWithoutEffect()
-{
+void TestTextRelay::typesWithoutEffect() {
     ServerFixture f;
     auto a = f.connectText();
     auto b = f.connectText();
@@ -174,8 +169,7 @@ void TestTextRelay::typesWithoutEffect()
     QCOMPARE(a->available(), 0);
 }
 
-void TestTextRelay::reusedIndexStartsUnjoinedWithInheritedLooks()
-{
+void TestTextRelay::reusedIndexStartsUnjoinedWithInheritedLooks() {
     ServerFixture f;
     auto a = f.connectText();
     auto b = f.connectText();
