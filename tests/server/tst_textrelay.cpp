@@ -139,6 +139,17 @@ void TestTextRelay::leaveWithAndWithoutGoodbye() {
     // Gone members are not listed any more.
     d->send(msg("4<:>member"));
     QCOMPARE(d->nextOne(), QByteArray("3<:>4<:>m\r\n"));
+
+    // All Disconnect ends every membership too; names and looks stay.
+    f.server->allDisconnect();
+    QVERIFY(a->waitClosedByPeer());
+    QVERIFY(f.server->start());
+    auto e = f.connectText();
+    QVERIFY(e);
+    QCOMPARE(f.textIndex(*e), 0);
+    e->send(msg("4<:>member"));
+    QCOMPARE(e->nextOne(), QByteArray("0<:>4<:>"));
+    QCOMPARE(f.server->text().member(2).name, QByteArray("m"));
 }
 
 void TestTextRelay::typesWithoutEffect() {
