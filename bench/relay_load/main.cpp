@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -150,7 +151,8 @@ bool startRelayServer(QProcess& process, const QString& binary, const QString& d
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(directory);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(binary, {});
+    // The program runs in the scratch directory: a relative path must not follow it there.
+    process.start(QFileInfo(binary).absoluteFilePath(), {});
     if (process.waitForStarted())
         return true;
     std::fprintf(stderr, "relay_load: cannot start %s\n", qPrintable(binary));
