@@ -217,7 +217,8 @@ void Form1::keepMinimumSize()
         return;
     const QSize extra = frameGeometry().size() - size();
     const QSize floor(MinimumOuterSize - extra.width(), MinimumOuterSize - extra.height());
-    setMinimumSize(floor);
+    if (minimumSize() != floor)
+        setMinimumSize(floor);
     if (width() < floor.width() || height() < floor.height())
         resize(std::max(width(), floor.width()), std::max(height(), floor.height()));
 }
