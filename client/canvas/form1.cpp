@@ -21,6 +21,19 @@
 #include <QSlider>
 #include <QTabBar>
 
+namespace {
+
+// The tool strip is 113 pixels wide; its four icon tabs share that width.
+class ToolTabBar : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int) const override { return QSize(28, 27); }
+};
+
+} // namespace
+
 Form1::Form1(Prompts& prompts, QWidget* parent)
     : QMainWindow(parent), m_prompts(prompts), m_sender(m_ws), m_menu(menuBar())
 {
@@ -53,7 +66,7 @@ void Form1::createViewport(QWidget* client)
 
 void Form1::createRightColumn(QWidget* client)
 {
-    m_tabStrip = new QTabBar(client);
+    m_tabStrip = new ToolTabBar(client);
     m_tabStrip->setDrawBase(false);
     m_tabStrip->setExpanding(false);
     m_tabStrip->setUsesScrollButtons(false);
