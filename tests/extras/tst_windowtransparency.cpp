@@ -39,13 +39,6 @@ constexpr double OneStep = 1.0 / 255.0;
 class TestWindowTransparency : public QObject {
     Q_OBJECT
 private slots:
-    void alphaValues()
-    {
-        QCOMPARE(WindowTransparency::alphaFor(WindowTransparency::T75), 191);
-        QCOMPARE(WindowTransparency::alphaFor(WindowTransparency::T50), 128);
-        QCOMPARE(WindowTransparency::alphaFor(WindowTransparency::T25), 64);
-    }
-
     // Every start is opaque with 100% ticked, whatever the window had.
     void startsOpaque()
     {
