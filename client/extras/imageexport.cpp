@@ -47,9 +47,11 @@ QString ImageExport::dialogFilter()
 void ImageExport::picSaveDialog()
 {
     const std::optional<QString> chosen =
-        m_prompts.saveFileName(m_mainWindow, QStringLiteral("名前を付けて保存"), dialogFilter());
+        m_prompts.saveFileName(m_mainWindow, QStringLiteral("名前を付けて保存"), dialogFilter(),
+                               m_lastName);
     if (!chosen || chosen->isEmpty())
         return;
+    m_lastName = *chosen;
     switch (formatFor(*chosen)) {
     case Format::Jpeg:
         jPicSave(*chosen);

@@ -54,4 +54,5 @@ private:
     QWidget* m_mainWindow;
     PictureSource m_picture;
     TransG32Library m_library;
+    QString m_lastName; // the dialog opens with the name last chosen
 };

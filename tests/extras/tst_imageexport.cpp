@@ -178,6 +178,19 @@ private slots:
         QVERIFY(QDir(m_dir->path()).entryList(QDir::Files).isEmpty());
     }
 
+    // The dialog offers the name chosen last time; a cancel keeps it.
+    void dialogOpensWithTheLastName()
+    {
+        const QString first = m_dir->filePath("first.bmp");
+        m_prompts.fileAnswers.push_back(first);
+        m_export->picSaveDialog();
+        QCOMPARE(m_prompts.lastInitialName, QString());
+        m_export->picSaveDialog(); // cancelled
+        QCOMPARE(m_prompts.lastInitialName, first);
+        m_export->picSaveDialog();
+        QCOMPARE(m_prompts.lastInitialName, first);
+    }
+
     // A name CP932 cannot hold would reach the library with '?' in it and
     // write (or overwrite) some other file; such a save writes nothing.
     void nameOutsideCp932WritesNoOtherFile()
