@@ -29,6 +29,16 @@ void startServer(QProcess& process, const QString& directory) {
     process.start(serverBinary(), {});
 }
 
+// True when nothing else holds the fixed ports. Other programs' end-to-end
+// tests use them too; within one test run a resource lock keeps us apart,
+// across runs on one machine we wait for them to finish.
+bool fixedPortsFree() {
+    QTcpServer drawing;
+    QTcpServer text;
+    return drawing.listen(QHostAddress::Any, DrawingPort) &&
+           text.listen(QHostAddress::Any, TextPort);
+}
+
 // Connects once the program listens; it needs a moment to start.
 std::unique_ptr<TestPeer> connectWhenReady(quint16 port, const QByteArray& terminator) {
     std::unique_ptr<TestPeer> peer;
@@ -50,10 +60,16 @@ class TestServerProcess : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void init();
     void servesAndEndsOnSignal_data();
     void servesAndEndsOnSignal();
     void takenPortIsReportedOnStderr();
 };
+
+void TestServerProcess::init() {
+    QVERIFY2(QTest::qWaitFor(fixedPortsFree, 120000),
+             "ports 13467/13468 stay taken by another program");
+}
 
 void TestServerProcess::initTestCase() {
     QVERIFY2(QFile::exists(serverBinary()), qPrintable(serverBinary()));
@@ -73,6 +89,7 @@ void TestServerProcess::servesAndEndsOnSignal() {
     QVERIFY(server.waitForStarted());
 
     auto a = connectWhenReady(DrawingPort, "\r\n");
+    QVERIFY2(!server.readAllStandardError().contains("13467"), "our server could not listen");
     QVERIFY(a);
     QCOMPARE(a->next(41).size(), 41);
     auto b = connectWhenReady(DrawingPort, "\r\n");
