@@ -111,7 +111,7 @@ bool waitFor(const std::function<bool()>& done, int ms)
     while (!done()) {
         if (t.elapsed() > ms)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
     return true;
 }
@@ -265,18 +265,33 @@ int main(int argc, char** argv)
             if (rng.bounded(2))
                 t->write("0<:>END%EOT%");
         });
-        QObject::connect(d, &QTcpSocket::readyRead, [d] { d->readAll(); });
-        QObject::connect(t, &QTcpSocket::readyRead, [t, finish] {
-            t->readAll();
-            finish();
+        // Members above index 20 cannot join the chat, so the cycle ends on
+        // the drawing greeting, which every newcomer gets.
+        QObject::connect(t, &QTcpSocket::readyRead, [t] { t->readAll(); });
+        auto seen = std::make_shared<QByteArray>();
+        QObject::connect(d, &QTcpSocket::readyRead, [d, finish, seen] {
+            *seen += d->readAll();
+            if (seen->contains("0:8:"))
+                finish();
         });
-        QObject::connect(t, &QTcpSocket::errorOccurred, [finish] { finish(); });
+        QObject::connect(d, &QTcpSocket::errorOccurred, [finish] { finish(); });
         d->connectToHost("127.0.0.1", DrawPort);
         t->connectToHost("127.0.0.1", TextPort);
     };
     for (int i = 0; i < 4; ++i)
         churnOne();
 
+    std::fprintf(stderr, "soak: members connected, traffic running\n");
+    QTimer progress;
+    QObject::connect(&progress, &QTimer::timeout, [&] {
+        int sent = 0;
+        for (auto& m : members)
+            sent += m->sent;
+        std::fprintf(stderr, "soak: %.0f s, cycles %d, sent %d, flooded %lld MiB, stuck %s\n",
+                     clock.elapsed() / 1000.0, cyclesDone, sent, flooded >> 20,
+                     stuck.state() == QAbstractSocket::ConnectedState ? "connected" : "gone");
+    });
+    progress.start(5000);
     const bool churned = waitFor([&] { return cyclesDone >= opt.cycles; }, 240000);
     const bool stuckDropped = waitFor([&] { return stuck.state() != QAbstractSocket::ConnectedState; }, 60000);
     const bool allSent = waitFor([&] {
