@@ -1,6 +1,5 @@
 #include "connectioncontrol.h"
 
-#include "drawingline.h"
 #include "form1.h"
 #include "form2.h"
 #include "prompts.h"
@@ -26,6 +25,7 @@ void ConnectionControl::mConClick()
 {
     Form2 dialog(m_main, &m_main);
     dialog.setDlgMode(Form2::Connect);
+    dialog.setLastPeer(m_lastPeer);
     attachDialog(dialog);
     emit connectDialogOpened(&dialog);
     dialog.exec();
@@ -61,7 +61,7 @@ void ConnectionControl::mReconnectClick()
     bool ok = m_main.WS().connectTo(address, m_ports.drawing) &&
               m_main.WS_txt().connectTo(address, m_ports.text);
     if (ok && m_main.WS().state() == SocketEndpoint::Connected)
-        ok = announcePen();
+        announcePen();
     if (!ok)
         m_prompts.message(&m_main, QStringLiteral("接続できません"), QStringLiteral("エラー"));
 }
@@ -76,6 +76,7 @@ void ConnectionControl::mCloseClick()
 
 void ConnectionControl::wsConnect()
 {
+    m_lastPeer = m_main.WS().remoteHostIP();
     setMenusConnected(true);
     announcePen();
 }
@@ -86,12 +87,10 @@ void ConnectionControl::wsClose()
     setMenusConnected(false);
 }
 
-bool ConnectionControl::announcePen()
+void ConnectionControl::announcePen()
 {
-    SocketEndpoint& ws = m_main.WS();
-    const bool colourSent = ws.sendBytes(protocol::drawing::colorLine(m_main.penColor()));
-    const bool widthSent = ws.sendBytes(protocol::drawing::widthLine(m_main.penWidth()));
-    return colourSent && widthSent;
+    m_main.sendColor(m_main.foreColor());
+    m_main.sendSize(m_main.penWidth());
 }
 
 void ConnectionControl::setMenusConnected(bool connected)

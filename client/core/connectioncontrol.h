@@ -57,9 +57,12 @@ public:
     void wsConnect();
     void wsClose();
 
-    // Sends the pen colour line and then the pen width line (drawing socket,
-    // connected only). Returns false when a send failed.
-    bool announcePen();
+    // Sends the pen colour line and then the pen width line.
+    void announcePen();
+
+    // The address the drawing socket was last connected to; the connect
+    // dialog offers it (the socket itself forgets its peer once closed).
+    QString lastPeer() const { return m_lastPeer; }
 
     static QString baseTitle() { return QStringLiteral("Sketora - クライアント"); }
 
@@ -73,4 +76,5 @@ private:
     Form1& m_main;
     Prompts& m_prompts;
     Ports m_ports;
+    QString m_lastPeer;
 };

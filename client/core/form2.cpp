@@ -50,7 +50,9 @@ void Form2::formLoad()
     m_command1->setDefault(true);
     if (m_dlgMode != Connect)
         return;
-    const QString peer = m_main.WS().remoteHostIP();
+    QString peer = m_main.WS().remoteHostIP();
+    if (peer.isEmpty())
+        peer = m_lastPeer;
     if (!peer.isEmpty())
         m_text1->setText(peer);
 }

@@ -25,6 +25,9 @@ public:
     void setDlgMode(qint16 mode);
     qint16 dlgMode() const { return m_dlgMode; }
 
+    // Offered in mode 1 when the drawing socket no longer knows its peer.
+    void setLastPeer(const QString& address) { m_lastPeer = address; }
+
     QLineEdit* Text1() const { return m_text1; }
     QPushButton* Command1() const { return m_command1; }
     QPushButton* Command2() const { return m_command2; }
@@ -45,6 +48,7 @@ private:
     Form1& m_main;
     qint16 m_dlgMode = StartUp;
     bool m_loaded = false;
+    QString m_lastPeer;
     QLineEdit* m_text1;
     QPushButton* m_command1;
     QPushButton* m_command2;

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <array>
