@@ -21,8 +21,7 @@ public:
     void confLoad() override {}
     int getWinVer() override { return 0; }
     void confSave() override {}
-    void closeChatWindow() override
-    {
+    void closeChatWindow() override {
         // Last shutdown step: a playback that is yielding must not draw on.
         if (m_client.m_player)
             m_client.m_player->abort();
@@ -35,8 +34,7 @@ private:
 SketoraClient::SketoraClient(QObject* parent) : SketoraClient(Options{}, parent) {}
 
 SketoraClient::SketoraClient(Options options, QObject* parent)
-    : QObject(parent), m_prompts(options.prompts)
-{
+    : QObject(parent), m_prompts(options.prompts) {
     if (!m_prompts) {
         m_ownPrompts = std::make_unique<QtPrompts>();
         m_prompts = m_ownPrompts.get();
@@ -46,8 +44,8 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
     m_form1->setHooks(m_hooks.get());
 
     Form1* main = m_form1.get();
-    m_receiver = std::make_unique<DrawReceiver>(m_form1->canvas(),
-                                                [main] { main->refreshPreview(); });
+    m_receiver =
+        std::make_unique<DrawReceiver>(m_form1->canvas(), [main] { main->refreshPreview(); });
     m_connection = std::make_unique<ConnectionControl>(*m_form1, *m_prompts, options.ports);
     m_status = std::make_unique<StatusLine>(*m_form1, *m_receiver);
     m_player = std::make_unique<LogPlayer>(*m_form1, *m_receiver, *m_prompts);
@@ -59,8 +57,7 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
     wireExtras();
 }
 
-SketoraClient::~SketoraClient()
-{
+SketoraClient::~SketoraClient() {
     // Windows first: nothing may call into the controllers while they go.
     m_form2.reset();
     m_player.reset();
@@ -70,8 +67,7 @@ SketoraClient::~SketoraClient()
     m_form1.reset();
 }
 
-void SketoraClient::start()
-{
+void SketoraClient::start() {
     m_form1->load();
     m_status->start();
     m_form2 = std::make_unique<Form2>(*m_form1);
@@ -80,8 +76,7 @@ void SketoraClient::start()
     m_form2->show();
 }
 
-void SketoraClient::wireDrawingSocket()
-{
+void SketoraClient::wireDrawingSocket() {
     net::SocketEndpoint& ws = m_form1->WS();
     connect(&ws, &net::SocketEndpoint::dataArrival, this,
             [this] { m_receiver->receive(m_form1->WS().getData()); });
@@ -89,8 +84,7 @@ void SketoraClient::wireDrawingSocket()
     connect(&ws, &net::SocketEndpoint::connected, this, [this] { m_receiver->resetFraming(); });
 }
 
-void SketoraClient::wireNetworkMenu()
-{
+void SketoraClient::wireNetworkMenu() {
     ConnectionControl* control = m_connection.get();
     connect(m_form1->mCon(), &QAction::triggered, control, &ConnectionControl::mConClick);
     connect(m_form1->mReconnect(), &QAction::triggered, control,
@@ -98,8 +92,7 @@ void SketoraClient::wireNetworkMenu()
     connect(m_form1->mClose(), &QAction::triggered, control, &ConnectionControl::mCloseClick);
 }
 
-void SketoraClient::wireFileMenu()
-{
+void SketoraClient::wireFileMenu() {
     connect(m_form1->mLogPlay(), &QAction::triggered, m_player.get(), &LogPlayer::logPlayDialog);
 }
 

@@ -10,19 +10,16 @@
 using net::SocketEndpoint;
 
 ConnectionControl::ConnectionControl(Form1& main, Prompts& prompts, Ports ports, QObject* parent)
-    : QObject(parent), m_main(main), m_prompts(prompts), m_ports(ports)
-{
+    : QObject(parent), m_main(main), m_prompts(prompts), m_ports(ports) {
     connect(&m_main.WS(), &SocketEndpoint::connected, this, &ConnectionControl::wsConnect);
     connect(&m_main.WS(), &SocketEndpoint::closed, this, &ConnectionControl::wsClose);
 }
 
-void ConnectionControl::attachDialog(Form2& dialog)
-{
+void ConnectionControl::attachDialog(Form2& dialog) {
     connect(&dialog, &Form2::connectRequested, this, &ConnectionControl::connectFromDialog);
 }
 
-void ConnectionControl::mConClick()
-{
+void ConnectionControl::mConClick() {
     Form2 dialog(m_main, &m_main);
     dialog.setDlgMode(Form2::Connect);
     dialog.setLastPeer(m_lastPeer);
@@ -33,8 +30,7 @@ void ConnectionControl::mConClick()
         announcePen();
 }
 
-void ConnectionControl::connectFromDialog(const QString& address, qint16 mode)
-{
+void ConnectionControl::connectFromDialog(const QString& address, qint16 mode) {
     if (mode == Form2::Connect) {
         m_main.WS().close();
         m_main.WS_txt().close();
@@ -44,8 +40,7 @@ void ConnectionControl::connectFromDialog(const QString& address, qint16 mode)
     m_main.setAddr(address);
 }
 
-void ConnectionControl::mReconnectClick()
-{
+void ConnectionControl::mReconnectClick() {
     const QString address = m_main.addr();
     if (address.isEmpty()) {
         m_prompts.message(&m_main, QStringLiteral("サーバのアドレスが入力されていません"),
@@ -66,35 +61,30 @@ void ConnectionControl::mReconnectClick()
         m_prompts.message(&m_main, QStringLiteral("接続できません"), QStringLiteral("エラー"));
 }
 
-void ConnectionControl::mCloseClick()
-{
+void ConnectionControl::mCloseClick() {
     m_main.WS().close();
     m_main.WS_txt().close();
     setMenusConnected(false);
     m_main.setWindowTitle(baseTitle() + QStringLiteral(" / Disconnect"));
 }
 
-void ConnectionControl::wsConnect()
-{
+void ConnectionControl::wsConnect() {
     m_lastPeer = m_main.WS().remoteHostIP();
     setMenusConnected(true);
     announcePen();
 }
 
-void ConnectionControl::wsClose()
-{
+void ConnectionControl::wsClose() {
     m_main.WS().close();
     setMenusConnected(false);
 }
 
-void ConnectionControl::announcePen()
-{
+void ConnectionControl::announcePen() {
     m_main.sendColor(m_main.foreColor());
     m_main.sendSize(m_main.penWidth());
 }
 
-void ConnectionControl::setMenusConnected(bool connected)
-{
+void ConnectionControl::setMenusConnected(bool connected) {
     m_main.mCon()->setEnabled(!connected);
     m_main.mReconnect()->setEnabled(!connected);
     m_main.mClose()->setEnabled(connected);

@@ -33,9 +33,7 @@ public:
 
     ConnectionControl(Form1& main, Prompts& prompts, Ports ports, QObject* parent = nullptr);
     ConnectionControl(Form1& main, Prompts& prompts, QObject* parent = nullptr)
-        : ConnectionControl(main, prompts, Ports{}, parent)
-    {
-    }
+        : ConnectionControl(main, prompts, Ports{}, parent) {}
 
     Ports ports() const { return m_ports; }
 

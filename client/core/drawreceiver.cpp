@@ -1,34 +1,30 @@
 #include "drawreceiver.h"
 
 #include "canvas.h"
-#include "cp932.h"
 #include "drawingline.h"
-#include "numbers.h"
+#include "linefields.h"
 
 #include <utility>
 
 using namespace protocol;
+using linefields::readInt16;
+using linefields::readInt32;
 
 DrawReceiver::DrawReceiver(Canvas& canvas, std::function<void()> refreshPreview)
     : m_canvas(canvas), m_refreshPreview(std::move(refreshPreview)),
-      m_splitter(QByteArray(drawing::Terminator))
-{
-}
+      m_splitter(QByteArray(drawing::Terminator)) {}
 
-void DrawReceiver::receive(QByteArrayView arrival)
-{
+void DrawReceiver::receive(QByteArrayView arrival) {
     const QList<QByteArray> pieces = m_splitter.feed(arrival);
     for (const QByteArray& piece : pieces)
-        applyPiece(fromCp932(piece), 0);
+        applyLine(linefields::decodeText(piece), 0);
 }
 
-void DrawReceiver::resetFraming()
-{
+void DrawReceiver::resetFraming() {
     m_splitter.reset();
 }
 
-void DrawReceiver::drawDataProc(QStringView data, int flag)
-{
+void DrawReceiver::drawDataProc(QStringView data, int flag) {
     const QStringView terminator = u"\r\n";
     qsizetype from = 0;
     while (from <= data.size()) {
@@ -37,22 +33,20 @@ void DrawReceiver::drawDataProc(QStringView data, int flag)
             end = data.size();
         const QStringView piece = data.sliced(from, end - from);
         if (!piece.isEmpty())
-            applyPiece(piece, flag);
+            applyLine(piece, flag);
         from = end + terminator.size();
     }
 }
 
 // A piece is accepted with three or four fields, a command below 9 and index
 // and command that fit 16 bits; anything else is dropped silently.
-void DrawReceiver::applyPiece(QStringView piece, int flag)
-{
-    const std::optional<drawing::DownLine> line = drawing::parseDownLine(piece);
-    if (line)
-        drawLineProc(line->index, line->command, line->argument, flag);
+void DrawReceiver::applyLine(QStringView line, int flag) {
+    const std::optional<linefields::Line> fields = linefields::readLine(line);
+    if (fields)
+        drawLineProc(fields->index, fields->command, fields->argument, flag);
 }
 
-void DrawReceiver::drawLineProc(qint16 i, qint16 cmd, QStringView arg, int flag)
-{
+void DrawReceiver::drawLineProc(qint16 i, qint16 cmd, QStringView arg, int flag) {
     switch (cmd) {
     case drawing::PenUp:
         // Log playback refreshes once at its end instead of per stroke.
@@ -93,8 +87,7 @@ void DrawReceiver::drawLineProc(qint16 i, qint16 cmd, QStringView arg, int flag)
 
 // Pen down moves the pen without drawing; each coordinate is its own step, so
 // "1: 10" moves only x.
-void DrawReceiver::penDown(int i, QStringView arg)
-{
+void DrawReceiver::penDown(int i, QStringView arg) {
     if (!isSlot(i))
         return;
     const drawing::PointText point = drawing::splitPoint(arg);
@@ -108,8 +101,7 @@ void DrawReceiver::penDown(int i, QStringView arg)
 
 // A pencil segment needs a non-blank argument of at most 15 characters with a
 // non-blank second coordinate; both coordinates must fit 16 bits.
-void DrawReceiver::draw(int i, QStringView arg)
-{
+void DrawReceiver::draw(int i, QStringView arg) {
     if (arg.trimmed().isEmpty() || arg.size() > 15)
         return;
     const drawing::PointText point = drawing::splitPoint(arg);
@@ -127,8 +119,7 @@ void DrawReceiver::draw(int i, QStringView arg)
 // The eraser has no blank or length check. Without a second coordinate
 // nothing is drawn but x still moves; a coordinate that does not fit stops
 // the whole step.
-void DrawReceiver::erase(int i, QStringView arg)
-{
+void DrawReceiver::erase(int i, QStringView arg) {
     if (!isSlot(i))
         return;
     const drawing::PointText point = drawing::splitPoint(arg);

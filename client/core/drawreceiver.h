@@ -22,7 +22,7 @@ class Canvas;
 // with reassembly, so a line split by TCP is applied once, whole.
 class DrawReceiver {
 public:
-    static constexpr int Slots = 21;          // sender indices 0..20
+    static constexpr int Slots = 21;               // sender indices 0..20
     static constexpr qint32 EraseColor = 16777215; // white, whatever the background
 
     DrawReceiver(Canvas& canvas, std::function<void()> refreshPreview);
@@ -36,6 +36,8 @@ public:
 
     // Splits `data` at "\r\n" and applies every non-empty piece in order.
     void drawDataProc(QStringView data, int flag);
+    // One piece of drawDataProc: a single line without its terminator.
+    void applyLine(QStringView line, int flag);
     // Applies one accepted line: sender index i, command, argument text.
     void drawLineProc(qint16 i, qint16 cmd, QStringView arg, int flag);
 
@@ -47,7 +49,6 @@ public:
 
 private:
     static bool isSlot(int i) { return i >= 0 && i < Slots; }
-    void applyPiece(QStringView piece, int flag);
     void penDown(int i, QStringView arg);
     void draw(int i, QStringView arg);
     void erase(int i, QStringView arg);

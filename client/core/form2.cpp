@@ -9,8 +9,7 @@
 Form2::Form2(Form1& main, QWidget* parent)
     : QDialog(parent), m_main(main), m_text1(new QLineEdit(this)),
       m_command1(new QPushButton(QStringLiteral("Connect"), this)),
-      m_command2(new QPushButton(QStringLiteral("Cancel"), this))
-{
+      m_command2(new QPushButton(QStringLiteral("Cancel"), this)) {
     setWindowTitle(QStringLiteral("Sketora - サーバアドレス入力"));
     setFixedSize(212, 61);
     m_text1->setGeometry(16, 8, 177, 18);
@@ -24,8 +23,7 @@ Form2::Form2(Form1& main, QWidget* parent)
     connect(m_command2, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void Form2::setDlgMode(qint16 mode)
-{
+void Form2::setDlgMode(qint16 mode) {
     m_dlgMode = mode;
     if (mode != Rename)
         return;
@@ -34,8 +32,7 @@ void Form2::setDlgMode(qint16 mode)
     m_text1->setText(m_main.settings().confMyName);
 }
 
-void Form2::showEvent(QShowEvent* event)
-{
+void Form2::showEvent(QShowEvent* event) {
     if (!m_loaded) {
         m_loaded = true;
         formLoad();
@@ -45,8 +42,7 @@ void Form2::showEvent(QShowEvent* event)
 
 // Enter in the text box presses Connect; the connect dialog offers the server
 // the drawing socket last talked to.
-void Form2::formLoad()
-{
+void Form2::formLoad() {
     m_command1->setDefault(true);
     if (m_dlgMode != Connect)
         return;
@@ -57,8 +53,7 @@ void Form2::formLoad()
         m_text1->setText(peer);
 }
 
-void Form2::command1Click()
-{
+void Form2::command1Click() {
     const QString text = m_text1->text().trimmed();
     m_text1->setText(text);
     if (text.isEmpty())
@@ -79,8 +74,7 @@ void Form2::command1Click()
 // Every way of closing the dialog ends here (buttons and the close box).
 // The main window is shown before the dialog hides, so it is never the case
 // that no window is visible at start-up.
-void Form2::done(int result)
-{
+void Form2::done(int result) {
     if (m_dlgMode == StartUp)
         m_main.show();
     QDialog::done(result);

@@ -1,8 +1,8 @@
 #include "logplayer.h"
 
-#include "cp932.h"
 #include "drawreceiver.h"
 #include "form1.h"
+#include "linefields.h"
 #include "prompts.h"
 
 #include <QAction>
@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -21,8 +22,7 @@ struct DepthGuard {
     int& depth;
     bool& abort;
     explicit DepthGuard(int& d, bool& a) : depth(d), abort(a) { ++depth; }
-    ~DepthGuard()
-    {
+    ~DepthGuard() {
         if (--depth == 0)
             abort = false;
     }
@@ -31,8 +31,7 @@ struct DepthGuard {
 } // namespace
 
 LogPlayer::LogPlayer(Form1& main, DrawReceiver& receiver, Prompts& prompts, QObject* parent)
-    : QObject(parent), m_main(&main), m_receiver(receiver), m_prompts(prompts)
-{
+    : QObject(parent), m_main(&main), m_receiver(receiver), m_prompts(prompts) {
     // The three speed entries behave as one choice.
     const std::array<QAction*, 3> speeds{main.mLSNoWait(), main.mLSHigh(), main.mLSslow()};
     for (int entry = 0; entry < 3; ++entry) {
@@ -41,8 +40,7 @@ LogPlayer::LogPlayer(Form1& main, DrawReceiver& receiver, Prompts& prompts, QObj
     }
 }
 
-void LogPlayer::speedChosen(int entry)
-{
+void LogPlayer::speedChosen(int entry) {
     if (!m_main)
         return;
     m_main->mLSNoWait()->setChecked(entry == 0);
@@ -50,8 +48,7 @@ void LogPlayer::speedChosen(int entry)
     m_main->mLSslow()->setChecked(entry == 2);
 }
 
-int LogPlayer::playWait() const
-{
+int LogPlayer::playWait() const {
     if (m_main && m_main->mLSNoWait()->isChecked())
         return NoWaitLines;
     if (m_main && m_main->mLSslow()->isChecked())
@@ -59,19 +56,17 @@ int LogPlayer::playWait() const
     return HighLines;
 }
 
-void LogPlayer::logPlayDialog()
-{
+void LogPlayer::logPlayDialog() {
     if (!m_main)
         return;
-    const std::optional<QString> path = m_prompts.saveFileName(
-        m_main, QStringLiteral("名前を付けて保存"),
-        QStringLiteral("Sketoraログファイル(*.skl);;全てのファイル(*.*)"));
+    const std::optional<QString> path =
+        m_prompts.saveFileName(m_main, QStringLiteral("名前を付けて保存"),
+                               QStringLiteral("Sketoraログファイル(*.skl);;全てのファイル(*.*)"));
     if (path)
         logPlay(*path);
 }
 
-bool LogPlayer::logPlay(const QString& path)
-{
+bool LogPlayer::logPlay(const QString& path) {
     if (!m_main)
         return false;
     DepthGuard depth(m_depth, m_abort);
@@ -110,9 +105,9 @@ bool LogPlayer::logPlay(const QString& path)
 
 // Reads the whole file into blocks of 1000 lines, each line followed by
 // "\r\n". A line ends at "\r\n", "\n" or "\r"; a last line without an end
-// still counts, an empty file has no line.
-bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& lineCount)
-{
+// still counts, an empty file has no line. Blocks whose lines all end in
+// "\r\n" (the server writes nothing else) are taken from the file as they are.
+bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& lineCount) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -121,69 +116,81 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
         return false;
     file.close();
 
-    QByteArray block;
-    const char* const begin = data.constData();
+    const char* const bytes = data.constData();
     const qsizetype size = data.size();
+    qsizetype blockStart = 0;
+    int blockLines = 0;
+    QByteArray rebuilt; // the current block, once a line in it ended otherwise
+    bool verbatim = true;
+    const auto finishBlock = [&](qsizetype end) {
+        blocks.append(linefields::decodeText(
+            verbatim ? QByteArrayView(bytes + blockStart, end - blockStart) : rebuilt));
+        blockStart = end;
+        blockLines = 0;
+        verbatim = true;
+        rebuilt.clear();
+    };
+
     qsizetype pos = 0;
     while (pos < size) {
         qsizetype end = pos;
-        while (end < size && begin[end] != '\r' && begin[end] != '\n')
+        while (end < size && bytes[end] != '\r' && bytes[end] != '\n')
             ++end;
-        block.append(begin + pos, end - pos).append("\r\n");
-        pos = end;
-        if (pos < size && begin[pos] == '\r')
-            ++pos;
-        if (pos < size && begin[pos] == '\n' && (pos == end || begin[pos - 1] == '\r'))
-            ++pos;
-        ++lineCount;
-        if (lineCount % BlockLines == 0) {
-            blocks.append(protocol::fromCp932(block));
-            block.clear();
-            if (m_main) {
-                m_main->lCnt()->setText(QString::number(lineCount));
-                m_main->lCnt()->repaint();
-            }
-            emit readProgress(lineCount);
+        const bool crlf = end + 1 < size && bytes[end] == '\r' && bytes[end + 1] == '\n';
+        if (verbatim && !crlf) {
+            rebuilt = QByteArray(bytes + blockStart, pos - blockStart);
+            verbatim = false;
         }
+        if (!verbatim)
+            rebuilt.append(bytes + pos, end - pos).append("\r\n");
+        pos = crlf ? end + 2 : std::min(end + 1, size);
+        ++lineCount;
+        if (++blockLines < BlockLines)
+            continue;
+        finishBlock(pos);
+        if (m_main) {
+            m_main->lCnt()->setText(QString::number(lineCount));
+            m_main->lCnt()->repaint();
+        }
+        emit readProgress(lineCount);
     }
-    if (!block.isEmpty())
-        blocks.append(protocol::fromCp932(block));
+    if (blockLines > 0)
+        finishBlock(size);
     return true;
 }
 
-bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasVisible)
-{
+bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasVisible) {
     const QPointer<LogPlayer> self(this);
-    const QStringView terminator = u"\r\n";
     qint64 count = 0;
     for (const QString& block : blocks) {
+        // Every line of a block ends in "\r\n" and holds no other '\r'.
         const QStringView text(block);
         qsizetype from = 0;
         while (from < text.size()) {
-            qsizetype end = text.indexOf(terminator, from);
-            if (end < 0)
-                end = text.size();
+            const qsizetype end = text.indexOf(u'\r', from);
             const QStringView piece = text.sliced(from, end - from);
-            from = end + terminator.size();
+            from = end + 2;
             if (piece.isEmpty())
                 continue;
-            m_receiver.drawDataProc(piece, 1);
+            m_receiver.applyLine(piece, 1); // drawDataProc of a single line
             ++count;
-            m_main->pBar()->setValue(int(count));
+            // The bar can only be seen to move when the player yields; setting
+            // it per line would repaint it synchronously thousands of times.
             if (count % playWait != 0)
                 continue;
+            m_main->pBar()->setValue(int(count));
             emit yielded(count);
             QCoreApplication::processEvents();
             if (!self || windowGone(wasVisible))
                 return false;
         }
     }
+    m_main->pBar()->setValue(int(count));
     return true;
 }
 
 // The window has gone when it was destroyed, when it was closed (it was
 // visible at the start and is hidden now) or when a stop was requested.
-bool LogPlayer::windowGone(bool wasVisible) const
-{
+bool LogPlayer::windowGone(bool wasVisible) const {
     return m_abort || !m_main || (wasVisible && !m_main->isVisible());
 }

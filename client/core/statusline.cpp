@@ -12,22 +12,19 @@
 using net::SocketEndpoint;
 
 StatusLine::StatusLine(Form1& main, const DrawReceiver& receiver, QObject* parent)
-    : QObject(parent), m_main(main), m_receiver(receiver)
-{
+    : QObject(parent), m_main(main), m_receiver(receiver) {
     m_timer1.setInterval(StatusInterval);
     m_tMem.setInterval(MemberInterval);
     connect(&m_timer1, &QTimer::timeout, this, &StatusLine::timer1Timer);
     connect(&m_tMem, &QTimer::timeout, this, &StatusLine::tMemTimer);
 }
 
-void StatusLine::start()
-{
+void StatusLine::start() {
     m_timer1.start();
     m_tMem.start();
 }
 
-QString StatusLine::statusText(int state, int count)
-{
+QString StatusLine::statusText(int state, int count) {
     switch (state) {
     case SocketEndpoint::Open:
         return QStringLiteral("Open");
@@ -46,25 +43,22 @@ QString StatusLine::statusText(int state, int count)
     }
 }
 
-QString StatusLine::getStatusText(qint16 state, qint16 count)
-{
+QString StatusLine::getStatusText(qint16 state, qint16 count) {
     const bool connected = state == SocketEndpoint::Connected;
-    m_main.setWindowTitle(ConnectionControl::baseTitle() +
-                          (connected ? QStringLiteral(" / NetWork")
-                                     : QStringLiteral(" / Stand Alone")));
+    m_main.setWindowTitle(
+        ConnectionControl::baseTitle() +
+        (connected ? QStringLiteral(" / NetWork") : QStringLiteral(" / Stand Alone")));
     m_main.mMember()->setEnabled(connected);
     return statusText(state, count);
 }
 
-void StatusLine::timer1Timer()
-{
+void StatusLine::timer1Timer() {
     const int state = m_main.WS().state();
     m_main.lStatus()->setText(getStatusText(qint16(state), m_receiver.memCount()));
     m_main.mLogPlay()->setEnabled(state != SocketEndpoint::Connected);
 }
 
-void StatusLine::tMemTimer()
-{
+void StatusLine::tMemTimer() {
     if (m_main.WS().state() == SocketEndpoint::Connected)
         m_main.WS().sendBytes(protocol::drawing::memberRequestLine());
 }

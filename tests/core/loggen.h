@@ -7,10 +7,11 @@
 // in the client's number form (a blank before numbers that are not negative),
 // "\r\n" after each. Strokes of several senders with colour and width changes,
 // pencil and eraser segments of 1..20 pixels, pen-up at each stroke's end.
-inline QByteArray generatedLog(int lines, quint32 seed)
-{
+inline QByteArray generatedLog(int lines, quint32 seed) {
     QRandomGenerator random(seed);
-    const auto number = [](int v) { return (v < 0 ? QByteArray() : QByteArray(" ")) + QByteArray::number(v); };
+    const auto number = [](int v) {
+        return (v < 0 ? QByteArray() : QByteArray(" ")) + QByteArray::number(v);
+    };
     QByteArray log;
     int written = 0;
     const auto add = [&](int index, const QByteArray& line) {

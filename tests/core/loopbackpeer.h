@@ -17,8 +17,7 @@ public:
         QList<QPointer<QTcpSocket>> sockets;
         QByteArray received; // everything received on the latest connection
 
-        bool listen(quint16 port)
-        {
+        bool listen(quint16 port) {
             if (!server.listen(QHostAddress::LocalHost, port))
                 return false;
             QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
@@ -32,8 +31,7 @@ public:
             return true;
         }
         QTcpSocket* latest() const { return sockets.isEmpty() ? nullptr : sockets.last().data(); }
-        int open() const
-        {
+        int open() const {
             int n = 0;
             for (const auto& s : sockets)
                 n += s && s->state() == QAbstractSocket::ConnectedState;
@@ -44,12 +42,10 @@ public:
     Channel drawing;
     Channel text;
 
-    bool listen(quint16 drawingPort = 0, quint16 textPort = 0)
-    {
+    bool listen(quint16 drawingPort = 0, quint16 textPort = 0) {
         return drawing.listen(drawingPort) && text.listen(textPort);
     }
-    void stop()
-    {
+    void stop() {
         drawing.server.close();
         text.server.close();
     }

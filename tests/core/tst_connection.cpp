@@ -28,8 +28,7 @@ struct Rig {
     LoopbackPeer peer;
     std::unique_ptr<SketoraClient> client;
 
-    explicit Rig(bool listening = true)
-    {
+    explicit Rig(bool listening = true) {
         if (listening)
             QVERIFY(peer.listen());
         client = std::make_unique<SketoraClient>(
@@ -39,8 +38,7 @@ struct Rig {
     Form1& main() { return client->form1(); }
     int wsState() { return main().WS().state(); }
     // Connects through the start-up dialog and waits for both connections.
-    bool connectAtStartUp()
-    {
+    bool connectAtStartUp() {
         Form2& dialog = client->startupDialog();
         dialog.Text1()->setText(QStringLiteral("127.0.0.1"));
         dialog.Command1()->click();
@@ -49,8 +47,7 @@ struct Rig {
                    peer.text.open() == 1;
         });
     }
-    void expectMenus(bool con, bool reconnect, bool close)
-    {
+    void expectMenus(bool con, bool reconnect, bool close) {
         QCOMPARE(main().mCon()->isEnabled(), con);
         QCOMPARE(main().mReconnect()->isEnabled(), reconnect);
         QCOMPARE(main().mClose()->isEnabled(), close);
@@ -78,15 +75,13 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestConnection::initTestCase()
-{
+void TestConnection::initTestCase() {
     // The client reads and writes its settings file in the current directory.
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir::setCurrent(m_dir.path()));
 }
 
-void TestConnection::startUpConnectWithTrimmedAddressAndEnter()
-{
+void TestConnection::startUpConnectWithTrimmedAddressAndEnter() {
     Rig rig;
     Form2& dialog = rig.client->startupDialog();
     QVERIFY(dialog.isVisible());
@@ -118,8 +113,7 @@ void TestConnection::startUpConnectWithTrimmedAddressAndEnter()
     QCOMPARE(rig.prompts.shown.size(), 0);
 }
 
-void TestConnection::startUpBlankAddressIsRefusedSilently()
-{
+void TestConnection::startUpBlankAddressIsRefusedSilently() {
     Rig rig;
     Form2& dialog = rig.client->startupDialog();
     QTest::keyClicks(dialog.Text1(), QStringLiteral("    "));
@@ -131,8 +125,7 @@ void TestConnection::startUpBlankAddressIsRefusedSilently()
     QCOMPARE(rig.prompts.shown.size(), 0);
 }
 
-void TestConnection::startUpCancelOrCloseShowsStandAlone()
-{
+void TestConnection::startUpCancelOrCloseShowsStandAlone() {
     Rig cancelled;
     QTest::mouseClick(cancelled.client->startupDialog().Command2(), Qt::LeftButton);
     QVERIFY(cancelled.main().isVisible());
@@ -144,7 +137,8 @@ void TestConnection::startUpCancelOrCloseShowsStandAlone()
     // Reconnect without an address used so far.
     cancelled.main().mReconnect()->trigger();
     QCOMPARE(cancelled.prompts.shown.size(), 1);
-    QCOMPARE(cancelled.prompts.shown[0].text, QStringLiteral("サーバのアドレスが入力されていません"));
+    QCOMPARE(cancelled.prompts.shown[0].text,
+             QStringLiteral("サーバのアドレスが入力されていません"));
     QCOMPARE(cancelled.prompts.shown[0].title, QStringLiteral("エラー"));
     QCOMPARE(cancelled.wsState(), 0);
 
@@ -155,8 +149,7 @@ void TestConnection::startUpCancelOrCloseShowsStandAlone()
     QCOMPARE(closed.wsState(), 0);
 }
 
-void TestConnection::serverCloseDisconnectAndConnectAgain()
-{
+void TestConnection::serverCloseDisconnectAndConnectAgain() {
     Rig rig;
     QVERIFY(rig.connectAtStartUp());
     rig.expectMenus(false, false, true);
@@ -201,8 +194,7 @@ void TestConnection::serverCloseDisconnectAndConnectAgain()
     QTRY_COMPARE(rig.main().windowTitle(), Base + " / Stand Alone");
 }
 
-void TestConnection::reconnectWhileConnectedFails()
-{
+void TestConnection::reconnectWhileConnectedFails() {
     Rig rig;
     QVERIFY(rig.connectAtStartUp());
     rig.main().mReconnect()->trigger(); // disabled entries are not triggered
@@ -215,8 +207,7 @@ void TestConnection::reconnectWhileConnectedFails()
     QCOMPARE(rig.peer.drawing.sockets.size(), 1);
 }
 
-void TestConnection::reconnectAfterAFailedAttempt()
-{
+void TestConnection::reconnectAfterAFailedAttempt() {
     Rig rig;
     const quint16 drawingPort = rig.peer.drawingPort();
     const quint16 textPort = rig.peer.textPort();
@@ -240,10 +231,9 @@ void TestConnection::reconnectAfterAFailedAttempt()
     rig.expectMenus(false, false, true);
 }
 
-void TestConnection::statusTexts()
-{
-    const QStringList expected{"Closed",     "Open",        "Listening", "Closed", "Closed",
-                               "Closed",     "Connecting",  "Member : 4人", "Closing", "Error"};
+void TestConnection::statusTexts() {
+    const QStringList expected{"Closed", "Open",       "Listening",    "Closed",  "Closed",
+                               "Closed", "Connecting", "Member : 4人", "Closing", "Error"};
     for (int state = 0; state <= 9; ++state)
         QCOMPARE(StatusLine::statusText(state, 4), expected[state]);
     QCOMPARE(StatusLine::statusText(7, 12), QStringLiteral("Member : 12人"));
@@ -263,8 +253,7 @@ void TestConnection::statusTexts()
     QVERIFY(!rig.main().mMember()->isEnabled());
 }
 
-void TestConnection::memberCountReachesTheStatusLine()
-{
+void TestConnection::memberCountReachesTheStatusLine() {
     Rig rig;
     QVERIFY(rig.connectAtStartUp());
     rig.peer.drawing.latest()->write("0:8:4\r\n");
@@ -276,8 +265,7 @@ void TestConnection::memberCountReachesTheStatusLine()
     QCOMPARE(rig.main().windowTitle(), Base + " / NetWork");
 }
 
-void TestConnection::memberPollingOnlyWhileConnected()
-{
+void TestConnection::memberPollingOnlyWhileConnected() {
     Rig rig;
     rig.client->status().tMem().setInterval(20);
     // Not connected: ticks send nothing (and do not fail).
@@ -290,8 +278,7 @@ void TestConnection::memberPollingOnlyWhileConnected()
     QTRY_VERIFY(rig.peer.drawing.received.count("8:member\r\n") >= 2);
 }
 
-void TestConnection::renameMode()
-{
+void TestConnection::renameMode() {
     Rig rig;
     QVERIFY(rig.connectAtStartUp());
     rig.main().settings().confMyName = QStringLiteral("太郎");

@@ -35,8 +35,7 @@ private slots:
     void coordinatesRoundHalvesToEven();
 };
 
-void TestDrawReceiver::linesOfOneArrivalApplyInOrder()
-{
+void TestDrawReceiver::linesOfOneArrivalApplyInOrder() {
     Rig rig;
     rig.receiver.receive("3:4: 255\r\n3:5: 1\r\n3:1: 10, 20\r\n3:2: 30, 40\r\n");
 
@@ -56,8 +55,7 @@ void TestDrawReceiver::linesOfOneArrivalApplyInOrder()
     QCOMPARE(fresh.canvas.image(), fromOrigin.image());
 }
 
-void TestDrawReceiver::blanksDoNotMatter()
-{
+void TestDrawReceiver::blanksDoNotMatter() {
     Rig blanks, bare;
     blanks.receiver.drawDataProc(u"3:5: 2\r\n3:1: 100, 100\r\n3:2: 140, 120\r\n", 0);
     bare.receiver.drawDataProc(u"3:5:2\r\n3:1:100,100\r\n3:2:140,120\r\n", 0);
@@ -66,8 +64,7 @@ void TestDrawReceiver::blanksDoNotMatter()
     QCOMPARE(bare.canvas.pixelValue(140, 122), 0);
 }
 
-void TestDrawReceiver::malformedLinesAreDropped()
-{
+void TestDrawReceiver::malformedLinesAreDropped() {
     Rig rig;
     rig.receiver.drawDataProc(u"3:1: 10, 10", 0);
     // Five fields: dropped. Four fields: the fourth is not read.
@@ -91,8 +88,7 @@ void TestDrawReceiver::malformedLinesAreDropped()
     QCOMPARE(rig.canvas.pixelValue(30, 10), 0);
 }
 
-void TestDrawReceiver::drawArgumentChecks()
-{
+void TestDrawReceiver::drawArgumentChecks() {
     Rig rig;
     rig.receiver.drawDataProc(u"3:1: 10, 10", 0);
     const QString sixteen = QStringLiteral("   60,        10");
@@ -117,8 +113,7 @@ void TestDrawReceiver::drawArgumentChecks()
     QCOMPARE(rig.canvas.pixelValue(50, 10), Canvas::Background);
 }
 
-void TestDrawReceiver::missingSecondCoordinate()
-{
+void TestDrawReceiver::missingSecondCoordinate() {
     Rig rig;
     rig.receiver.drawDataProc(u"3:1: 10, 20\r\n3:2: 50", 0);
     QCOMPARE(rig.receiver.penX(3), 10);
@@ -135,8 +130,7 @@ void TestDrawReceiver::missingSecondCoordinate()
     QCOMPARE(rig.canvas.image(), Canvas().image());
 }
 
-void TestDrawReceiver::numbersThatDoNotFit()
-{
+void TestDrawReceiver::numbersThatDoNotFit() {
     Rig rig;
     rig.receiver.drawDataProc(u"3:4: 255\r\n3:5: 2\r\n3:1: 10, 10\r\n0:8: 5", 0);
     rig.receiver.drawDataProc(u"3:2: 40000, 10\r\n3:2: 10, -32769\r\n3:6: 99999, 10", 0);
@@ -160,8 +154,7 @@ void TestDrawReceiver::numbersThatDoNotFit()
     QCOMPARE(rig.canvas.pixelValue(15, 10), 0);
 }
 
-void TestDrawReceiver::indicesBeyond20MoveNoPenButClearAndCount()
-{
+void TestDrawReceiver::indicesBeyond20MoveNoPenButClearAndCount() {
     Rig rig;
     rig.receiver.drawDataProc(u"20:4: 255\r\n20:1: 5, 5\r\n20:2: 25, 5", 0);
     QCOMPARE(rig.canvas.pixelValue(15, 5), Red);
@@ -184,8 +177,7 @@ void TestDrawReceiver::indicesBeyond20MoveNoPenButClearAndCount()
     QCOMPARE(rig.refreshes, before + 1);
 }
 
-void TestDrawReceiver::sendersKeepIndependentPens()
-{
+void TestDrawReceiver::sendersKeepIndependentPens() {
     Rig rig;
     rig.receiver.receive("3:4: 255\r\n5:4: 16711680\r\n5:5: 2\r\n"
                          "3:1: 10, 10\r\n5:1: 200, 200\r\n"
@@ -199,8 +191,7 @@ void TestDrawReceiver::sendersKeepIndependentPens()
     QCOMPARE(rig.canvas.image(), reference.image());
 }
 
-void TestDrawReceiver::eraseIsWhiteWithTheSendersWidth()
-{
+void TestDrawReceiver::eraseIsWhiteWithTheSendersWidth() {
     Rig rig;
     for (qint16 y = 0; y < 40; ++y)
         rig.canvas.lineWrite(0, y, 100, y, 0, Blue);
@@ -215,8 +206,7 @@ void TestDrawReceiver::eraseIsWhiteWithTheSendersWidth()
     QCOMPARE(rig.canvas.pixelValue(50, 24), Blue);
 }
 
-void TestDrawReceiver::penUpRefreshesOnlyForNetworkData()
-{
+void TestDrawReceiver::penUpRefreshesOnlyForNetworkData() {
     Rig rig;
     rig.receiver.drawDataProc(u"3:0:0", 1);
     QCOMPARE(rig.refreshes, 0);
@@ -232,8 +222,7 @@ void TestDrawReceiver::penUpRefreshesOnlyForNetworkData()
     QCOMPARE(rig.refreshes, 3);
 }
 
-void TestDrawReceiver::linesSplitAcrossArrivalsAreReassembled()
-{
+void TestDrawReceiver::linesSplitAcrossArrivalsAreReassembled() {
     Rig rig;
     rig.receiver.receive("3:1: 10, 10\r\n3:2: 3");
     QCOMPARE(rig.canvas.image(), Canvas().image());
@@ -251,8 +240,7 @@ void TestDrawReceiver::linesSplitAcrossArrivalsAreReassembled()
     QCOMPARE(rig.receiver.penX(3), 30);
 }
 
-void TestDrawReceiver::coordinatesRoundHalvesToEven()
-{
+void TestDrawReceiver::coordinatesRoundHalvesToEven() {
     Rig rig;
     rig.receiver.drawDataProc(u"3:1: 2.5, 3.5\r\n4:1:1e3, 7abc", 0);
     QCOMPARE(rig.receiver.penX(3), 2);

@@ -5,8 +5,8 @@
 #include "fakeprompts.h"
 #include "form1.h"
 #include "form2.h"
-#include "logplayer.h"
 #include "loggen.h"
+#include "logplayer.h"
 #include "loopbackpeer.h"
 #include "picturebox.h"
 #include "sketoraclient.h"
@@ -30,8 +30,7 @@ struct Client {
     FakePrompts prompts;
     std::unique_ptr<SketoraClient> client;
 
-    explicit Client(SketoraClient::Options options = {})
-    {
+    explicit Client(SketoraClient::Options options = {}) {
         options.prompts = &prompts;
         client = std::make_unique<SketoraClient>(options);
         client->start();
@@ -41,8 +40,7 @@ struct Client {
     LogPlayer& player() { return client->player(); }
 };
 
-bool isWhite(const QImage& image)
-{
+bool isWhite(const QImage& image) {
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             if ((image.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF)
@@ -71,14 +69,12 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestLogPlayer::initTestCase()
-{
+void TestLogPlayer::initTestCase() {
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir::setCurrent(m_dir.path()));
 }
 
-QString TestLogPlayer::writeLog(const QString& name, const QByteArray& content)
-{
+QString TestLogPlayer::writeLog(const QString& name, const QByteArray& content) {
     const QString path = m_dir.filePath(name);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
@@ -86,8 +82,7 @@ QString TestLogPlayer::writeLog(const QString& name, const QByteArray& content)
     return path;
 }
 
-void TestLogPlayer::readsInBlocksAndDrawsLikeTheNetwork()
-{
+void TestLogPlayer::readsInBlocksAndDrawsLikeTheNetwork() {
     const QByteArray log = generatedLog(2500, 7);
     const QString path = writeLog("mixed.skl", log);
 
@@ -146,8 +141,7 @@ void TestLogPlayer::readsInBlocksAndDrawsLikeTheNetwork()
     QCOMPARE(seen[0].count, QStringLiteral("1000"));
 }
 
-void TestLogPlayer::emptyLinesCountButAreNotApplied()
-{
+void TestLogPlayer::emptyLinesCountButAreNotApplied() {
     Client crlf, lf;
     const QString a = writeLog("gaps.skl", "\r\n3:4: 255\r\n\r\n3:1: 1, 1\r\n\r\n3:2: 9, 1\r\n");
     const QString b = writeLog("gaps-lf.skl", "\n3:4: 255\n\n3:1: 1, 1\n\n3:2: 9, 1");
@@ -158,10 +152,25 @@ void TestLogPlayer::emptyLinesCountButAreNotApplied()
     QVERIFY(lf.player().logPlay(b));
     QCOMPARE(lf.main().pBar()->maximum(), 6);
     QCOMPARE(lf.main().canvas().image(), crlf.main().canvas().image());
+
+    // Line ends may change within a block: "\r\n", "\n" and a lone "\r".
+    Client mixed;
+    QByteArray log;
+    for (int x = 0; x < 1500; ++x)
+        log += "1:1: " + QByteArray::number(x) + ", 3" +
+               (x % 7 == 3   ? "\n"
+                : x % 7 == 5 ? "\r"
+                             : "\r\n");
+    log += "1:2: 1500, 3\r\n\r";
+    QVERIFY(mixed.player().logPlay(writeLog("mixed-ends.skl", log)));
+    QCOMPARE(mixed.main().pBar()->maximum(), 1502);
+    QCOMPARE(mixed.main().pBar()->value(), 1501);
+    QCOMPARE(mixed.client->receiver().penX(1), 1500);
+    QCOMPARE(mixed.main().canvas().pixelValue(1499, 3), 0);
+    QCOMPARE(mixed.main().canvas().pixelValue(1498, 3), Canvas::Background);
 }
 
-void TestLogPlayer::drawsOverThePictureUnlessTheLogClears()
-{
+void TestLogPlayer::drawsOverThePictureUnlessTheLogClears() {
     Client client;
     Canvas& canvas = client.main().canvas();
     canvas.lineWrite(500, 500, 600, 500, 1, 65280);
@@ -169,14 +178,14 @@ void TestLogPlayer::drawsOverThePictureUnlessTheLogClears()
     QCOMPARE(canvas.pixelValue(550, 500), 65280);
     QCOMPARE(canvas.pixelValue(15, 10), 0);
 
-    QVERIFY(client.player().logPlay(writeLog("clears.skl", "1:3: 0, 0\r\n1:1: 10, 30\r\n1:2: 20, 30\r\n")));
+    QVERIFY(client.player().logPlay(
+        writeLog("clears.skl", "1:3: 0, 0\r\n1:1: 10, 30\r\n1:2: 20, 30\r\n")));
     QCOMPARE(canvas.pixelValue(550, 500), Canvas::Background);
     QCOMPARE(canvas.pixelValue(15, 10), Canvas::Background);
     QCOMPARE(canvas.pixelValue(15, 30), 0);
 }
 
-void TestLogPlayer::yieldsEveryPlayWaitLines()
-{
+void TestLogPlayer::yieldsEveryPlayWaitLines() {
     Client client;
     Form1& main = client.main();
     const QString path = writeLog("yields.skl", generatedLog(2050, 3));
@@ -186,8 +195,8 @@ void TestLogPlayer::yieldsEveryPlayWaitLines()
         QAction* entry;
         int wait;
     };
-    for (const Case& c : {Case{main.mLSslow(), 5}, Case{main.mLSNoWait(), 1000},
-                          Case{main.mLSHigh(), 100}}) {
+    for (const Case& c :
+         {Case{main.mLSslow(), 5}, Case{main.mLSNoWait(), 1000}, Case{main.mLSHigh(), 100}}) {
         c.entry->trigger();
         QVERIFY(c.entry->isChecked());
         QCOMPARE(int(main.mLSNoWait()->isChecked()) + int(main.mLSHigh()->isChecked()) +
@@ -206,8 +215,7 @@ void TestLogPlayer::yieldsEveryPlayWaitLines()
     }
 }
 
-void TestLogPlayer::closingTheWindowStopsThePlayback()
-{
+void TestLogPlayer::closingTheWindowStopsThePlayback() {
     Client client;
     client.main().mLSslow()->trigger();
     QByteArray log;
@@ -226,8 +234,7 @@ void TestLogPlayer::closingTheWindowStopsThePlayback()
     QCOMPARE(client.main().canvas().pixelValue(5, 9), Canvas::Background);
 }
 
-void TestLogPlayer::destroyingTheWindowStopsThePlayback()
-{
+void TestLogPlayer::destroyingTheWindowStopsThePlayback() {
     FakePrompts prompts;
     auto* main = new Form1(prompts);
     main->load();
@@ -246,12 +253,12 @@ void TestLogPlayer::destroyingTheWindowStopsThePlayback()
     QVERIFY(!player.isPlaying());
 }
 
-void TestLogPlayer::secondPlaybackRunsToItsEndFirst()
-{
+void TestLogPlayer::secondPlaybackRunsToItsEndFirst() {
     Client client;
     client.main().mLSslow()->trigger();
-    const QString first = writeLog("first.skl", "2:4: 255\r\n2:1: 1, 1\r\n2:2: 9, 1\r\n2:4: 65280\r\n"
-                                                "2:5: 1\r\n2:0:0\r\n2:2: 100, 50\r\n");
+    const QString first =
+        writeLog("first.skl", "2:4: 255\r\n2:1: 1, 1\r\n2:2: 9, 1\r\n2:4: 65280\r\n"
+                              "2:5: 1\r\n2:0:0\r\n2:2: 100, 50\r\n");
     const QString second = writeLog("second.skl", "2:4: 16711680\r\n2:1: 100, 100\r\n2:0:0\r\n");
     QList<QString> order;
     bool started = false;
@@ -272,8 +279,7 @@ void TestLogPlayer::secondPlaybackRunsToItsEndFirst()
     QVERIFY(client.main().Frame4()->isHidden());
 }
 
-void TestLogPlayer::logsLongerThan201000Lines()
-{
+void TestLogPlayer::logsLongerThan201000Lines() {
     Client client;
     client.main().mLSNoWait()->trigger();
     QByteArray log;
@@ -286,8 +292,7 @@ void TestLogPlayer::logsLongerThan201000Lines()
     QCOMPARE(client.main().canvas().pixelValue(42, 40), 0);
 }
 
-void TestLogPlayer::menuEntryAsksForTheFile()
-{
+void TestLogPlayer::menuEntryAsksForTheFile() {
     Client client;
     Form1& main = client.main();
     client.prompts.fileAnswers = {std::nullopt, m_dir.filePath("missing.skl"),
