@@ -4,10 +4,13 @@
 #include "form1.h"
 #include "form1hooks.h"
 #include "form2.h"
+#include "form3.h"
+#include "imageexport.h"
 #include "logplayer.h"
 #include "prompts.h"
 #include "socketendpoint.h"
 #include "statusline.h"
+#include "windowtransparency.h"
 
 #include <QAction>
 
@@ -19,7 +22,10 @@ public:
     explicit Hooks(SketoraClient& client) : m_client(client) {}
 
     void confLoad() override {}
-    int getWinVer() override { return 0; }
+    int getWinVer() override {
+        m_client.m_winVer = ::getWinVer();
+        return m_client.m_winVer;
+    }
     void confSave() override {}
     void closeChatWindow() override {
         // Last shutdown step: a playback that is yielding must not draw on.
@@ -60,6 +66,9 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
 SketoraClient::~SketoraClient() {
     // Windows first: nothing may call into the controllers while they go.
     m_form2.reset();
+    m_transparency.reset();
+    m_version.reset();
+    m_export.reset();
     m_player.reset();
     m_status.reset();
     m_connection.reset();
@@ -69,6 +78,11 @@ SketoraClient::~SketoraClient() {
 
 void SketoraClient::start() {
     m_form1->load();
+    m_transparency = std::make_unique<WindowTransparency>(
+        m_form1.get(),
+        WindowTransparency::Actions{m_form1->mTranse(), m_form1->mT100(), m_form1->mT75(),
+                                    m_form1->mT50(), m_form1->mT25()},
+        m_winVer);
     m_status->start();
     m_form2 = std::make_unique<Form2>(*m_form1);
     m_form2->setDlgMode(Form2::StartUp);
@@ -100,7 +114,16 @@ void SketoraClient::wireFileMenu() {
 // and the rename dialog (Form2 in mode 2) are created and connected here.
 void SketoraClient::wireChat() {}
 
-// The extras layer: settings file (Hooks::confLoad/confSave), image export
-// (mSave), version dialog (mVersion) and transparency (Hooks::getWinVer,
-// mT100..mT25) are created and connected here.
-void SketoraClient::wireExtras() {}
+// The extras layer: image export (mSave) and the version window (mVersion);
+// transparency follows the platform query made during the window's load
+// (start()). The settings file (Hooks::confLoad/confSave) comes with the chat
+// layer.
+void SketoraClient::wireExtras() {
+    Form1* main = m_form1.get();
+    main->setWindowIcon(Form3::programIcon());
+    m_export = std::make_unique<ImageExport>(
+        *m_prompts, main, [main]() -> const QImage& { return main->canvas().image(); });
+    m_export->attach(main->mSave());
+    m_version = std::make_unique<VersionCommand>(*m_prompts, main);
+    m_version->attach(main->mVersion());
+}

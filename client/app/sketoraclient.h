@@ -8,9 +8,12 @@
 class DrawReceiver;
 class Form1;
 class Form2;
+class ImageExport;
 class LogPlayer;
 class Prompts;
 class StatusLine;
+class VersionCommand;
+class WindowTransparency;
 
 // One whole drawing client: the main window, the start-up dialog and the
 // controllers of every client layer, wired together. The program creates one
@@ -40,6 +43,10 @@ public:
     ConnectionControl& connection() { return *m_connection; }
     StatusLine& status() { return *m_status; }
     LogPlayer& player() { return *m_player; }
+    ImageExport& imageExport() { return *m_export; }
+    VersionCommand& version() { return *m_version; }
+    // Exists from start() on: the platform is asked while the window loads.
+    WindowTransparency* transparency() { return m_transparency.get(); }
 
 private:
     class Hooks;
@@ -58,5 +65,9 @@ private:
     std::unique_ptr<ConnectionControl> m_connection;
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<LogPlayer> m_player;
+    std::unique_ptr<ImageExport> m_export;
+    std::unique_ptr<VersionCommand> m_version;
+    std::unique_ptr<WindowTransparency> m_transparency;
+    int m_winVer = 0;
     std::unique_ptr<Form2> m_form2;
 };
