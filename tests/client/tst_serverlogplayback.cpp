@@ -5,6 +5,7 @@
 #include "clientdriver.h"
 #include "logplayer.h"
 #include "relayserver.h"
+#include "statusline.h"
 
 #include <QAction>
 #include <QDir>
