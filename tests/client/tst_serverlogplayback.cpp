@@ -10,7 +10,6 @@
 #include <QAction>
 #include <QDir>
 #include <QLabel>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,7 +18,6 @@ class TestServerLogPlayback : public QObject {
 private slots:
     void initTestCase();
     void savedLogReproducesThePicture();
-    void autoSavedLogHoldsThePictureBeforeTheClear();
 
 private:
     struct Party {
@@ -81,27 +79,6 @@ void TestServerLogPlayback::savedLogReproducesThePicture()
     c.main().mLogPlay()->trigger();
     QVERIFY(!isWhite(c.picture()));
     QVERIFY(c.picture() == party.a->picture());
-}
-
-void TestServerLogPlayback::autoSavedLogHoldsThePictureBeforeTheClear()
-{
-    Party party;
-    startParty(party);
-    party.server->setAutoSave(true);
-    const QImage before = party.a->picture();
-
-    QSignalSpy saved(party.server.get(), &RelayServer::logSaved);
-    party.a->prompts.questionAnswers = {true};
-    party.a->main().mClear()->trigger();
-    QVERIFY(saved.wait());
-    const QString path = saved.takeFirst().at(0).toString();
-    QVERIFY(!path.isEmpty());
-    QTRY_VERIFY(isWhite(party.b->picture()));
-
-    ClientDriver c;
-    c.standAlone();
-    QVERIFY(c.client->player().logPlay(path));
-    QVERIFY(c.picture() == before);
 }
 
 QTEST_MAIN(TestServerLogPlayback)
