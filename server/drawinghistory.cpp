@@ -1,0 +1,43 @@
+#include "drawinghistory.h"
+
+#include <limits>
+
+DrawingHistory::DrawingHistory() : m_blocks(BlockCount) {}
+
+void DrawingHistory::append(QByteArrayView line, bool blockTest) {
+    if (!isFull()) {
+        m_blocks[m_blockNo].append(line);
+        ++m_stored;
+    }
+    // Both counters are 16-bit; a step that would overflow is skipped, as
+    // every failing step of the relay is.
+    if (m_lines == std::numeric_limits<qint16>::max())
+        return;
+    ++m_lines;
+    if (blockTest && m_lines > LineLimit && m_blockNo < std::numeric_limits<qint16>::max()) {
+        ++m_blockNo;
+        m_lines = 0;
+    }
+}
+
+void DrawingHistory::clear() {
+    for (QByteArray& block : m_blocks)
+        block = QByteArray();
+    m_blockNo = 0;
+    m_lines = 0;
+    m_stored = 0;
+}
+
+QByteArray DrawingHistory::fileContent() const {
+    const int last = qMin<int>(m_blockNo, LastBlock);
+    qsizetype size = 0;
+    for (int i = 0; i <= last; ++i)
+        size += m_blocks.at(i).size() + 2;
+    QByteArray content;
+    content.reserve(size);
+    for (int i = 0; i <= last; ++i) {
+        content.append(m_blocks.at(i));
+        content.append("\r\n");
+    }
+    return content;
+}

@@ -1,0 +1,132 @@
+#include "drawingrelay.h"
+
+#include "connectiontable.h"
+#include "drawinghistory.h"
+#include "drawingline.h"
+#include "endpointarray.h"
+#include "logwriter.h"
+#include "numbers.h"
+
+namespace drawing = protocol::drawing;
+
+DrawingRelay::DrawingRelay(EndpointArray& ws, ConnectionTable& table, DrawingHistory& history,
+                           LogWriter& logWriter, QObject* parent)
+    : QObject(parent), m_ws(ws), m_table(table), m_history(history), m_logWriter(logWriter) {
+    connect(&m_ws, &EndpointArray::connectionRequest, this, &DrawingRelay::onConnectionRequest);
+    connect(&m_ws, &EndpointArray::dataArrival, this, &DrawingRelay::onDataArrival);
+    connect(&m_ws, &EndpointArray::closed, this, &DrawingRelay::onClose);
+    // A peer that stopped reading is cut like one that closed.
+    connect(&m_ws, &EndpointArray::outputCapExceeded, this, &DrawingRelay::onClose);
+}
+
+// `WS_ConnectionRequest`: the newcomer gets the lowest free index k, a row,
+// a log line and its greeting.
+void DrawingRelay::onConnectionRequest(qintptr requestId) {
+    const int k = m_ws.acceptNext(requestId);
+    if (k < 0)
+        return;
+    const EndpointArray::Peer peer = m_ws.peer(k);
+    m_table.addRow(peer.address, peer.port);
+    m_table.appendLog(
+        QStringLiteral("Connection Start > %1:%2\r\n").arg(peer.address).arg(peer.port));
+    greet(k);
+}
+
+// `WS_DataArrival`: every complete line, in order.
+void DrawingRelay::onDataArrival(int k) {
+    const QList<QByteArray> lines = m_ws.takeFrames(k);
+    for (const QByteArray& line : lines)
+        handleLine(k, line);
+}
+
+void DrawingRelay::handleLine(int k, QByteArrayView line) {
+    const drawing::UpLine up = drawing::parseUpLine(line);
+    if (up.data) {
+        if (const auto cmd = protocol::roundToInt16(up.command))
+            dtSave(k, *cmd, *up.data);
+    }
+    // Numeric comparison: "8", " 8" and "08" are all member-count requests.
+    if (up.command == double(drawing::MemberCount))
+        return;
+    const QByteArray relayed = drawing::relayedLine(k, line);
+    store(relayed);
+    sendToAllExcept(k, relayed);
+}
+
+void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
+    const bool hasSlot = k >= 0 && k < TableSlots;
+    switch (cmd) {
+    case drawing::ClearAll:
+        clearHistory();
+        break;
+    case drawing::Color:
+        if (const auto colour = protocol::readInt32(data); colour && hasSlot)
+            m_penColor[k] = *colour;
+        break;
+    case drawing::Width:
+        if (const auto size = protocol::readInt16(data); size && hasSlot)
+            m_penSize[k] = *size;
+        break;
+    case drawing::MemberCount:
+        m_ws.send(k, drawing::memberCountLine(m_table.memCount()));
+        break;
+    default:
+        break;
+    }
+}
+
+// With auto-save the history goes to a log file first; if that file cannot
+// be written the history is kept (the clearing line is appended to it).
+void DrawingRelay::clearHistory() {
+    if (!m_autoSave) {
+        m_history.clear();
+        return;
+    }
+    const auto path = m_logWriter.saveLog(m_history, true);
+    emit logSaved(path.value_or(QString()));
+}
+
+void DrawingRelay::store(QByteArrayView line, bool blockTest) {
+    // The auto-save promise covers a full history too: save and start over
+    // rather than silently dropping every further line.
+    if (m_autoSave && m_history.isFull()) {
+        const auto path = m_logWriter.saveLog(m_history, true);
+        emit logSaved(path.value_or(QString()));
+    }
+    m_history.append(line, blockTest);
+}
+
+// The greeting of newcomer n: the pens of every other slot, each stored in
+// the history, then the member count to slots 0..20 (n included).
+void DrawingRelay::greet(int n) {
+    for (int j = 0; j < TableSlots; ++j) {
+        if (j == n)
+            continue;
+        const QByteArray colour = drawing::greetingColorLine(j, m_penColor[j]);
+        m_ws.send(n, colour);
+        store(colour, false);
+        const QByteArray size = drawing::greetingWidthLine(j, m_penSize[j]);
+        m_ws.send(n, size);
+        store(size);
+    }
+    const QByteArray count = drawing::memberCountLine(m_table.memCount());
+    for (int j = 0; j < TableSlots; ++j)
+        m_ws.send(j, count);
+}
+
+// `WS_Close`: the peer closed (or was cut for not reading).
+void DrawingRelay::onClose(int k) {
+    const EndpointArray::Peer peer = m_ws.peer(k);
+    m_table.removeRow(peer.address, peer.port);
+    m_table.appendLog(
+        QStringLiteral("Connection Close > %1:%2\r\n").arg(peer.address).arg(peer.port));
+    sendToAllExcept(k, drawing::memberCountLine(m_table.memCount()));
+    m_ws.closeAndDestroy(k);
+}
+
+void DrawingRelay::sendToAllExcept(int except, QByteArrayView bytes) {
+    const int highest = m_ws.highestIndex();
+    for (int i = 0; i <= highest; ++i)
+        if (i != except)
+            m_ws.send(i, bytes);
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "framesplitter.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <vector>
+
+namespace net {
+class SocketEndpoint;
+}
+
+// The endpoints of one channel (`WS` for drawing, `WS_txt` for text), indexed
+// by connection index. An index holds nothing or one endpoint carrying a
+// connection; element 0 always exists (closed when unused), later elements
+// are created for a connection and destroyed when it ends.
+//
+// One listening endpoint per channel waits for requests and stays listening:
+// each request is taken over by the element at the lowest free index (no
+// element, or element 0 closed). So indices are reused and stay within the
+// 21 table slots while at most 21 clients are connected at once, and a
+// client that connects while another request is being handled is not
+// refused (closing and reopening a listener would reset its connection).
+//
+// Besides the endpoints the array keeps, per connected element, the peer's
+// address and port as read at accept time (the close handlers need them after
+// the socket is gone) and the frame splitter that reassembles lines split
+// over several arrivals.
+class EndpointArray : public QObject {
+    Q_OBJECT
+public:
+    struct Peer {
+        QString address;
+        quint16 port = 0;
+    };
+
+    EndpointArray(quint16 port, QByteArray terminator, QObject* parent = nullptr);
+    ~EndpointArray() override;
+
+    void setListenAddress(const QHostAddress& address) { m_address = address; }
+    // Applies to every element, present and future.
+    void setOutputCap(qint64 bytes);
+    // The port the channel listens on (the chosen one once a listen on port 0 succeeded).
+    quint16 port() const { return m_port; }
+
+    net::SocketEndpoint* element(int index) const;
+    int highestIndex() const { return int(m_slots.size()) - 1; }
+    bool isConnected(int index) const;
+    int lowestFreeIndex() const;
+    Peer peer(int index) const;
+
+    // Starts listening; on failure nothing listens and listenError() says why.
+    bool listen();
+    bool isListening() const;
+    void stopListening();
+    QString listenError() const { return m_listenError; }
+
+    // Takes over the request on the element at the lowest free index and
+    // returns that index (-1 on failure). The element's peer is recorded and
+    // its frame splitter starts empty.
+    int acceptNext(qintptr requestId);
+
+    // Sends to one element; false when it is missing or not connected.
+    bool send(int index, QByteArrayView bytes);
+
+    // All complete pieces that have arrived on `index`, terminators removed.
+    QList<QByteArray> takeFrames(int index);
+    // Bytes of an incomplete piece kept on `index` for its next arrival.
+    qsizetype pendingFrameBytes(int index) const;
+
+    // Closes element `index`; destroys it unless it is element 0.
+    void closeAndDestroy(int index);
+    // Stops listening, closes every element and destroys all but element 0.
+    void closeAll();
+
+signals:
+    void connectionRequest(qintptr requestId);
+    void dataArrival(int index);
+    void closed(int index);
+    // Delivered from the event loop, after the handler whose send passed the
+    // cap has finished, and only while the same connection is still there.
+    void outputCapExceeded(int index);
+
+private:
+    struct Slot {
+        net::SocketEndpoint* endpoint = nullptr;
+        Peer peer;
+        std::unique_ptr<protocol::FrameSplitter> splitter;
+    };
+
+    net::SocketEndpoint* create(int index);
+    void wire(int index, net::SocketEndpoint* endpoint);
+    void trimTail();
+
+    quint16 m_port;
+    QByteArray m_terminator;
+    QHostAddress m_address = QHostAddress::Any;
+    qint64 m_outputCap;
+    QString m_listenError;
+    net::SocketEndpoint* m_listener;
+    std::vector<Slot> m_slots;
+};

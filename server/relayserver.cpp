@@ -1,0 +1,101 @@
+#include "relayserver.h"
+
+#include "drawingline.h"
+#include "drawingrelay.h"
+#include "endpointarray.h"
+#include "textmessage.h"
+#include "textrelay.h"
+
+namespace {
+
+const Clock& pickClock(const Clock* given, std::unique_ptr<Clock>& own) {
+    if (given)
+        return *given;
+    own = std::make_unique<SystemClock>();
+    return *own;
+}
+
+} // namespace
+
+RelayServer::RelayServer(quint16 drawingPort, quint16 textPort, QString logDirectory,
+                         const Clock* clock, QObject* parent)
+    : QObject(parent), m_logWriter(std::move(logDirectory), pickClock(clock, m_ownClock)),
+      m_ws(new EndpointArray(drawingPort, protocol::drawing::Terminator, this)),
+      m_wsTxt(new EndpointArray(textPort, protocol::text::Terminator, this)),
+      m_drawing(new DrawingRelay(*m_ws, m_table, m_history, m_logWriter, this)),
+      m_text(new TextRelay(*m_wsTxt, m_table, this)) {
+    connect(m_drawing, &DrawingRelay::logSaved, this, &RelayServer::logSaved);
+    // `Timer1`: the member count follows the connection list every 500 ms.
+    m_timer.setInterval(500);
+    connect(&m_timer, &QTimer::timeout, &m_table, &ConnectionTable::tick);
+    m_timer.start();
+}
+
+RelayServer::~RelayServer() = default;
+
+void RelayServer::setListenAddress(const QHostAddress& address) {
+    m_ws->setListenAddress(address);
+    m_wsTxt->setListenAddress(address);
+}
+
+void RelayServer::setOutputCap(qint64 bytes) {
+    m_ws->setOutputCap(bytes);
+    m_wsTxt->setOutputCap(bytes);
+}
+
+bool RelayServer::start() {
+    if (!m_ws->listen()) {
+        emit listenFailed(QStringLiteral("ポート %1 で接続を待ち受けできません（%2）")
+                              .arg(m_ws->port())
+                              .arg(m_ws->listenError()));
+        return false;
+    }
+    if (!m_wsTxt->listen()) {
+        emit listenFailed(QStringLiteral("ポート %1 で接続を待ち受けできません（%2）")
+                              .arg(m_wsTxt->port())
+                              .arg(m_wsTxt->listenError()));
+        m_ws->stopListening();
+        return false;
+    }
+    setRunning(true);
+    return true;
+}
+
+void RelayServer::allDisconnect() {
+    m_ws->closeAll();
+    m_wsTxt->closeAll();
+    m_table.clearRows();
+    m_text->forgetJoined();
+    setRunning(false);
+}
+
+std::optional<QString> RelayServer::logSave() {
+    return m_logWriter.saveLog(m_history, false);
+}
+
+void RelayServer::shutdown() {
+    allDisconnect();
+}
+
+void RelayServer::setAutoSave(bool on) {
+    m_drawing->setAutoSave(on);
+}
+
+bool RelayServer::autoSave() const {
+    return m_drawing->autoSave();
+}
+
+quint16 RelayServer::drawingPort() const {
+    return m_ws->port();
+}
+
+quint16 RelayServer::textPort() const {
+    return m_wsTxt->port();
+}
+
+void RelayServer::setRunning(bool running) {
+    if (running == m_running)
+        return;
+    m_running = running;
+    emit runningChanged(running);
+}

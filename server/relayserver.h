@@ -1,0 +1,87 @@
+#pragma once
+
+#include "clock.h"
+#include "connectiontable.h"
+#include "drawinghistory.h"
+#include "logwriter.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <optional>
+
+class DrawingRelay;
+class EndpointArray;
+class TextRelay;
+
+// The relay server without its window: both channels, the connection table,
+// the drawing history and the log writer, and the 500 ms member-count timer.
+// The window calls start(), allDisconnect(), logSave(), setAutoSave() and
+// shutdown(), and paints what the signals report.
+//
+// Ports are given here (0 lets the system choose; drawingPort() and
+// textPort() tell the result after start()).
+class RelayServer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr quint16 DrawingPort = 13467;
+    static constexpr quint16 TextPort = 13468;
+
+    // `clock` may be null for the machine's clock; `logDirectory` is where
+    // log files go.
+    explicit RelayServer(quint16 drawingPort = DrawingPort, quint16 textPort = TextPort,
+                         QString logDirectory = QStringLiteral("."), const Clock* clock = nullptr,
+                         QObject* parent = nullptr);
+    ~RelayServer() override;
+
+    // Before start(): where to listen (all addresses by default).
+    void setListenAddress(const QHostAddress& address);
+    // Cap on unsent output per connection; a peer past it is cut.
+    void setOutputCap(qint64 bytes);
+
+    // Start (`Command1`): listens on both channels. On failure
+    // nothing listens, listenFailed() names the port and false is returned.
+    bool start();
+    bool isRunning() const { return m_running; }
+    // All Disconnect (`Command2`): closes every connection and listener
+    // without a word to the clients; history and per-index tables stay.
+    void allDisconnect();
+    // Log Save (`Command3`): writes the history, keeps it. Path or nullopt.
+    std::optional<QString> logSave();
+    // Before the program ends: every endpoint of both channels closed.
+    void shutdown();
+
+    void setAutoSave(bool on);
+    bool autoSave() const;
+
+    quint16 drawingPort() const;
+    quint16 textPort() const;
+
+    ConnectionTable& table() { return m_table; }
+    const DrawingHistory& history() const { return m_history; }
+    DrawingHistory& history() { return m_history; }
+    DrawingRelay& drawing() { return *m_drawing; }
+    TextRelay& text() { return *m_text; }
+    EndpointArray& drawingEndpoints() { return *m_ws; }
+    EndpointArray& textEndpoints() { return *m_wsTxt; }
+
+signals:
+    void runningChanged(bool running);
+    void listenFailed(const QString& message);
+    void logSaved(const QString& path); // automatic saves; empty path: failed
+
+private:
+    void setRunning(bool running);
+
+    std::unique_ptr<Clock> m_ownClock;
+    ConnectionTable m_table;
+    DrawingHistory m_history;
+    LogWriter m_logWriter;
+    EndpointArray* m_ws;
+    EndpointArray* m_wsTxt;
+    DrawingRelay* m_drawing;
+    TextRelay* m_text;
+    QTimer m_timer;
+    bool m_running = false;
+};

@@ -1,0 +1,327 @@
+// The drawing channel over real loopback sockets: relay format, member-count
+// answers, the greeting, pen bookkeeping, index reuse, reassembly, hostile
+// input and the cut of a peer that stops reading.
+
+#include "connectiontable.h"
+#include "drawinghistory.h"
+#include "drawingrelay.h"
+#include "serverfixture.h"
+
+#include <QTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+class TestDrawingRelay : public QObject {
+    Q_OBJECT
+private slots:
+    void relaysWithIndexAndBlanksWithoutEcho();
+    void memberCountIsAnsweredToTheSenderAlone();
+    void greetingListsEveryOtherSlotThenTheCount();
+    void penBookkeepingReachesLaterNewcomers();
+    void freedIndicesAreReusedLowestFirst();
+    void simultaneousConnectsAreAllAccepted();
+    void closeRemovesOwnRowAndBroadcastsCount();
+    void linesSplitOverArrivalsAreRelayedWhole();
+    void hostileInputLeavesTheServerServing();
+    void peerThatStopsReadingIsCut();
+};
+
+void TestDrawingRelay::relaysWithIndexAndBlanksWithoutEcho() {
+    ServerFixture f;
+    auto a = f.joinDrawing();
+    auto b = f.joinDrawing({a.get()});
+    auto c = f.joinDrawing({a.get(), b.get()});
+    QVERIFY(a && b && c);
+    QCOMPARE(f.drawingIndex(*a), 0);
+    QCOMPARE(f.drawingIndex(*c), 2);
+    const qint64 storedBefore = f.server->history().storedLines();
+
+    // Two lines in one arrival and an empty piece: two relayed lines, in order.
+    c->send("2: 120, 45\r\n1:5,5\r\n\r\n");
+    QCOMPARE(a->next(2), (QList<QByteArray>{"2:2: 120, 45", "2:1:5,5"}));
+    QCOMPARE(b->next(2), (QList<QByteArray>{"2:2: 120, 45", "2:1:5,5"}));
+    QCOMPARE(f.server->history().storedLines(), storedBefore + 2);
+    QVERIFY(f.server->history().block(0).endsWith("2:2: 120, 45\r\n2:1:5,5\r\n"));
+
+    // Had the sender been echoed, the echo would come before this answer.
+    c->send("8:member\r\n");
+    QVERIFY(c->nextOne().startsWith("0:8:"));
+}
+
+void TestDrawingRelay::memberCountIsAnsweredToTheSenderAlone() {
+    ServerFixture f;
+    auto a = f.joinDrawing();
+    auto b = f.joinDrawing({a.get()});
+    QVERIFY(a && b);
+    // Between ticks the count keeps its last value; the tick takes the rows.
+    b->send("8:member\r\n");
+    QCOMPARE(b->nextOne(), QByteArray("0:8:0"));
+    f.server->table().tick();
+    const qint64 stored = f.server->history().storedLines();
+
+    // "8" without ':' is neither answered nor relayed; the forms of 8 are.
+    b->send("8\r\n8:\r\n 8:x\r\n08:member\r\n8.0:\r\n");
+    QCOMPARE(b->next(4), QList<QByteArray>(4, "0:8:2"));
+    QCOMPARE(f.server->history().storedLines(), stored);
+    // The other client saw none of it: the next line it gets is this marker.
+    b->send("0:0\r\n");
+    QCOMPARE(a->nextOne(), QByteArray("1:0:0"));
+    QCOMPARE(b->available(), 0);
+}
+
+void TestDrawingRelay::greetingListsEveryOtherSlotThenTheCount() {
+    ServerFixture f;
+    auto a = std::make_unique<TestPeer>(f.drawingPort(), "\r\n");
+    QVERIFY(a->waitConnected());
+    const QList<QByteArray> greeting = a->next(41);
+    QCOMPARE(greeting.size(), 41);
+    for (int j = 1; j <= 20; ++j) {
+        QCOMPARE(greeting[2 * (j - 1)], QByteArray::number(j) + ":4:0");
+        QCOMPARE(greeting[2 * (j - 1) + 1], QByteArray::number(j) + ":5:0");
+    }
+    QCOMPARE(greeting[40], QByteArray("0:8:0"));
+    // The greeting is part of the history: 40 lines per connect.
+    QCOMPARE(f.server->history().storedLines(), 40);
+    QCOMPARE(f.server->history().lines(), 40);
+
+    // The next newcomer (index 1) skips its own slot; the first one hears the count.
+    f.server->table().tick();
+    auto b = std::make_unique<TestPeer>(f.drawingPort(), "\r\n");
+    QVERIFY(b->waitConnected());
+    const QList<QByteArray> second = b->next(41);
+    QCOMPARE(second.size(), 41);
+    QCOMPARE(second[0], QByteArray("0:4:0"));
+    QCOMPARE(second[2], QByteArray("2:4:0"));
+    QCOMPARE(second[40], QByteArray("0:8:1"));
+    QCOMPARE(a->nextOne(), QByteArray("0:8:1"));
+    QCOMPARE(f.server->history().storedLines(), 80);
+}
+
+void TestDrawingRelay::penBookkeepingReachesLaterNewcomers() {
+    ServerFixture f;
+    auto a = f.joinDrawing();
+    QVERIFY(a);
+    // Colour and size from index 0; fractions round halves to even; a size
+    // that does not fit 16 bits leaves the old one; the lines are relayed anyway.
+    a->send("4: 255\r\n5: 2\r\n5: 70000\r\n4: 2.5\r\n4:-16777216\r\n");
+    QTRY_COMPARE(f.server->drawing().penColor(0), -16777216);
+    QCOMPARE(f.server->drawing().penSize(0), qint16(2));
+    a->send("5:3.5\r\n");
+    QTRY_COMPARE(f.server->drawing().penSize(0), qint16(4));
+
+    auto b = std::make_unique<TestPeer>(f.drawingPort(), "\r\n");
+    QVERIFY(b->waitConnected());
+    const QList<QByteArray> greeting = b->next(41);
+    QCOMPARE(greeting.mid(0, 2), (QList<QByteArray>{"0:4:-16777216", "0:5:4"}));
+    // Tables survive the client leaving and All Disconnect.
+    a.reset();
+    b.reset();
+    QTRY_COMPARE(f.server->table().rows().size(), 0);
+    f.server->allDisconnect();
+    QVERIFY(f.server->start());
+    auto c = std::make_unique<TestPeer>(f.drawingPort(), "\r\n");
+    QVERIFY(c->waitConnected());
+    const QList<QByteArray> later = c->next(41);
+    QCOMPARE(f.drawingIndex(*c), 0); // indices start again at 0
+    QCOMPARE(later.size(), 41);
+    QCOMPARE(later[0], QByteArray("1:4:0")); // own slot 0 skipped
+}
+
+void TestDrawingRelay::freedIndicesAreReusedLowestFirst() {
+    ServerFixture f;
+    auto a = f.joinDrawing();
+    auto b = f.joinDrawing({a.get()});
+    auto c = f.joinDrawing({a.get(), b.get()});
+    QVERIFY(a && b && c);
+    QCOMPARE(f.drawingIndex(*b), 1);
+    b.reset();
+    QVERIFY(a->nextOne().startsWith("0:8:")); // the close is announced
+    QVERIFY(c->nextOne().startsWith("0:8:"));
+    // The next client takes the freed 1, the one after it 3.
+    auto d = f.joinDrawing({a.get(), c.get()});
+    QVERIFY(d);
+    QCOMPARE(f.drawingIndex(*d), 1);
+    auto e = f.joinDrawing({a.get(), c.get(), d.get()});
+    QVERIFY(e);
+    QCOMPARE(f.drawingIndex(*e), 3);
+    d->send("1: 7, 7\r\n");
+    for (TestPeer* other : {a.get(), c.get(), e.get()})
+        QCOMPARE(other->nextOne(), QByteArray("1:1: 7, 7"));
+
+    // Many short visits in a server's life never push indices past the tables.
+    for (int visit = 0; visit < 30; ++visit) {
+        auto v = f.joinDrawing({a.get(), c.get(), d.get(), e.get()});
+        QVERIFY(v);
+        QCOMPARE(f.drawingIndex(*v), 4);
+        v.reset();
+        for (TestPeer* other : {a.get(), c.get(), d.get(), e.get()})
+            QVERIFY(other->nextOne().startsWith("0:8:"));
+    }
+}
+
+void TestDrawingRelay::simultaneousConnectsAreAllAccepted() {
+    ServerFixture f;
+    std::vector<std::unique_ptr<TestPeer>> peers;
+    for (int i = 0; i < 12; ++i)
+        peers.push_back(std::make_unique<TestPeer>(f.drawingPort(), "\r\n"));
+    QList<int> indices;
+    for (auto& peer : peers) {
+        QVERIFY(peer->waitConnected());
+        QTRY_VERIFY(f.drawingIndex(*peer) >= 0);
+        indices.append(f.drawingIndex(*peer));
+    }
+    std::sort(indices.begin(), indices.end());
+    for (int i = 0; i < 12; ++i)
+        QCOMPARE(indices[i], i);
+    QTRY_COMPARE(f.server->table().rows().size(), 12);
+}
+
+void TestDrawingRelay::closeRemovesOwnRowAndBroadcastsCount() {
+    ServerFixture f;
+    auto a = f.joinDrawing();
+    auto b = f.joinDrawing({a.get()});
+    auto c = f.joinDrawing({a.get(), b.get()});
+    QVERIFY(a && b && c);
+    ConnectionTable& table = f.server->table();
+    QCOMPARE(table.rows().size(), 3);
+    table.tick();
+    QCOMPARE(table.memCount(), qint16(3));
+    const quint16 bPort = b->localPort();
+    QVERIFY(
+        table.logText().contains(QStringLiteral("Connection Start > 127.0.0.1:%1\r\n").arg(bPort)));
+
+    // Same address, different ports: only b's own row goes.
+    b.reset();
+    QCOMPARE(a->nextOne(), QByteArray("0:8:3")); // still counts the leaver
+    QCOMPARE(c->nextOne(), QByteArray("0:8:3"));
+    QCOMPARE(table.rows().size(), 2);
+    for (const ConnectionTable::Row& row : table.rows())
+        QVERIFY(row.port != bPort);
+    QVERIFY(
+        table.logText().endsWith(QStringLiteral("Connection Close > 127.0.0.1:%1\r\n").arg(bPort)));
+
+    // The last one out leaves the count as it was at the last tick.
+    a.reset();
+    c.reset();
+    QTRY_COMPARE(table.rows().size(), 0);
+    table.tick();
+    QCOMPARE(table.memCount(), qint16(3));
+}
+
+void TestDrawingRelay::linesSplitOverArrivalsAreRelayedWhole() {
+    ServerFixture f;
+    auto a = f.joinDrawing();
+    auto b = f.joinDrawing({a.get()});
+    QVERIFY(a && b);
+    const int k = f.drawingIndex(*b);
+    EndpointArray& ws = f.server->drawingEndpoints();
+
+    b->send("2: 10");
+    QTRY_COMPARE(ws.pendingFrameBytes(k), qsizetype(5));
+    b->send(", 20\r\n2: 1");
+    QCOMPARE(a->nextOne(), QByteArray("1:2: 10, 20"));
+    // A CR at the end of one arrival and its LF in the next.
+    QTRY_COMPARE(ws.pendingFrameBytes(k), qsizetype(4));
+    b->send(", 2\r");
+    QTRY_COMPARE(ws.pendingFrameBytes(k), qsizetype(8));
+    b->send("\n");
+    QCOMPARE(a->nextOne(), QByteArray("1:2: 1, 2"));
+    QCOMPARE(f.server->history().storedLines(), 80 + 2);
+}
+
+void TestDrawingRelay::hostileInputLeavesTheServerServing() {
+    ServerFixture f;
+    auto a = f.joinDrawing();
+    auto b = f.joinDrawing({a.get()});
+    QVERIFY(a && b);
+
+    // Bytes that are not CP932 text, NULs and lines without fields are
+    // relayed byte for byte, never re-encoded.
+    static const char junk[] = "\x81\xff\x00\xfd:\x82\r\n:::\r\n\x80\xa0\xfe 9z\r\n";
+    b->send(QByteArrayView(junk, sizeof junk - 1));
+    QCOMPARE(a->next(3), (QList<QByteArray>{QByteArray("1:\x81\xff\x00\xfd:\x82", 8),
+                                            "1::::", "1:\x80\xa0\xfe 9z"}));
+    // A numeric field far beyond every integer range fails only the bookkeeping.
+    b->send("4:" + QByteArray(400, '9') + "\r\n" + QByteArray(500, '9') + ":1\r\n");
+    QCOMPARE(a->next(2).size(), 2);
+    QCOMPARE(f.server->drawing().penColor(1), 0);
+
+    // A flood without any terminator is dropped once it passes the frame cap;
+    // the connection stays usable and lines after it are framed normally.
+    b->send(QByteArray(200 * 1024, 'x'));
+    b->send("\r\n2: 3, 4\r\n");
+    QByteArray next = a->nextOne(10000);
+    if (next.startsWith("1:xxx")) // the tail kept after the cap, if any
+        next = a->nextOne();
+    QCOMPARE(next, QByteArray("1:2: 3, 4"));
+    a->send("2: 5, 6\r\n");
+    QCOMPARE(b->nextOne(), QByteArray("0:2: 5, 6"));
+}
+
+namespace {
+
+// A client that connects and never reads: a plain socket with a small receive
+// buffer so the server's queue for it grows quickly.
+int connectStuckClient(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+void TestDrawingRelay::peerThatStopsReadingIsCut() {
+    ServerFixture f;
+    f.server->setOutputCap(1024 * 1024);
+    auto a = f.joinDrawing();
+    auto b = f.joinDrawing({a.get()});
+    QVERIFY(a && b);
+    const int stuck = connectStuckClient(f.drawingPort());
+    QVERIFY(stuck >= 0);
+    QTRY_COMPARE(f.server->table().rows().size(), 3);
+    QVERIFY(a->nextOne().startsWith("0:8:")); // the stuck client's greeting count
+    QVERIFY(b->nextOne().startsWith("0:8:"));
+
+    // Well past the kernel's buffers plus the cap, in batches that b reads
+    // before the next one goes out, so only the stuck client falls behind.
+    const QByteArray line = "2:" + QByteArray(8000, ' ') + "1, 1\r\n";
+    const int batches = 40;
+    const int perBatch = 50;
+    int relayed = 0;
+    int counts = 0;
+    for (int batch = 0; batch < batches; ++batch) {
+        for (int i = 0; i < perBatch; ++i)
+            a->send(line);
+        QTRY_VERIFY_WITH_TIMEOUT(b->available() >= perBatch, 20000);
+        for (const QByteArray& piece : b->next(b->available())) {
+            relayed += piece.startsWith("0:2:");
+            counts += piece == "0:8:0";
+        }
+    }
+    QTRY_COMPARE(f.server->table().rows().size(), 2);
+    QVERIFY(f.server->table().logText().contains("Connection Close > "));
+    // b got every line once, and the count sent at the cut.
+    if (counts == 0)
+        counts += b->nextOne() == "0:8:0";
+    QCOMPARE(counts, 1);
+    QCOMPARE(relayed, batches * perBatch);
+    // The channel goes on.
+    QCOMPARE(a->nextOne(), QByteArray("0:8:0"));
+    b->send("0:0\r\n");
+    QCOMPARE(a->nextOne(), QByteArray("1:0:0"));
+    ::close(stuck);
+}
+
+QTEST_GUILESS_MAIN(TestDrawingRelay)
+#include "tst_drawingrelay.moc"

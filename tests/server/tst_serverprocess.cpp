@@ -1,0 +1,134 @@
+// The built sketoraServer as a process on the fixed ports: it serves
+// headless, ends cleanly on SIGTERM and SIGINT, and says on stderr when a
+// port is taken.
+
+#include "testpeer.h"
+
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+constexpr quint16 DrawingPort = 13467;
+constexpr quint16 TextPort = 13468;
+
+QString serverBinary() {
+    return qEnvironmentVariable("SKETORA_BIN_DIR") + QStringLiteral("/sketoraServer");
+}
+
+void startServer(QProcess& process, const QString& directory) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(directory);
+    process.start(serverBinary(), {});
+}
+
+// True when nothing else holds the fixed ports. Other programs' end-to-end
+// tests use them too; within one test run a resource lock keeps us apart,
+// across runs on one machine we wait for them to finish.
+bool fixedPortsFree() {
+    QTcpServer drawing;
+    QTcpServer text;
+    return drawing.listen(QHostAddress::Any, DrawingPort) &&
+           text.listen(QHostAddress::Any, TextPort);
+}
+
+// Connects once the program listens; it needs a moment to start.
+std::unique_ptr<TestPeer> connectWhenReady(quint16 port, const QByteArray& terminator) {
+    std::unique_ptr<TestPeer> peer;
+    const bool ok = QTest::qWaitFor(
+        [&] {
+            if (peer && peer->isOpen())
+                return true;
+            if (!peer || peer->socket().state() == QAbstractSocket::UnconnectedState)
+                peer = std::make_unique<TestPeer>(port, terminator);
+            return false;
+        },
+        15000);
+    return ok ? std::move(peer) : nullptr;
+}
+
+} // namespace
+
+class TestServerProcess : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void servesAndEndsOnSignal_data();
+    void servesAndEndsOnSignal();
+    void takenPortIsReportedOnStderr();
+};
+
+void TestServerProcess::init() {
+    QVERIFY2(QTest::qWaitFor(fixedPortsFree, 120000),
+             "ports 13467/13468 stay taken by another program");
+}
+
+void TestServerProcess::initTestCase() {
+    QVERIFY2(QFile::exists(serverBinary()), qPrintable(serverBinary()));
+}
+
+void TestServerProcess::servesAndEndsOnSignal_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+}
+
+void TestServerProcess::servesAndEndsOnSignal() {
+    QFETCH(int, signalNumber);
+    QTemporaryDir dir;
+    QProcess server;
+    startServer(server, dir.path());
+    QVERIFY(server.waitForStarted());
+
+    auto a = connectWhenReady(DrawingPort, "\r\n");
+    QVERIFY2(!server.readAllStandardError().contains("13467"), "our server could not listen");
+    QVERIFY(a);
+    QCOMPARE(a->next(41).size(), 41);
+    auto b = connectWhenReady(DrawingPort, "\r\n");
+    QVERIFY(b);
+    const QList<QByteArray> greeting = b->next(41);
+    QCOMPARE(greeting.first(), QByteArray("0:4:0"));
+    QCOMPARE(a->nextOne(), QByteArray("0:8:0"));
+    b->send("2: 120, 45\r\n");
+    QCOMPARE(a->nextOne(), QByteArray("1:2: 120, 45"));
+
+    auto t = connectWhenReady(TextPort, "%EOT%");
+    QVERIFY(t);
+    const QByteArray guest("\x83\x51\x83\x58\x83\x67"); // "ゲスト" in CP932
+    t->send("1<:>" + guest + "%EOT%");
+    QCOMPARE(t->nextOne(), "0<:>1<:>" + guest);
+
+    ::kill(server.processId(), signalNumber);
+    QVERIFY(server.waitForFinished(10000));
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 0);
+    QVERIFY(a->waitClosedByPeer());
+    QVERIFY(t->waitClosedByPeer());
+}
+
+void TestServerProcess::takenPortIsReportedOnStderr() {
+    QTcpServer squatter;
+    QVERIFY(squatter.listen(QHostAddress::Any, DrawingPort));
+    QTemporaryDir dir;
+    QProcess server;
+    startServer(server, dir.path());
+    QVERIFY(server.waitForStarted());
+    QByteArray errors;
+    QTRY_VERIFY_WITH_TIMEOUT((errors += server.readAllStandardError()).contains("13467"), 15000);
+    QVERIFY2(errors.contains("エラー"), errors.constData());
+    QCOMPARE(server.state(), QProcess::Running); // still there, Start can be pressed again
+    server.terminate();
+    QVERIFY(server.waitForFinished(10000));
+    QCOMPARE(server.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestServerProcess)
+#include "tst_serverprocess.moc"
