@@ -3,6 +3,7 @@
 #include "cp932.h"
 #include "numbers.h"
 
+#include <cstring>
 #include <limits>
 
 namespace linefields {
@@ -71,31 +72,50 @@ std::optional<qint32> readInt32(QStringView text) {
     return readInt<qint32>(text);
 }
 
+// Three or four fields, or the line is dropped; whether the command is 9 or
+// more is only asked of lines with the right number of fields, which gives
+// the same result as asking first.
 std::optional<Line> readLine(QStringView line) {
+    const QChar* const chars = line.data();
     const qsizetype size = line.size();
-    const qsizetype first = line.indexOf(u':');
-    if (first < 0)
+    qsizetype colon[3] = {};
+    int colons = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (chars[i] != u':')
+            continue;
+        if (colons == 3)
+            return std::nullopt; // five fields or more
+        colon[colons++] = i;
+    }
+    if (colons < 2)
         return std::nullopt;
-    const qsizetype second = line.indexOf(u':', first + 1);
-    const QStringView command = line.sliced(first + 1, (second < 0 ? size : second) - first - 1);
-    // The command test comes before the field count, as in the protocol.
-    if (readNumber(command) >= 9 || second < 0)
+    const QStringView command = line.sliced(colon[0] + 1, colon[1] - colon[0] - 1);
+    const double commandValue = readNumber(command);
+    if (commandValue >= 9)
         return std::nullopt;
-    const qsizetype third = line.indexOf(u':', second + 1);
-    if (third >= 0 && line.indexOf(u':', third + 1) >= 0)
-        return std::nullopt; // five fields or more
-    const auto index = readInt16(line.first(first));
-    const auto cmd = readInt16(command);
+    const auto index = readInt16(line.first(colon[0]));
+    const auto cmd = protocol::roundToInt16(commandValue);
     if (!index || !cmd)
         return std::nullopt;
-    return Line{*index, *cmd, line.sliced(second + 1, (third < 0 ? size : third) - second - 1)};
+    const qsizetype argumentEnd = colons == 3 ? colon[2] : size;
+    return Line{*index, *cmd, line.sliced(colon[1] + 1, argumentEnd - colon[1] - 1)};
 }
 
 QString decodeText(QByteArrayView bytes) {
-    for (const char c : bytes) {
-        if (uchar(c) >= 0x80)
-            return protocol::fromCp932(bytes);
+    // Eight bytes at a time: any byte with its high bit set is not ASCII.
+    const char* const data = bytes.data();
+    const qsizetype size = bytes.size();
+    quint64 highBits = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, 8);
+        highBits |= word;
     }
+    for (; i < size; ++i)
+        highBits |= uchar(data[i]);
+    if (highBits & 0x8080808080808080ULL)
+        return protocol::fromCp932(bytes);
     return QString::fromLatin1(bytes);
 }
 

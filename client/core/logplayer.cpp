@@ -1,5 +1,6 @@
 #include "logplayer.h"
 
+#include "canvaswidget.h"
 #include "drawreceiver.h"
 #include "form1.h"
 #include "linefields.h"
@@ -11,10 +12,23 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QSignalBlocker>
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <optional>
 
 namespace {
+
+// Where the line starting at `from` ends: its first '\r' or '\n', or `size`.
+// Searches for '\n' first (lines usually end in "\r\n"), then for a '\r'
+// before it.
+qsizetype lineEnd(const char* bytes, qsizetype from, qsizetype size) {
+    const void* lf = std::memchr(bytes + from, '\n', size_t(size - from));
+    const qsizetype limit = lf ? static_cast<const char*>(lf) - bytes : size;
+    const void* cr = std::memchr(bytes + from, '\r', size_t(limit - from));
+    return cr ? static_cast<const char*>(cr) - bytes : limit;
+}
 
 // Decrements the nesting depth however a playback ends; clears a pending stop
 // request once the outermost playback is over.
@@ -133,9 +147,7 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
 
     qsizetype pos = 0;
     while (pos < size) {
-        qsizetype end = pos;
-        while (end < size && bytes[end] != '\r' && bytes[end] != '\n')
-            ++end;
+        const qsizetype end = lineEnd(bytes, pos, size);
         const bool crlf = end + 1 < size && bytes[end] == '\r' && bytes[end + 1] == '\n';
         if (verbatim && !crlf) {
             rebuilt = QByteArray(bytes + blockStart, pos - blockStart);
@@ -159,8 +171,13 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
     return true;
 }
 
+// Between two yields nothing can be seen, so the lines in between are one
+// batch for the screen: the canvas's per-segment repaint hints are held back
+// while they are applied and the canvas widget is updated as a whole before
+// each yield. Lines received from the network during a yield repaint as usual.
 bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasVisible) {
     const QPointer<LogPlayer> self(this);
+    std::optional<QSignalBlocker> batch(std::in_place, &m_main->canvas());
     qint64 count = 0;
     for (const QString& block : blocks) {
         // Every line of a block ends in "\r\n" and holds no other '\r'.
@@ -178,13 +195,18 @@ bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasV
             // it per line would repaint it synchronously thousands of times.
             if (count % playWait != 0)
                 continue;
+            batch.reset();
+            m_main->pCanvas()->update();
             m_main->pBar()->setValue(int(count));
             emit yielded(count);
             QCoreApplication::processEvents();
             if (!self || windowGone(wasVisible))
                 return false;
+            batch.emplace(&m_main->canvas());
         }
     }
+    batch.reset();
+    m_main->pCanvas()->update();
     m_main->pBar()->setValue(int(count));
     return true;
 }
