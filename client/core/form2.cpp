@@ -61,7 +61,7 @@ void Form2::command1Click() {
 
     if (m_dlgMode == Rename) {
         m_main.settings().confMyName = text;
-        if (m_main.WS_txt().state() == 7)
+        if (m_main.WS_txt().state() == net::SocketEndpoint::Connected)
             m_main.WS_txt().sendBytes(protocol::text::clientMessage(protocol::text::Rename, text));
         emit renamed(text);
         accept();
