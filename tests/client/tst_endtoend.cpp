@@ -54,8 +54,9 @@ void TestEndToEnd::init()
 {
     const QString program = qEnvironmentVariable("SKETORA_BIN_DIR") + "/sketoraServer";
     QVERIFY2(QFile::exists(program), qPrintable("not built: " + program));
-    // Another run on this machine may hold the fixed ports for a while.
-    QVERIFY2(QTest::qWaitFor([] { return !isListening(13467) && !isListening(13468); }, 60000),
+    // Another program on this machine (a soak run, another checkout's tests)
+    // may hold the fixed ports for a few minutes.
+    QVERIFY2(QTest::qWaitFor([] { return !isListening(13467) && !isListening(13468); }, 240000),
              "ports 13467/13468 stay taken by another program");
     m_server.setWorkingDirectory(m_dir.path());
     m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
