@@ -1,0 +1,218 @@
+#include "logplayer.h"
+
+#include "canvaswidget.h"
+#include "drawreceiver.h"
+#include "form1.h"
+#include "linefields.h"
+#include "prompts.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QSignalBlocker>
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+// Where the line starting at `from` ends: its first '\r' or '\n', or `size`.
+// Searches for '\n' first (lines usually end in "\r\n"), then for a '\r'
+// before it.
+qsizetype lineEnd(const char* bytes, qsizetype from, qsizetype size) {
+    const void* lf = std::memchr(bytes + from, '\n', size_t(size - from));
+    const qsizetype limit = lf ? static_cast<const char*>(lf) - bytes : size;
+    const void* cr = std::memchr(bytes + from, '\r', size_t(limit - from));
+    return cr ? static_cast<const char*>(cr) - bytes : limit;
+}
+
+// Decrements the nesting depth however a playback ends; clears a pending stop
+// request once the outermost playback is over.
+struct DepthGuard {
+    int& depth;
+    bool& abort;
+    explicit DepthGuard(int& d, bool& a) : depth(d), abort(a) { ++depth; }
+    ~DepthGuard() {
+        if (--depth == 0)
+            abort = false;
+    }
+};
+
+} // namespace
+
+LogPlayer::LogPlayer(Form1& main, DrawReceiver& receiver, Prompts& prompts, QObject* parent)
+    : QObject(parent), m_main(&main), m_receiver(receiver), m_prompts(prompts) {
+    // The three speed entries behave as one choice.
+    const std::array<QAction*, 3> speeds{main.mLSNoWait(), main.mLSHigh(), main.mLSslow()};
+    for (int entry = 0; entry < 3; ++entry) {
+        speeds[entry]->setCheckable(true);
+        connect(speeds[entry], &QAction::triggered, this, [this, entry] { speedChosen(entry); });
+    }
+}
+
+void LogPlayer::speedChosen(int entry) {
+    if (!m_main)
+        return;
+    m_main->mLSNoWait()->setChecked(entry == 0);
+    m_main->mLSHigh()->setChecked(entry == 1);
+    m_main->mLSslow()->setChecked(entry == 2);
+}
+
+int LogPlayer::playWait() const {
+    if (m_main && m_main->mLSNoWait()->isChecked())
+        return NoWaitLines;
+    if (m_main && m_main->mLSslow()->isChecked())
+        return SlowLines;
+    return HighLines;
+}
+
+void LogPlayer::logPlayDialog() {
+    if (!m_main)
+        return;
+    const std::optional<QString> path =
+        m_prompts.saveFileName(m_main, QStringLiteral("名前を付けて保存"),
+                               QStringLiteral("Sketoraログファイル(*.skl);;全てのファイル(*.*)"));
+    if (path)
+        logPlay(*path);
+}
+
+bool LogPlayer::logPlay(const QString& path) {
+    if (!m_main)
+        return false;
+    DepthGuard depth(m_depth, m_abort);
+    Form1& main = *m_main;
+    const bool wasVisible = main.isVisible();
+
+    main.logLabel()->setText(QStringLiteral("読み込み中"));
+    main.lCnt()->setText(QStringLiteral("0"));
+    main.lCnt()->show();
+    main.pBar()->hide();
+    main.Frame4()->show();
+    const int wait = playWait();
+
+    QList<QString> blocks;
+    qint64 lineCount = 0;
+    if (!readBlocks(path, blocks, lineCount)) {
+        main.Frame4()->hide();
+        return false;
+    }
+
+    main.lCnt()->setText(QString::number(lineCount));
+    main.lCnt()->repaint();
+    main.logLabel()->setText(QStringLiteral("描画中"));
+    main.lCnt()->hide();
+    main.pBar()->setRange(0, int(lineCount));
+    main.pBar()->setValue(0);
+    main.pBar()->show();
+
+    if (!drawBlocks(blocks, wait, wasVisible))
+        return false;
+
+    main.Frame4()->hide();
+    main.refreshPreview();
+    return true;
+}
+
+// Reads the whole file into blocks of 1000 lines, each line followed by
+// "\r\n". A line ends at "\r\n", "\n" or "\r"; a last line without an end
+// still counts, an empty file has no line. Blocks whose lines all end in
+// "\r\n" (the server writes nothing else) are taken from the file as they are.
+bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& lineCount) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    file.close();
+
+    const char* const bytes = data.constData();
+    const qsizetype size = data.size();
+    qsizetype blockStart = 0;
+    int blockLines = 0;
+    QByteArray rebuilt; // the current block, once a line in it ended otherwise
+    bool verbatim = true;
+    const auto finishBlock = [&](qsizetype end) {
+        blocks.append(linefields::decodeText(
+            verbatim ? QByteArrayView(bytes + blockStart, end - blockStart) : rebuilt));
+        blockStart = end;
+        blockLines = 0;
+        verbatim = true;
+        rebuilt.clear();
+    };
+
+    qsizetype pos = 0;
+    while (pos < size) {
+        const qsizetype end = lineEnd(bytes, pos, size);
+        const bool crlf = end + 1 < size && bytes[end] == '\r' && bytes[end + 1] == '\n';
+        if (verbatim && !crlf) {
+            rebuilt = QByteArray(bytes + blockStart, pos - blockStart);
+            verbatim = false;
+        }
+        if (!verbatim)
+            rebuilt.append(bytes + pos, end - pos).append("\r\n");
+        pos = crlf ? end + 2 : std::min(end + 1, size);
+        ++lineCount;
+        if (++blockLines < BlockLines)
+            continue;
+        finishBlock(pos);
+        if (m_main) {
+            m_main->lCnt()->setText(QString::number(lineCount));
+            m_main->lCnt()->repaint();
+        }
+        emit readProgress(lineCount);
+    }
+    if (blockLines > 0)
+        finishBlock(size);
+    return true;
+}
+
+// Between two yields nothing can be seen, so the lines in between are one
+// batch for the screen: the canvas's per-segment repaint hints are held back
+// while they are applied and the canvas widget is updated as a whole before
+// each yield. Lines received from the network during a yield repaint as usual.
+bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasVisible) {
+    const QPointer<LogPlayer> self(this);
+    std::optional<QSignalBlocker> batch(std::in_place, &m_main->canvas());
+    qint64 count = 0;
+    for (const QString& block : blocks) {
+        // Every line of a block ends in "\r\n" and holds no other '\r'.
+        const QStringView text(block);
+        qsizetype from = 0;
+        while (from < text.size()) {
+            const qsizetype end = text.indexOf(u'\r', from);
+            const QStringView piece = text.sliced(from, end - from);
+            from = end + 2;
+            if (piece.isEmpty())
+                continue;
+            m_receiver.applyLine(piece, 1); // drawDataProc of a single line
+            ++count;
+            // The bar can only be seen to move when the player yields; setting
+            // it per line would repaint it synchronously thousands of times.
+            if (count % playWait != 0)
+                continue;
+            batch.reset();
+            m_main->pCanvas()->update();
+            m_main->pBar()->setValue(int(count));
+            emit yielded(count);
+            QCoreApplication::processEvents();
+            if (!self || windowGone(wasVisible))
+                return false;
+            batch.emplace(&m_main->canvas());
+        }
+    }
+    batch.reset();
+    m_main->pCanvas()->update();
+    m_main->pBar()->setValue(int(count));
+    return true;
+}
+
+// The window has gone when it was destroyed, when it was closed (it was
+// visible at the start and is hidden now) or when a stop was requested.
+bool LogPlayer::windowGone(bool wasVisible) const {
+    return m_abort || !m_main || (wasVisible && !m_main->isVisible());
+}
