@@ -25,3 +25,27 @@ run: build
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# Sanitizer build: AddressSanitizer + UndefinedBehaviorSanitizer over the whole suite.
+ASAN_DIR ?= build-asan
+.PHONY: test-asan fuzz fuzz-smoke
+test-asan: deps
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DSKETORA_SANITIZE=ON
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+# libFuzzer targets (clang); each runs FUZZ_SECONDS (default 60).
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@./tools/install-deps.sh clang libclang-rt-14-dev
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKETORA_FUZZ=ON
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	./tools/run-fuzzers.sh $(FUZZ_DIR)/bin $(FUZZ_SECONDS) tests/fuzz/corpus
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=5

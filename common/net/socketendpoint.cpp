@@ -1,0 +1,254 @@
+#include "socketendpoint.h"
+
+#include "cp932.h"
+
+#include <QSet>
+#include <functional>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <unistd.h>
+
+namespace net {
+namespace {
+
+// A listener that hands the raw descriptor of each incoming connection to
+// its endpoint instead of wrapping it in a socket itself, so the endpoint
+// that handles the request decides who carries the connection.
+class DescriptorServer : public QTcpServer {
+public:
+    std::function<void(qintptr)> onIncoming;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        if (onIncoming)
+            onIncoming(descriptor);
+        else
+            ::close(int(descriptor));
+    }
+};
+
+// Descriptors taken by accept() while their request signal is being handled.
+QSet<qintptr>& acceptedDescriptors()
+{
+    static QSet<qintptr> taken;
+    return taken;
+}
+
+// How long a closed connection may keep flushing queued output in the
+// background before it is cut.
+constexpr int LingerMs = 5000;
+
+} // namespace
+
+SocketEndpoint::SocketEndpoint(QObject* parent) : QObject(parent) {}
+
+SocketEndpoint::~SocketEndpoint()
+{
+    close();
+}
+
+quint16 SocketEndpoint::localPort() const
+{
+    if (m_server)
+        return m_server->serverPort();
+    if (m_socket)
+        return m_socket->localPort();
+    return m_localPort;
+}
+
+bool SocketEndpoint::connectTo(const QString& host, quint16 port)
+{
+    if (m_state != Closed)
+        return false;
+    auto* socket = new QTcpSocket(this);
+    adoptSocket(socket);
+    connect(socket, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState s) {
+        if (s == QAbstractSocket::HostLookupState)
+            m_state = ResolvingHost;
+        else if (s == QAbstractSocket::ConnectingState)
+            m_state = Connecting;
+    });
+    connect(socket, &QTcpSocket::connected, this, [this] {
+        m_state = Connected;
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        emit connected();
+    });
+    m_state = ResolvingHost;
+    socket->connectToHost(host, port);
+    return true;
+}
+
+bool SocketEndpoint::listen(const QHostAddress& address)
+{
+    if (m_state != Closed)
+        return false;
+    auto* server = new DescriptorServer;
+    server->setParent(this);
+    server->onIncoming = [this](qintptr d) { onIncoming(d); };
+    if (!server->listen(address, m_localPort)) {
+        m_listenError = server->errorString();
+        delete server;
+        m_state = Error;
+        return false;
+    }
+    m_listenError.clear();
+    m_server = server;
+    m_localPort = server->serverPort();
+    m_state = Listening;
+    return true;
+}
+
+void SocketEndpoint::onIncoming(qintptr descriptor)
+{
+    m_state = ConnectionPending;
+    QPointer<SocketEndpoint> self(this);
+    emit connectionRequest(descriptor);
+    if (self && m_state == ConnectionPending)
+        m_state = Listening;
+    // Nobody took it: refuse the connection.
+    if (!acceptedDescriptors().remove(descriptor))
+        ::close(int(descriptor));
+}
+
+bool SocketEndpoint::accept(qintptr requestId)
+{
+    if (m_state != Closed)
+        return false;
+    auto* socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(requestId)) {
+        delete socket;
+        m_state = Error;
+        return false;
+    }
+    acceptedDescriptors().insert(requestId);
+    adoptSocket(socket);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_state = Connected;
+    return true;
+}
+
+void SocketEndpoint::adoptSocket(QTcpSocket* socket)
+{
+    m_socket = socket;
+    m_capReported = false;
+    connect(socket, &QTcpSocket::readyRead, this,
+            [this] { emit dataArrival(m_socket ? m_socket->bytesAvailable() : 0); });
+    connect(socket, &QTcpSocket::disconnected, this, &SocketEndpoint::onDisconnected);
+    connect(socket, &QTcpSocket::errorOccurred, this, &SocketEndpoint::onSocketError);
+    connect(socket, &QTcpSocket::bytesWritten, this, &SocketEndpoint::onBytesWritten);
+}
+
+void SocketEndpoint::onSocketError()
+{
+    if (!m_socket)
+        return;
+    const auto error = m_socket->error();
+    if (m_state == Connected) {
+        // An orderly close from the peer arrives as disconnected(); anything
+        // else breaks the connection, which the owner learns as a Close.
+        if (error == QAbstractSocket::RemoteHostClosedError)
+            return;
+        m_state = Error;
+        emit closed();
+        return;
+    }
+    if (m_state == ResolvingHost || m_state == HostResolved || m_state == Connecting)
+        m_state = Error;
+}
+
+void SocketEndpoint::onDisconnected()
+{
+    if (m_state != Connected)
+        return;
+    m_state = Closing;
+    emit closed();
+}
+
+void SocketEndpoint::onBytesWritten()
+{
+    if (m_socket && m_socket->bytesToWrite() <= m_outputCap)
+        m_capReported = false;
+}
+
+bool SocketEndpoint::sendData(const QString& text)
+{
+    return sendBytes(protocol::toCp932(text));
+}
+
+bool SocketEndpoint::sendBytes(QByteArrayView bytes)
+{
+    if (m_state != Connected || !m_socket)
+        return false;
+    if (m_socket->bytesToWrite() > m_outputCap)
+        return false;
+    if (m_socket->write(bytes.data(), bytes.size()) != bytes.size())
+        return false;
+    if (m_socket->bytesToWrite() > m_outputCap && !m_capReported) {
+        m_capReported = true;
+        emit outputCapExceeded();
+    }
+    return true;
+}
+
+QByteArray SocketEndpoint::getData()
+{
+    return m_socket ? m_socket->readAll() : QByteArray();
+}
+
+qint64 SocketEndpoint::pendingOutput() const
+{
+    return m_socket ? m_socket->bytesToWrite() : 0;
+}
+
+void SocketEndpoint::dropSocket()
+{
+    QTcpSocket* socket = m_socket;
+    m_socket = nullptr;
+    socket->disconnect(this);
+    socket->setParent(nullptr);
+    if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
+        // Let queued output reach the peer, as a closed socket's stack would,
+        // but never for longer than the linger time.
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(LingerMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        socket->disconnectFromHost();
+    } else {
+        socket->abort();
+        socket->deleteLater();
+    }
+}
+
+void SocketEndpoint::close()
+{
+    if (m_socket)
+        dropSocket();
+    if (m_server) {
+        m_server->close();
+        m_server->deleteLater();
+        m_server = nullptr;
+    }
+    m_state = Closed;
+}
+
+QString SocketEndpoint::remoteHostIP() const
+{
+    if (!m_socket)
+        return QString();
+    const QHostAddress peer = m_socket->peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = peer.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : peer.toString();
+}
+
+quint16 SocketEndpoint::remotePort() const
+{
+    return m_socket ? m_socket->peerPort() : 0;
+}
+
+} // namespace net
