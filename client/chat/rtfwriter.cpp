@@ -185,7 +185,9 @@ bool saveDocument(const QTextDocument& document, const QString& fileName)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QByteArray data = fromDocument(document);
-    if (file.write(data) != data.size()) {
+    // QSaveFile::commit() does not notice a failed flush of its buffer (a
+    // full disk shows only there), so flush first and give up on failure.
+    if (file.write(data) != data.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }

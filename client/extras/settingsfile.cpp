@@ -45,7 +45,9 @@ bool writeSafely(const QString& path, const QByteArray& content)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(content) != content.size()) {
+    // QSaveFile::commit() does not notice a failed flush of its buffer (a
+    // full disk shows only there), so flush first and give up on failure.
+    if (file.write(content) != content.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }
