@@ -49,3 +49,8 @@ fuzz: deps
 
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=5
+
+# Debian packages sketora and sketora-server into build/.
+.PHONY: package
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB

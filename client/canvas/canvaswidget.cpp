@@ -1,0 +1,79 @@
+#include "canvaswidget.h"
+
+#include "canvas.h"
+#include "picturebox.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+CanvasWidget::CanvasWidget(Canvas& canvas, QWidget* parent) : QWidget(parent), m_canvas(canvas)
+{
+    setFixedSize(OuterWidth, OuterHeight);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
+    connect(&m_canvas, &Canvas::changed, this,
+            [this](const QRect& area) { update(area.translated(Border, Border)); });
+}
+
+void CanvasWidget::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    const QRect outer = rect();
+    if (!outer.adjusted(Border, Border, -Border, -Border).contains(event->rect()))
+        PictureBox::paintBorder(painter, outer, palette());
+    const QRect area = event->rect().translated(-Border, -Border) & m_canvas.image().rect();
+    painter.drawImage(area.topLeft() + QPoint(Border, Border), m_canvas.image(), area);
+}
+
+int CanvasWidget::shiftState(const QKeyEvent* event, bool pressed)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    int shift = (mods & Qt::ShiftModifier ? 1 : 0) | (mods & Qt::ControlModifier ? 2 : 0) |
+                (mods & Qt::AltModifier ? 4 : 0);
+    int own = 0;
+    switch (event->key()) {
+    case Qt::Key_Shift:
+        own = 1;
+        break;
+    case Qt::Key_Control:
+        own = 2;
+        break;
+    case Qt::Key_Alt:
+        own = 4;
+        break;
+    default:
+        break;
+    }
+    return pressed ? (shift | own) : (shift & ~own);
+}
+
+QPointF CanvasWidget::canvasPos(const QMouseEvent* event)
+{
+    return event->position() - QPointF(Border, Border);
+}
+
+void CanvasWidget::keyPressEvent(QKeyEvent* event)
+{
+    emit keyDown(event->key(), shiftState(event, true));
+}
+
+void CanvasWidget::keyReleaseEvent(QKeyEvent* event)
+{
+    emit keyUp(event->key(), shiftState(event, false));
+}
+
+void CanvasWidget::mousePressEvent(QMouseEvent* event)
+{
+    emit pointerPressed(event->button(), canvasPos(event));
+}
+
+void CanvasWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    emit pointerMoved(event->buttons(), canvasPos(event));
+}
+
+void CanvasWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    emit pointerReleased(event->button(), canvasPos(event));
+}

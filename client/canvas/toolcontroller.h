@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QObject>
+#include <QPointF>
+#include <array>
+#include <functional>
+
+class Canvas;
+class CanvasWidget;
+class DrawingSender;
+class PaletteController;
+class PenWidthController;
+class QAction;
+class QTabBar;
+class ViewportController;
+
+// Pointer and key input on the canvas and the choice of tool.
+//
+// A stroke is painted locally first and then announced on the drawing
+// channel, one line per event: "1:" on press (or a restart without blanks when
+// a move finds no stroke in progress), "2:"/"6:" per pencil/eraser move, "0:0"
+// on every release. With Ctrl alone held, or with the hand tool, a left-button
+// drag scrolls instead; Ctrl also ends the current stroke, so painting resumes
+// with a restart and no connecting segment.
+//
+// The colour picker reads the pixel under the pointer; outside the drawing area
+// there is no pixel, so the pen keeps its colour and nothing is announced.
+class ToolController : public QObject {
+    Q_OBJECT
+public:
+    enum Tool { Pencil = 1, Eraser = 2, Picker = 3, HandScroll = 4 }; // tab number
+
+    struct Parts {
+        Canvas& canvas;
+        CanvasWidget* canvasWidget;
+        QTabBar* tabStrip;
+        std::array<QAction*, 4> toolItems; // mPencil, mEraser, mSpoit, mScroll
+        DrawingSender& sender;
+        PaletteController& palette;
+        PenWidthController& width;
+        ViewportController& viewport;
+        std::function<void()> refreshPreview;
+    };
+
+    explicit ToolController(Parts parts, QObject* parent = nullptr);
+
+    int tool() const; // 1..4
+    void selectTool(int tool); // as the menu item of that tool does
+
+    qint16 lastX() const { return m_lastX; }
+    qint16 lastY() const { return m_lastY; }
+    qint16 penDown() const { return m_penDown; }
+    qint16 shiftState() const { return m_shiftState; }
+
+    void keyDown(int key, int shift);
+    void keyUp(int key, int shift);
+    void pointerPress(Qt::MouseButton button, QPointF pos);
+    void pointerMove(Qt::MouseButtons buttons, QPointF pos);
+    void pointerRelease(Qt::MouseButton button, QPointF pos);
+
+private:
+    void onTabChanged(int index);
+    void setCheckMarks(int tool);
+    void setPointer(int tool);
+    bool pick(int x, int y, qint32& picked);
+    void handScroll(int x, int y);
+    void paintSegment(int x, int y);
+
+    Parts m_p;
+    qint16 m_lastX = 0;
+    qint16 m_lastY = 0;
+    qint16 m_penDown = 0;
+    qint16 m_shiftState = 0;
+};
