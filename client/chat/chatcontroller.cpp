@@ -1,11 +1,21 @@
 #include "chatcontroller.h"
 
+#include "form1.h"
+
+#include <QAction>
+
 ChatController::ChatController(net::SocketEndpoint& wsTxt, ClientSettings& settings,
                                Prompts& prompts, QObject* parent)
     : QObject(parent), m_wsTxt(wsTxt), m_settings(settings), m_prompts(prompts),
       m_session(wsTxt)
 {
     m_session.setConversationOpener([this] { return openConversation(); });
+}
+
+ChatController::ChatController(Form1& main, QObject* parent)
+    : ChatController(main.WS_txt(), main.settings(), main.prompts(), parent)
+{
+    connect(main.mMember(), &QAction::triggered, this, &ChatController::showChatWindow);
 }
 
 ChatController::~ChatController()

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 
+class Form1;
 class Prompts;
 struct ClientSettings;
 
@@ -23,6 +24,9 @@ class ChatController : public QObject {
 public:
     ChatController(net::SocketEndpoint& wsTxt, ClientSettings& settings, Prompts& prompts,
                    QObject* parent = nullptr);
+    // The chat of a main window: its text endpoint, settings and prompts, and
+    // its "会話ウィンドウ(&M)" item opening the chat window.
+    explicit ChatController(Form1& main, QObject* parent = nullptr);
     ~ChatController() override;
 
     ChatSession& session() { return m_session; }

@@ -52,17 +52,21 @@ QByteArray hexByte(uchar byte)
     return out;
 }
 
-// A face name as the font table holds it: CP932 bytes, the non-ASCII ones
-// escaped, RTF's delimiters kept out.
+// A face name as the font table holds it: CP932 bytes, every byte of a
+// double-byte character escaped (a trail byte may look like ASCII), RTF's
+// delimiters kept out.
 QByteArray fontName(const QString& family)
 {
     QByteArray out;
-    for (const char c : protocol::toCp932(family)) {
-        const uchar byte = uchar(c);
-        if (byte >= 0x80 || c == '\\' || c == '{' || c == '}')
-            out += hexByte(byte);
-        else if (c != ';' && byte >= 0x20)
-            out += c;
+    for (const QChar ch : family) {
+        const QByteArray bytes = protocol::toCp932(QString(ch));
+        for (const char c : bytes) {
+            const uchar byte = uchar(c);
+            if (bytes.size() > 1 || byte >= 0x80 || c == '\\' || c == '{' || c == '}')
+                out += hexByte(byte);
+            else if (c != ';' && byte >= 0x20)
+                out += c;
+        }
     }
     return out;
 }

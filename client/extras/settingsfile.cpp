@@ -1,6 +1,7 @@
 #include "settingsfile.h"
 
 #include "cp932.h"
+#include "form1.h"
 #include "numbers.h"
 
 #include <QBuffer>
@@ -190,6 +191,34 @@ bool confCreate(ClientSettings& settings, Palette& palette, const QString& direc
     }
     loadWritten(filePath(directory), settings, palette);
     return true;
+}
+
+namespace {
+
+Palette paletteOf(const Form1& main)
+{
+    Palette palette{};
+    for (int cell = 0; cell < int(palette.size()); ++cell)
+        palette[cell] = main.paletteColor(cell);
+    return palette;
+}
+
+} // namespace
+
+void confLoad(Form1& main, const QString& directory)
+{
+    const Palette before = paletteOf(main);
+    Palette palette = before;
+    confLoad(main.settings(), palette, directory);
+    for (int cell = 0; cell < int(palette.size()); ++cell) {
+        if (palette[cell] != before[cell])
+            main.setPaletteColor(cell, palette[cell]);
+    }
+}
+
+bool confSave(Form1& main, const QString& directory)
+{
+    return confSave(main.settings(), paletteOf(main), directory);
 }
 
 } // namespace settingsfile

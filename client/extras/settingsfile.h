@@ -6,6 +6,8 @@
 #include <QString>
 #include <array>
 
+class Form1;
+
 // The client's settings file "reduza.ini": the eight palette colours and the
 // five chat settings. Text in CP932, one "key=value" line each, ended by CR LF.
 //
@@ -48,5 +50,10 @@ QByteArray defaultText();
 
 // Applies settings-file content (at most the first 20 lines) as confLoad does.
 void applyText(const QByteArray& content, ClientSettings& settings, Palette& palette);
+
+// The main window's settings and palette cells. confLoad changes only the
+// cells whose colour the file changes.
+void confLoad(Form1& main, const QString& directory = QString());
+bool confSave(Form1& main, const QString& directory = QString());
 
 } // namespace settingsfile

@@ -1,6 +1,7 @@
 #include "chatcontroller.h"
 #include "clientsettings.h"
 #include "cp932.h"
+#include "form1.h"
 #include "form4.h"
 #include "loopback.h"
 #include "fakeprompts.h"
@@ -68,6 +69,7 @@ private slots:
     void arrivingRemarkReopensTheWindow();
     void resizingKeepsLayoutAndFloor();
     void saveConversationAsRtf();
+    void mainWindowMenuOpensTheChat();
 };
 
 void TestChatWindow::openingAnnouncesInOrder()
@@ -296,6 +298,21 @@ void TestChatWindow::saveConversationAsRtf()
     const QByteArray rtf = file.readAll();
     QVERIFY(rtf.startsWith("{\\rtf1\\ansi\\ansicpg932"));
     QVERIFY(rtf.contains("\\u20445\\'95\\'db")); // 保 with its CP932 bytes
+}
+
+void TestChatWindow::mainWindowMenuOpensTheChat()
+{
+    FakePrompts prompts;
+    Form1 main(prompts);
+    main.settings().confMyName = "main";
+    ChatController chat(main);
+    main.mMember()->trigger();
+    QVERIFY(chat.chatWindow() && chat.chatWindow()->isVisible());
+    // The window works on the main window's settings.
+    chat.chatWindow()->m15pt()->trigger();
+    QCOMPARE(main.settings().confFontSize, qint16(15));
+    main.mMember()->trigger();
+    QCOMPARE(prompts.count("question"), 0);
 }
 
 QTEST_MAIN(TestChatWindow)

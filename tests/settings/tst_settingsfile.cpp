@@ -1,6 +1,8 @@
 #include "settingsfile.h"
 
 #include "cp932.h"
+#include "fakeprompts.h"
+#include "form1.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,6 +62,7 @@ private slots:
     void onlyTwentyLinesAreRead();
     void damagedOrUnreadableFilesNeverStopLoading();
     void failedWritesKeepTheOldFile();
+    void mainWindowPaletteAndSettings();
 };
 
 void TestSettingsFile::missingFileIsCreatedWithDefaults()
@@ -226,6 +229,27 @@ void TestSettingsFile::failedWritesKeepTheOldFile()
     QCOMPARE(fresh.confFontSize, qint16(10));
     QCOMPARE(fresh.confMyName, QString("Sketoraユーザー"));
     QVERIFY(!settingsfile::confSave(fresh, freshPalette, dir.filePath("no/such/folder")));
+}
+
+void TestSettingsFile::mainWindowPaletteAndSettings()
+{
+    QTemporaryDir dir;
+    FakePrompts prompts;
+    Form1 main(prompts);
+    const qint32 cell5 = main.paletteColor(5);
+    QVERIFY(writeAll(dir.filePath("reduza.ini"), "pPalette3 =123\r\ncFontSize=12\r\n"));
+    settingsfile::confLoad(main, dir.path());
+    QCOMPARE(main.paletteColor(3), 123);
+    QCOMPARE(main.paletteColor(5), cell5);
+    QCOMPARE(main.settings().confFontSize, qint16(12));
+
+    main.setPaletteColor(0, 42);
+    main.settings().confMyName = "main";
+    QVERIFY(settingsfile::confSave(main, dir.path()));
+    const QByteArray bytes = readAll(dir.filePath("reduza.ini"));
+    QVERIFY(bytes.startsWith("pPalette0 =42\r\n"));
+    QVERIFY(bytes.contains("pPalette3 =123\r\n"));
+    QVERIFY(bytes.endsWith("cFontSize=12\r\ncFontColor=0\r\ncFontBackColor=0\r\ncMyName=main\r\n"));
 }
 
 QTEST_MAIN(TestSettingsFile)
