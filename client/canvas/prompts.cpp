@@ -34,9 +34,9 @@ std::optional<QString> QtPrompts::openFileName(QWidget* parent, const QString& t
 }
 
 std::optional<QString> QtPrompts::saveFileName(QWidget* parent, const QString& title,
-                                               const QString& filter)
+                                               const QString& filter, const QString& initialName)
 {
-    const QString name = QFileDialog::getSaveFileName(parent, title, QString(), filter);
+    const QString name = QFileDialog::getSaveFileName(parent, title, initialName, filter);
     if (name.isEmpty())
         return std::nullopt;
     return name;

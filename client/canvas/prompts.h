@@ -22,8 +22,10 @@ public:
     // File dialogs; nullopt when cancelled. `filter` uses Qt's "Name (*.ext)" form.
     virtual std::optional<QString> openFileName(QWidget* parent, const QString& title,
                                                 const QString& filter) = 0;
+    // `initialName` pre-fills the dialog (the name last used, for example).
     virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title,
-                                                const QString& filter) = 0;
+                                                const QString& filter,
+                                                const QString& initialName = QString()) = 0;
     // The system beep.
     virtual void beep() {}
 };
@@ -37,6 +39,7 @@ public:
     std::optional<QString> openFileName(QWidget* parent, const QString& title,
                                         const QString& filter) override;
     std::optional<QString> saveFileName(QWidget* parent, const QString& title,
-                                        const QString& filter) override;
+                                        const QString& filter,
+                                        const QString& initialName = QString()) override;
     void beep() override;
 };

@@ -22,6 +22,7 @@ public:
     std::deque<std::optional<QString>> fileAnswers;
     QList<Shown> shown;
     int beeps = 0;
+    QString lastInitialName;
 
     bool question(QWidget*, const QString& text, const QString& title) override
     {
@@ -42,9 +43,11 @@ public:
         shown.append({"open", filter, title});
         return take(fileAnswers, std::optional<QString>());
     }
-    std::optional<QString> saveFileName(QWidget*, const QString& title, const QString& filter) override
+    std::optional<QString> saveFileName(QWidget*, const QString& title, const QString& filter,
+                                        const QString& initialName = QString()) override
     {
         shown.append({"save", filter, title});
+        lastInitialName = initialName;
         return take(fileAnswers, std::optional<QString>());
     }
     void beep() override { ++beeps; }

@@ -1,0 +1,69 @@
+#include "transg32library.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+
+TransG32Library::TransG32Library() : TransG32Library(defaultCandidates()) {}
+
+TransG32Library::TransG32Library(QStringList candidates) : m_candidates(std::move(candidates)) {}
+
+QStringList TransG32Library::defaultCandidates()
+{
+    QStringList list;
+    if (QCoreApplication::instance())
+        list << QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("TransG32"));
+    list << QStringLiteral("TransG32");
+    return list;
+}
+
+void TransG32Library::setCandidates(QStringList candidates)
+{
+    m_candidates = std::move(candidates);
+    m_jpeg = nullptr;
+    m_png = nullptr;
+}
+
+bool TransG32Library::load()
+{
+    if (isLoaded())
+        return true;
+    for (const QString& candidate : m_candidates) {
+        m_library.setFileName(candidate);
+        if (!m_library.load())
+            continue;
+        auto jpeg = reinterpret_cast<JpegFn>(m_library.resolve("DCSavetoJPEG"));
+        auto png = reinterpret_cast<PngFn>(m_library.resolve("DCSavetoPNG"));
+        if (jpeg && png) {
+            m_jpeg = jpeg;
+            m_png = png;
+            return true;
+        }
+        // A library of that name without our entry points is no use.
+        m_library.unload();
+    }
+    return false;
+}
+
+QString TransG32Library::loadedFrom() const
+{
+    return isLoaded() ? m_library.fileName() : QString();
+}
+
+bool TransG32Library::saveJpeg(const QImage& picture, qint32 width, qint32 height,
+                               const QByteArray& cp932Name, quint8 quality)
+{
+    if (!load())
+        return false;
+    m_jpeg(&picture, width, height, cp932Name.constData(), quality, 0);
+    return true;
+}
+
+bool TransG32Library::savePng(const QImage& picture, qint32 width, qint32 height,
+                              const QByteArray& cp932Name)
+{
+    if (!load())
+        return false;
+    m_png(&picture, width, height, cp932Name.constData(), 0);
+    return true;
+}
