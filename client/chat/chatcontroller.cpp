@@ -36,6 +36,9 @@ Form4* ChatController::showChatWindow()
     auto* window = new Form4(m_wsTxt, m_settings, m_prompts);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setRenameDialog(m_renameDialog);
+    window->setLastSaveName(m_lastSaveName);
+    connect(window, &Form4::saveNameChosen, this,
+            [this](const QString& name) { m_lastSaveName = name; });
     m_window = window;
     // Forget the window as soon as it agrees to close: it is deleted only
     // later, and a message arriving meanwhile must open a fresh one.

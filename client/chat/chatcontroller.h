@@ -55,4 +55,5 @@ private:
     ChatSession m_session;
     Form4::RenameDialog m_renameDialog;
     QPointer<Form4> m_window;
+    QString m_lastSaveName; // outlives the window, like the rest of the chat's state
 };

@@ -220,9 +220,11 @@ void Form4::rtfSaveDialog()
 {
     const std::optional<QString> name = m_prompts.saveFileName(
         this, QStringLiteral("名前を付けて保存"),
-        QStringLiteral("リッチテキストファイル(*.rtf);;全てのファイル(*.*)"));
+        QStringLiteral("リッチテキストファイル(*.rtf);;全てのファイル(*.*)"), m_lastSaveName);
     if (!name)
         return;
+    m_lastSaveName = *name;
+    emit saveNameChosen(*name);
     rtfSave(*name);
 }
 

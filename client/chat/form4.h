@@ -43,6 +43,9 @@ public:
           QWidget* parent = nullptr);
 
     void setRenameDialog(RenameDialog dialog) { m_renameDialog = std::move(dialog); }
+    // The save dialog opens with the name last chosen.
+    void setLastSaveName(const QString& name) { m_lastSaveName = name; }
+    QString lastSaveName() const { return m_lastSaveName; }
 
     // The opening sequence: look of both boxes from the settings, show, focus
     // the input box, and while connected announce the user (types 1, 7, 6, 8).
@@ -79,6 +82,8 @@ public:
 signals:
     // The user agreed to close; the window is going away.
     void windowClosed();
+    // A file name was chosen in the save dialog.
+    void saveNameChosen(const QString& name);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -109,6 +114,7 @@ private:
     ClientSettings& m_settings;
     Prompts& m_prompts;
     RenameDialog m_renameDialog;
+    QString m_lastSaveName;
 
     QWidget* m_body = nullptr;
     QTextEdit* m_text1 = nullptr;

@@ -298,6 +298,13 @@ void TestChatWindow::saveConversationAsRtf()
     const QByteArray rtf = file.readAll();
     QVERIFY(rtf.startsWith("{\\rtf1\\ansi\\ansicpg932"));
     QVERIFY(rtf.contains("\\u20445\\'95\\'db")); // 保 with its CP932 bytes
+
+    // The next save dialog, also in a reopened window, offers the name last chosen.
+    window->mSave()->trigger();
+    QCOMPARE(c.prompts.lastInitialName, path);
+    c.chat->closeChatWindow();
+    c.chat->showChatWindow()->mSave()->trigger();
+    QCOMPARE(c.prompts.lastInitialName, path);
 }
 
 void TestChatWindow::mainWindowMenuOpensTheChat()
