@@ -130,7 +130,10 @@ QByteArray runControls(const QTextDocument& document, const QTextCharFormat& for
     const QStringList families = font.families();
     const QString family = families.isEmpty() ? font.family() : families.first();
 
-    QByteArray out = "\\f" + QByteArray::number(tables.fontIndex(family));
+    // The face for every kind of character, the way Word writes it, so
+    // readers apply it to the Japanese text too and not only to ASCII.
+    const QByteArray face = QByteArray::number(tables.fontIndex(family));
+    QByteArray out = "\\f" + face + "\\hich\\af" + face + "\\dbch\\af" + face + "\\loch\\f" + face;
     const qreal points = font.pointSizeF() > 0 ? font.pointSizeF() : chatfonts::DefaultPointSize;
     out += "\\fs" + QByteArray::number(qRound(points * 2));
     if (format.foreground().style() != Qt::NoBrush)

@@ -12,7 +12,8 @@ class QTextDocument;
 // \fcharset128 and their names as CP932 bytes), a colour table (entry 0 is the
 // reader's automatic colour), then one \pard paragraph per text block with its
 // left and first-line indents in twips (15 per pixel) and one group per run:
-// {\fN\fsN\cfN text}. Text outside ASCII is written as \uN (a signed 16-bit
+// {\fN\hich\afN\dbch\afN\loch\fN\fsN\cfN text} (the face named for single-byte,
+// high-ANSI and double-byte text alike). Text outside ASCII is written as \uN (a signed 16-bit
 // UTF-16 unit) followed by its CP932 bytes as the fallback for readers that
 // ignore \u; \ucN announces how many fallback bytes follow.
 namespace rtf {

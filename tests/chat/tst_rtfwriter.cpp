@@ -1,4 +1,4 @@
-#include "chatsession.h"
+#include "conversation.h"
 #include "rtfreader.h"
 #include "rtfwriter.h"
 #include "socketendpoint.h"
@@ -7,36 +7,6 @@
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QtTest>
-
-namespace {
-
-// A conversation as the chat writes it: three members with their own face,
-// colour and size, Japanese remarks, notices and a member list.
-void writeConversation(ChatSession& session)
-{
-    for (const char* message : {
-             "0<:>1<:>太郎", "0<:>6<:>255", "0<:>7<:>10", "0<:>8<:>0",
-             "1<:>1<:>花子", "1<:>6<:>16711680", "1<:>7<:>15", "1<:>8<:>1",
-             "2<:>5<:>次郎", "2<:>6<:>32768", "2<:>7<:>10", "2<:>8<:>1",
-             "0<:>2<:>こんにちは、ゴシックです",
-             "1<:>2<:>明朝体の発言 with ASCII",
-             "2<:>2<:>緑の発言",
-             "1<:>3<:>ハナコ",
-             "0<:>4<:>太郎\r\nハナコ\r\n",
-         }) {
-        session.wsTxtProc1(QString::fromUtf8(message));
-    }
-}
-
-struct Expected {
-    QString text;
-    QString font;
-    int halfPoints;
-    QColor color;
-    int indentTwips;
-};
-
-} // namespace
 
 class TestRtfWriter : public QObject {
     Q_OBJECT
@@ -49,40 +19,18 @@ private slots:
 
 void TestRtfWriter::conversationReadsBackIntact()
 {
-    net::SocketEndpoint wsTxt;
-    QTextEdit box;
-    box.document()->setDefaultFont(ChatSession::defaultFont());
-    ChatSession session(wsTxt);
-    session.setConversationOpener([&box] { return &box; });
-    writeConversation(session);
-
-    const RtfDocument doc = readRtf(rtf::fromDocument(*box.document()));
+    Conversation conversation;
+    const RtfDocument doc = readRtf(rtf::fromDocument(conversation.document()));
     QVERIFY2(doc.ok, qPrintable(doc.error));
     QCOMPARE(doc.fonts.mid(0, 2), QStringList({"ＭＳ ゴシック", "ＭＳ 明朝"}));
 
-    const QColor grey(50, 50, 50);
-    const QString gothic("ＭＳ ゴシック"), mincho("ＭＳ 明朝");
-    const QList<Expected> expected{
-        {"太郎 さんが入室しました", gothic, 18, grey, 75},
-        {"花子 さんが入室しました", gothic, 18, grey, 75},
-        {"太郎 の発言 :", gothic, 18, grey, 75},
-        {"こんにちは、ゴシックです", gothic, 20, QColor(255, 0, 0), 240},
-        {"花子 の発言 :", gothic, 18, grey, 75},
-        {"明朝体の発言 with ASCII", mincho, 30, QColor(0, 0, 255), 240},
-        {"次郎 の発言 :", gothic, 18, grey, 75},
-        {"緑の発言", mincho, 20, QColor(0, 128, 0), 240},
-        {"花子 は ハナコ に名前変更しました", gothic, 18, grey, 75},
-        {"", gothic, 18, grey, 75},
-        {"現在のメンバ : ", gothic, 18, grey, 75},
-        {"太郎", gothic, 18, grey, 75},
-        {"ハナコ", gothic, 18, grey, 75},
-    };
+    const QList<Conversation::Paragraph> expected = Conversation::expected();
     QCOMPARE(doc.paragraphs.size(), expected.size());
     for (int n = 0; n < expected.size(); ++n) {
         const RtfParagraph& got = doc.paragraphs[n];
-        const Expected& want = expected[n];
+        const Conversation::Paragraph& want = expected[n];
         QCOMPARE(got.text(), want.text);
-        QVERIFY2(got.leftIndent == want.indentTwips, qPrintable(QString::number(n)));
+        QCOMPARE(got.leftIndent, want.indentTwips);
         if (want.text.isEmpty())
             continue;
         QCOMPARE(got.runs.size(), 1);
