@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <utility>
+
+class QCoreApplication;
+
+// Process-wide set-up of the drawing client before its first window.
+namespace appsetup {
+
+// The face names the windows and the chat use, mapped to the IPA fonts.
+// The names themselves stay (they are written into saved conversations).
+QList<std::pair<QString, QString>> fontSubstitutions();
+void installFontSubstitutions();
+
+// Qt's own texts (OK, キャンセル, file dialogs) in Japanese; false when the
+// translation file is not installed.
+bool installQtTranslator(QCoreApplication& app);
+
+} // namespace appsetup

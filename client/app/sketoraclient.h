@@ -1,0 +1,62 @@
+#pragma once
+
+#include "connectioncontrol.h"
+
+#include <QObject>
+#include <memory>
+
+class DrawReceiver;
+class Form1;
+class Form2;
+class LogPlayer;
+class Prompts;
+class StatusLine;
+
+// One whole drawing client: the main window, the start-up dialog and the
+// controllers of every client layer, wired together. The program creates one
+// and calls start(); tests create several in one process (with their own
+// prompts and ports) to get complete clients.
+class SketoraClient : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        Prompts* prompts = nullptr; // Qt message boxes and dialogs when null
+        ConnectionControl::Ports ports{};
+    };
+
+    explicit SketoraClient(QObject* parent = nullptr);
+    explicit SketoraClient(Options options, QObject* parent = nullptr);
+    ~SketoraClient() override;
+
+    // Program entry: the main window loads hidden (its timers start), then
+    // the address dialog is shown in start-up mode without blocking; however
+    // it closes, the main window appears.
+    void start();
+
+    Form1& form1() { return *m_form1; }
+    Form2& startupDialog() { return *m_form2; }
+    Prompts& prompts() { return *m_prompts; }
+    DrawReceiver& receiver() { return *m_receiver; }
+    ConnectionControl& connection() { return *m_connection; }
+    StatusLine& status() { return *m_status; }
+    LogPlayer& player() { return *m_player; }
+
+private:
+    class Hooks;
+
+    void wireNetworkMenu();
+    void wireFileMenu();
+    void wireDrawingSocket();
+    void wireChat();
+    void wireExtras();
+
+    std::unique_ptr<Prompts> m_ownPrompts;
+    Prompts* m_prompts;
+    std::unique_ptr<Hooks> m_hooks;
+    std::unique_ptr<Form1> m_form1;
+    std::unique_ptr<DrawReceiver> m_receiver;
+    std::unique_ptr<ConnectionControl> m_connection;
+    std::unique_ptr<StatusLine> m_status;
+    std::unique_ptr<LogPlayer> m_player;
+    std::unique_ptr<Form2> m_form2;
+};

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class Form1;
+class Form2;
+class Prompts;
+
+// The network menu of the main window and the drawing socket's connect and
+// close events. A client talks to one host over two connections: drawing on
+// ports.drawing (13467) and text on ports.text (13468). Once the drawing
+// connection is up the client announces its pen, colour line first, then
+// width line; the menu entries follow this table:
+//
+//   event                    接続  再接続  切断
+//   start-up                 on    on      off
+//   drawing socket connected off   off     on
+//   closed by the server     on    on      off
+//   切断 chosen              on    on      off
+//
+// A failed attempt leaves a socket in state 9 (shown as "Error" by the status
+// line). Reconnect closes such a socket before connecting again, so a client
+// whose server was down can reconnect once it is back; a socket that is still
+// connecting or connected makes reconnect report "接続できません".
+class ConnectionControl : public QObject {
+    Q_OBJECT
+public:
+    struct Ports {
+        quint16 drawing = 13467;
+        quint16 text = 13468;
+    };
+
+    ConnectionControl(Form1& main, Prompts& prompts, Ports ports, QObject* parent = nullptr);
+    ConnectionControl(Form1& main, Prompts& prompts, QObject* parent = nullptr)
+        : ConnectionControl(main, prompts, Ports{}, parent)
+    {
+    }
+
+    Ports ports() const { return m_ports; }
+
+    // Hooks a dialog's Connect (modes 0 and 1) to connectFromDialog.
+    void attachDialog(Form2& dialog);
+
+    // "接続(&C)...": the dialog in mode 1, modal; announces the pen if the
+    // drawing socket is connected by the time it closes.
+    void mConClick();
+    // "再接続(&R)": connects both sockets to the address last used.
+    void mReconnectClick();
+    // "切断(&Q)": closes both sockets; the title says " / Disconnect".
+    void mCloseClick();
+
+    // The dialog's Connect in mode 0 or 1 with the trimmed address.
+    void connectFromDialog(const QString& address, qint16 mode);
+
+    // Drawing socket events.
+    void wsConnect();
+    void wsClose();
+
+    // Sends the pen colour line and then the pen width line.
+    void announcePen();
+
+    // The address the drawing socket was last connected to; the connect
+    // dialog offers it (the socket itself forgets its peer once closed).
+    QString lastPeer() const { return m_lastPeer; }
+
+    static QString baseTitle() { return QStringLiteral("Sketora - クライアント"); }
+
+signals:
+    // The connect dialog of the menu is about to run modally (tests drive it).
+    void connectDialogOpened(Form2* dialog);
+
+private:
+    void setMenusConnected(bool connected);
+
+    Form1& m_main;
+    Prompts& m_prompts;
+    Ports m_ports;
+    QString m_lastPeer;
+};

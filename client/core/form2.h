@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDialog>
+
+class Form1;
+class QLineEdit;
+class QPushButton;
+
+// The small server-address dialog. It is the start-up screen (mode 0: however
+// it closes, the main window is shown), the connect dialog of the network menu
+// (mode 1) and the chat window's rename dialog (mode 2: "Change" stores the
+// user's name and announces it on the text channel).
+//
+// Connecting itself is not done here: in modes 0 and 1 "Connect" emits
+// connectRequested with the trimmed address and the connection control opens
+// the sockets. An empty address is refused silently; the dialog stays open.
+class Form2 : public QDialog {
+    Q_OBJECT
+public:
+    enum Mode : qint16 { StartUp = 0, Connect = 1, Rename = 2 };
+
+    explicit Form2(Form1& main, QWidget* parent = nullptr);
+
+    // Stores the mode; mode 2 also sets the rename title, caption and name.
+    void setDlgMode(qint16 mode);
+    qint16 dlgMode() const { return m_dlgMode; }
+
+    // Offered in mode 1 when the drawing socket no longer knows its peer.
+    void setLastPeer(const QString& address) { m_lastPeer = address; }
+
+    QLineEdit* Text1() const { return m_text1; }
+    QPushButton* Command1() const { return m_command1; }
+    QPushButton* Command2() const { return m_command2; }
+
+    void done(int result) override;
+
+signals:
+    void connectRequested(const QString& address, qint16 mode);
+    void renamed(const QString& name);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void formLoad();
+    void command1Click();
+
+    Form1& m_main;
+    qint16 m_dlgMode = StartUp;
+    bool m_loaded = false;
+    QString m_lastPeer;
+    QLineEdit* m_text1;
+    QPushButton* m_command1;
+    QPushButton* m_command2;
+};

@@ -1,0 +1,189 @@
+#include "logplayer.h"
+
+#include "cp932.h"
+#include "drawreceiver.h"
+#include "form1.h"
+#include "prompts.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <array>
+
+namespace {
+
+// Decrements the nesting depth however a playback ends; clears a pending stop
+// request once the outermost playback is over.
+struct DepthGuard {
+    int& depth;
+    bool& abort;
+    explicit DepthGuard(int& d, bool& a) : depth(d), abort(a) { ++depth; }
+    ~DepthGuard()
+    {
+        if (--depth == 0)
+            abort = false;
+    }
+};
+
+} // namespace
+
+LogPlayer::LogPlayer(Form1& main, DrawReceiver& receiver, Prompts& prompts, QObject* parent)
+    : QObject(parent), m_main(&main), m_receiver(receiver), m_prompts(prompts)
+{
+    // The three speed entries behave as one choice.
+    const std::array<QAction*, 3> speeds{main.mLSNoWait(), main.mLSHigh(), main.mLSslow()};
+    for (int entry = 0; entry < 3; ++entry) {
+        speeds[entry]->setCheckable(true);
+        connect(speeds[entry], &QAction::triggered, this, [this, entry] { speedChosen(entry); });
+    }
+}
+
+void LogPlayer::speedChosen(int entry)
+{
+    if (!m_main)
+        return;
+    m_main->mLSNoWait()->setChecked(entry == 0);
+    m_main->mLSHigh()->setChecked(entry == 1);
+    m_main->mLSslow()->setChecked(entry == 2);
+}
+
+int LogPlayer::playWait() const
+{
+    if (m_main && m_main->mLSNoWait()->isChecked())
+        return NoWaitLines;
+    if (m_main && m_main->mLSslow()->isChecked())
+        return SlowLines;
+    return HighLines;
+}
+
+void LogPlayer::logPlayDialog()
+{
+    if (!m_main)
+        return;
+    const std::optional<QString> path = m_prompts.saveFileName(
+        m_main, QStringLiteral("名前を付けて保存"),
+        QStringLiteral("Sketoraログファイル(*.skl);;全てのファイル(*.*)"));
+    if (path)
+        logPlay(*path);
+}
+
+bool LogPlayer::logPlay(const QString& path)
+{
+    if (!m_main)
+        return false;
+    DepthGuard depth(m_depth, m_abort);
+    Form1& main = *m_main;
+    const bool wasVisible = main.isVisible();
+
+    main.logLabel()->setText(QStringLiteral("読み込み中"));
+    main.lCnt()->setText(QStringLiteral("0"));
+    main.lCnt()->show();
+    main.pBar()->hide();
+    main.Frame4()->show();
+    const int wait = playWait();
+
+    QList<QString> blocks;
+    qint64 lineCount = 0;
+    if (!readBlocks(path, blocks, lineCount)) {
+        main.Frame4()->hide();
+        return false;
+    }
+
+    main.lCnt()->setText(QString::number(lineCount));
+    main.lCnt()->repaint();
+    main.logLabel()->setText(QStringLiteral("描画中"));
+    main.lCnt()->hide();
+    main.pBar()->setRange(0, int(lineCount));
+    main.pBar()->setValue(0);
+    main.pBar()->show();
+
+    if (!drawBlocks(blocks, wait, wasVisible))
+        return false;
+
+    main.Frame4()->hide();
+    main.refreshPreview();
+    return true;
+}
+
+// Reads the whole file into blocks of 1000 lines, each line followed by
+// "\r\n". A line ends at "\r\n", "\n" or "\r"; a last line without an end
+// still counts, an empty file has no line.
+bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& lineCount)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    file.close();
+
+    QByteArray block;
+    const char* const begin = data.constData();
+    const qsizetype size = data.size();
+    qsizetype pos = 0;
+    while (pos < size) {
+        qsizetype end = pos;
+        while (end < size && begin[end] != '\r' && begin[end] != '\n')
+            ++end;
+        block.append(begin + pos, end - pos).append("\r\n");
+        pos = end;
+        if (pos < size && begin[pos] == '\r')
+            ++pos;
+        if (pos < size && begin[pos] == '\n' && (pos == end || begin[pos - 1] == '\r'))
+            ++pos;
+        ++lineCount;
+        if (lineCount % BlockLines == 0) {
+            blocks.append(protocol::fromCp932(block));
+            block.clear();
+            if (m_main) {
+                m_main->lCnt()->setText(QString::number(lineCount));
+                m_main->lCnt()->repaint();
+            }
+            emit readProgress(lineCount);
+        }
+    }
+    if (!block.isEmpty())
+        blocks.append(protocol::fromCp932(block));
+    return true;
+}
+
+bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasVisible)
+{
+    const QPointer<LogPlayer> self(this);
+    const QStringView terminator = u"\r\n";
+    qint64 count = 0;
+    for (const QString& block : blocks) {
+        const QStringView text(block);
+        qsizetype from = 0;
+        while (from < text.size()) {
+            qsizetype end = text.indexOf(terminator, from);
+            if (end < 0)
+                end = text.size();
+            const QStringView piece = text.sliced(from, end - from);
+            from = end + terminator.size();
+            if (piece.isEmpty())
+                continue;
+            m_receiver.drawDataProc(piece, 1);
+            ++count;
+            m_main->pBar()->setValue(int(count));
+            if (count % playWait != 0)
+                continue;
+            emit yielded(count);
+            QCoreApplication::processEvents();
+            if (!self || windowGone(wasVisible))
+                return false;
+        }
+    }
+    return true;
+}
+
+// The window has gone when it was destroyed, when it was closed (it was
+// visible at the start and is hidden now) or when a stop was requested.
+bool LogPlayer::windowGone(bool wasVisible) const
+{
+    return m_abort || !m_main || (wasVisible && !m_main->isVisible());
+}

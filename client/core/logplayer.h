@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class DrawReceiver;
+class Form1;
+class Prompts;
+
+// Plays a drawing log (".skl": one downstream drawing line per "\r\n" line,
+// as the server stores them) onto the canvas through the same receiver that
+// applies network data, with flag 1 so pen-up lines do not refresh the
+// preview; the preview is refreshed once at the end.
+//
+// The whole file is read first (the Frame4 panel says "読み込み中" and counts
+// lines in thousands), gathered in blocks of 1000 lines so that appending
+// never copies the text read so far; any number of blocks is allowed. Then
+// the lines are applied ("描画中", progress bar) and after every `playWait`
+// applied lines the player yields to the event loop once: 1000 lines with
+// "一瞬", 100 with "速め", 5 with "遅め". The canvas is not cleared first.
+//
+// While it yields, anything may happen: network lines are applied between
+// played lines, a second playback may run to its end, and the main window
+// may be closed or destroyed. The player checks after each yield and stops
+// without touching the window once it has gone.
+class LogPlayer : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int BlockLines = 1000;
+    static constexpr int NoWaitLines = 1000;
+    static constexpr int HighLines = 100;
+    static constexpr int SlowLines = 5;
+
+    LogPlayer(Form1& main, DrawReceiver& receiver, Prompts& prompts, QObject* parent = nullptr);
+
+    // Lines between two yields, from the checked speed entry.
+    int playWait() const;
+
+    // "描画ログ再生(&L)...": asks for a file and plays it; silent on cancel
+    // and on any failure.
+    void logPlayDialog();
+    // Plays one file. False when it could not be read or the playback was
+    // stopped because the window went away.
+    bool logPlay(const QString& path);
+
+    // Stops every running playback at its next yield.
+    void abort() { m_abort = true; }
+    bool isPlaying() const { return m_depth > 0; }
+
+signals:
+    void readProgress(qint64 linesRead); // every 1000 lines while reading
+    void yielded(qint64 linesApplied);   // right before each yield
+
+private:
+    bool readBlocks(const QString& path, QList<QString>& blocks, qint64& lineCount);
+    bool drawBlocks(const QList<QString>& blocks, int playWait, bool wasVisible);
+    bool windowGone(bool wasVisible) const;
+    void speedChosen(int entry);
+
+    QPointer<Form1> m_main;
+    DrawReceiver& m_receiver;
+    Prompts& m_prompts;
+    int m_depth = 0;
+    bool m_abort = false;
+};

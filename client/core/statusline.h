@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class DrawReceiver;
+class Form1;
+
+// Keeps the main window in step with the drawing socket. Timer1 (500 ms)
+// writes the status text, the title suffix (" / NetWork" or " / Stand Alone")
+// and enables the chat entry only while connected and log playback only while
+// not. tMem (15 s) asks the server for the member count with "8:member"; the
+// answer reaches the receiver's memCount and shows at the next Timer1 tick.
+// Both timers run from the main window's load to the end of the program.
+class StatusLine : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int StatusInterval = 500;
+    static constexpr int MemberInterval = 15000;
+
+    StatusLine(Form1& main, const DrawReceiver& receiver, QObject* parent = nullptr);
+
+    void start();
+
+    // Text of the status label for a socket state and member count.
+    static QString statusText(int state, int count);
+    // statusText, and also sets the title suffix and the chat menu entry.
+    QString getStatusText(qint16 state, qint16 count);
+
+    void timer1Timer();
+    void tMemTimer();
+
+    QTimer& Timer1() { return m_timer1; }
+    QTimer& tMem() { return m_tMem; }
+
+private:
+    Form1& m_main;
+    const DrawReceiver& m_receiver;
+    QTimer m_timer1;
+    QTimer m_tMem;
+};

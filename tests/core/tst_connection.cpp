@@ -1,0 +1,323 @@
+// The address dialog, the network menu and the status line of a whole client,
+// against a loopback stand-in for the server.
+#include "drawreceiver.h"
+#include "fakeprompts.h"
+#include "form1.h"
+#include "form2.h"
+#include "loopbackpeer.h"
+#include "sketoraclient.h"
+#include "statusline.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+const QString Base = QStringLiteral("Sketora - クライアント");
+
+struct Rig {
+    FakePrompts prompts;
+    LoopbackPeer peer;
+    std::unique_ptr<SketoraClient> client;
+
+    explicit Rig(bool listening = true)
+    {
+        if (listening)
+            QVERIFY(peer.listen());
+        client = std::make_unique<SketoraClient>(
+            SketoraClient::Options{&prompts, {peer.drawingPort(), peer.textPort()}});
+        client->start();
+    }
+    Form1& main() { return client->form1(); }
+    int wsState() { return main().WS().state(); }
+    // Connects through the start-up dialog and waits for both connections.
+    bool connectAtStartUp()
+    {
+        Form2& dialog = client->startupDialog();
+        dialog.Text1()->setText(QStringLiteral("127.0.0.1"));
+        dialog.Command1()->click();
+        return QTest::qWaitFor([this] {
+            return wsState() == 7 && main().WS_txt().state() == 7 && peer.drawing.open() == 1 &&
+                   peer.text.open() == 1;
+        });
+    }
+    void expectMenus(bool con, bool reconnect, bool close)
+    {
+        QCOMPARE(main().mCon()->isEnabled(), con);
+        QCOMPARE(main().mReconnect()->isEnabled(), reconnect);
+        QCOMPARE(main().mClose()->isEnabled(), close);
+    }
+};
+
+} // namespace
+
+class TestConnection : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void startUpConnectWithTrimmedAddressAndEnter();
+    void startUpBlankAddressIsRefusedSilently();
+    void startUpCancelOrCloseShowsStandAlone();
+    void serverCloseDisconnectAndConnectAgain();
+    void reconnectWhileConnectedFails();
+    void reconnectAfterAFailedAttempt();
+    void statusTexts();
+    void memberCountReachesTheStatusLine();
+    void memberPollingOnlyWhileConnected();
+    void renameMode();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestConnection::initTestCase()
+{
+    // The client reads and writes its settings file in the current directory.
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+}
+
+void TestConnection::startUpConnectWithTrimmedAddressAndEnter()
+{
+    Rig rig;
+    Form2& dialog = rig.client->startupDialog();
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!rig.main().isVisible());
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Sketora - サーバアドレス入力"));
+    QCOMPARE(dialog.dlgMode(), 0);
+    rig.expectMenus(true, true, false);
+
+    rig.main().canvas().setForeColor(255);
+    rig.main().sWidth()->setValue(2);
+    QTest::keyClicks(dialog.Text1(), QStringLiteral("   127.0.0.1  "));
+    QTest::keyClick(dialog.Text1(), Qt::Key_Return);
+
+    QVERIFY(!dialog.isVisible());
+    QVERIFY(rig.main().isVisible());
+    QCOMPARE(dialog.Text1()->text(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(rig.main().addr(), QStringLiteral("127.0.0.1"));
+    QTRY_COMPARE(rig.peer.drawing.open(), 1);
+    QTRY_COMPARE(rig.peer.text.open(), 1);
+    QTRY_COMPARE(rig.wsState(), 7);
+    rig.expectMenus(false, false, true);
+    // The pen is announced first: colour line, then width line.
+    QTRY_COMPARE(rig.peer.drawing.received, QByteArray("4: 255\r\n5: 2\r\n"));
+
+    QTRY_COMPARE(rig.main().lStatus()->text(), QStringLiteral("Member : 0人"));
+    QCOMPARE(rig.main().windowTitle(), Base + " / NetWork");
+    QVERIFY(rig.main().mMember()->isEnabled());
+    QVERIFY(!rig.main().mLogPlay()->isEnabled());
+    QCOMPARE(rig.prompts.shown.size(), 0);
+}
+
+void TestConnection::startUpBlankAddressIsRefusedSilently()
+{
+    Rig rig;
+    Form2& dialog = rig.client->startupDialog();
+    QTest::keyClicks(dialog.Text1(), QStringLiteral("    "));
+    QTest::mouseClick(dialog.Command1(), Qt::LeftButton);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!rig.main().isVisible());
+    QCOMPARE(dialog.Text1()->text(), QString());
+    QCOMPARE(rig.wsState(), 0);
+    QCOMPARE(rig.prompts.shown.size(), 0);
+}
+
+void TestConnection::startUpCancelOrCloseShowsStandAlone()
+{
+    Rig cancelled;
+    QTest::mouseClick(cancelled.client->startupDialog().Command2(), Qt::LeftButton);
+    QVERIFY(cancelled.main().isVisible());
+    QTRY_COMPARE(cancelled.main().windowTitle(), Base + " / Stand Alone");
+    QCOMPARE(cancelled.main().lStatus()->text(), QStringLiteral("Closed"));
+    QVERIFY(!cancelled.main().mMember()->isEnabled());
+    QVERIFY(cancelled.main().mLogPlay()->isEnabled());
+
+    // Reconnect without an address used so far.
+    cancelled.main().mReconnect()->trigger();
+    QCOMPARE(cancelled.prompts.shown.size(), 1);
+    QCOMPARE(cancelled.prompts.shown[0].text, QStringLiteral("サーバのアドレスが入力されていません"));
+    QCOMPARE(cancelled.prompts.shown[0].title, QStringLiteral("エラー"));
+    QCOMPARE(cancelled.wsState(), 0);
+
+    Rig closed;
+    closed.client->startupDialog().close();
+    QVERIFY(!closed.client->startupDialog().isVisible());
+    QVERIFY(closed.main().isVisible());
+    QCOMPARE(closed.wsState(), 0);
+}
+
+void TestConnection::serverCloseDisconnectAndConnectAgain()
+{
+    Rig rig;
+    QVERIFY(rig.connectAtStartUp());
+    rig.expectMenus(false, false, true);
+
+    // The server closes the drawing connection: menus only, no message.
+    rig.peer.drawing.latest()->disconnectFromHost();
+    QTRY_COMPARE(rig.wsState(), 0);
+    rig.expectMenus(true, true, false);
+    QCOMPARE(rig.prompts.shown.size(), 0);
+    QTRY_COMPARE(rig.main().windowTitle(), Base + " / Stand Alone");
+
+    // "接続(&C)..." offers the last server, closes both sockets and connects anew.
+    QString offered;
+    QObject::connect(&rig.client->connection(), &ConnectionControl::connectDialogOpened,
+                     [&offered](Form2* dialog) {
+                         QCOMPARE(dialog->dlgMode(), 1);
+                         QMetaObject::invokeMethod(
+                             dialog,
+                             [dialog, &offered] {
+                                 offered = dialog->Text1()->text();
+                                 QTest::keyClick(dialog->Text1(), Qt::Key_Return);
+                             },
+                             Qt::QueuedConnection);
+                     });
+    rig.main().mCon()->trigger();
+    QCOMPARE(offered, QStringLiteral("127.0.0.1"));
+    QTRY_COMPARE(rig.peer.drawing.sockets.size(), 2);
+    QTRY_COMPARE(rig.peer.text.sockets.size(), 2);
+    QTRY_COMPARE(rig.peer.text.open(), 1); // the old text connection was closed first
+    QTRY_COMPARE(rig.wsState(), 7);
+    QTRY_COMPARE(rig.peer.drawing.received, QByteArray("4: 0\r\n5: 0\r\n"));
+    rig.expectMenus(false, false, true);
+
+    // "切断(&Q)" closes both; the title says so until the next status tick.
+    rig.main().mClose()->trigger();
+    QCOMPARE(rig.wsState(), 0);
+    QCOMPARE(rig.main().WS_txt().state(), 0);
+    rig.expectMenus(true, true, false);
+    QCOMPARE(rig.main().windowTitle(), Base + " / Disconnect");
+    QTRY_COMPARE(rig.peer.drawing.open(), 0);
+    QTRY_COMPARE(rig.peer.text.open(), 0);
+    QTRY_COMPARE(rig.main().windowTitle(), Base + " / Stand Alone");
+}
+
+void TestConnection::reconnectWhileConnectedFails()
+{
+    Rig rig;
+    QVERIFY(rig.connectAtStartUp());
+    rig.main().mReconnect()->trigger(); // disabled entries are not triggered
+    QCOMPARE(rig.prompts.shown.size(), 0);
+    rig.client->connection().mReconnectClick();
+    QCOMPARE(rig.prompts.shown.size(), 1);
+    QCOMPARE(rig.prompts.shown[0].text, QStringLiteral("接続できません"));
+    QCOMPARE(rig.prompts.shown[0].title, QStringLiteral("エラー"));
+    QCOMPARE(rig.wsState(), 7);
+    QCOMPARE(rig.peer.drawing.sockets.size(), 1);
+}
+
+void TestConnection::reconnectAfterAFailedAttempt()
+{
+    Rig rig;
+    const quint16 drawingPort = rig.peer.drawingPort();
+    const quint16 textPort = rig.peer.textPort();
+    rig.peer.stop();
+
+    rig.client->startupDialog().Text1()->setText(QStringLiteral("127.0.0.1"));
+    rig.client->startupDialog().Command1()->click();
+    QTRY_COMPARE(rig.wsState(), 9);
+    QTRY_COMPARE(rig.main().lStatus()->text(), QStringLiteral("Error"));
+    QCOMPARE(rig.prompts.shown.size(), 0);
+    rig.expectMenus(true, true, false);
+
+    // The server is back: reconnect closes the failed sockets and connects.
+    LoopbackPeer back;
+    QVERIFY(back.listen(drawingPort, textPort));
+    rig.main().mReconnect()->trigger();
+    QTRY_COMPARE(rig.wsState(), 7);
+    QTRY_COMPARE(rig.main().WS_txt().state(), 7);
+    QCOMPARE(rig.prompts.shown.size(), 0);
+    QTRY_COMPARE(back.drawing.received, QByteArray("4: 0\r\n5: 0\r\n"));
+    rig.expectMenus(false, false, true);
+}
+
+void TestConnection::statusTexts()
+{
+    const QStringList expected{"Closed",     "Open",        "Listening", "Closed", "Closed",
+                               "Closed",     "Connecting",  "Member : 4人", "Closing", "Error"};
+    for (int state = 0; state <= 9; ++state)
+        QCOMPARE(StatusLine::statusText(state, 4), expected[state]);
+    QCOMPARE(StatusLine::statusText(7, 12), QStringLiteral("Member : 12人"));
+
+    Rig rig(false);
+    StatusLine& status = rig.client->status();
+    QCOMPARE(status.Timer1().interval(), 500);
+    QCOMPARE(status.tMem().interval(), 15000);
+    QVERIFY(status.Timer1().isActive());
+    QVERIFY(status.tMem().isActive());
+
+    QCOMPARE(status.getStatusText(7, 3), QStringLiteral("Member : 3人"));
+    QCOMPARE(rig.main().windowTitle(), Base + " / NetWork");
+    QVERIFY(rig.main().mMember()->isEnabled());
+    QCOMPARE(status.getStatusText(6, 3), QStringLiteral("Connecting"));
+    QCOMPARE(rig.main().windowTitle(), Base + " / Stand Alone");
+    QVERIFY(!rig.main().mMember()->isEnabled());
+}
+
+void TestConnection::memberCountReachesTheStatusLine()
+{
+    Rig rig;
+    QVERIFY(rig.connectAtStartUp());
+    rig.peer.drawing.latest()->write("0:8:4\r\n");
+    QTRY_COMPARE(rig.client->receiver().memCount(), 4);
+    QTRY_COMPARE(rig.main().lStatus()->text(), QStringLiteral("Member : 4人"));
+    // Any index with command 8 is a member count.
+    rig.peer.drawing.latest()->write("5:8: 6\r\n");
+    QTRY_COMPARE(rig.main().lStatus()->text(), QStringLiteral("Member : 6人"));
+    QCOMPARE(rig.main().windowTitle(), Base + " / NetWork");
+}
+
+void TestConnection::memberPollingOnlyWhileConnected()
+{
+    Rig rig;
+    rig.client->status().tMem().setInterval(20);
+    // Not connected: ticks send nothing (and do not fail).
+    QSignalSpy ticks(&rig.client->status().tMem(), &QTimer::timeout);
+    QVERIFY(ticks.wait());
+    QVERIFY(ticks.wait());
+
+    QVERIFY(rig.connectAtStartUp());
+    QTRY_VERIFY(rig.peer.drawing.received.startsWith("4: 0\r\n5: 0\r\n8:member\r\n"));
+    QTRY_VERIFY(rig.peer.drawing.received.count("8:member\r\n") >= 2);
+}
+
+void TestConnection::renameMode()
+{
+    Rig rig;
+    QVERIFY(rig.connectAtStartUp());
+    rig.main().settings().confMyName = QStringLiteral("太郎");
+
+    Form2 dialog(rig.main(), &rig.main());
+    dialog.setDlgMode(2);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Talkora - 名前の変更"));
+    QCOMPARE(dialog.Command1()->text(), QStringLiteral("Change"));
+    QCOMPARE(dialog.Text1()->text(), QStringLiteral("太郎"));
+    QSignalSpy connects(&dialog, &Form2::connectRequested);
+    dialog.show();
+
+    dialog.Text1()->setText(QStringLiteral("   "));
+    dialog.Command1()->click();
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(rig.main().settings().confMyName, QStringLiteral("太郎"));
+
+    dialog.Text1()->setText(QStringLiteral("  花子 ～ "));
+    QTest::keyClick(dialog.Text1(), Qt::Key_Enter);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(rig.main().settings().confMyName, QStringLiteral("花子 ～"));
+    // CP932: 花子 is 89 D4 8E 71, the wave dash as Windows writes it 81 60.
+    QTRY_COMPARE(rig.peer.text.received, QByteArray("3<:>\x89\xd4\x8e\x71 \x81\x60%EOT%"));
+    QCOMPARE(connects.size(), 0);
+    QCOMPARE(rig.wsState(), 7);
+}
+
+QTEST_MAIN(TestConnection)
+#include "tst_connection.moc"

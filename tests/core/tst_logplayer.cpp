@@ -1,0 +1,309 @@
+// Log playback through the real player in a whole client: reading in blocks,
+// progress panel, speeds and yields, the pixels compared with the same lines
+// received over the network, and a window that goes away while it plays.
+#include "drawreceiver.h"
+#include "fakeprompts.h"
+#include "form1.h"
+#include "form2.h"
+#include "logplayer.h"
+#include "loggen.h"
+#include "loopbackpeer.h"
+#include "picturebox.h"
+#include "sketoraclient.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+namespace {
+
+struct Client {
+    FakePrompts prompts;
+    std::unique_ptr<SketoraClient> client;
+
+    explicit Client(SketoraClient::Options options = {})
+    {
+        options.prompts = &prompts;
+        client = std::make_unique<SketoraClient>(options);
+        client->start();
+        client->startupDialog().Command2()->click(); // stand-alone, main window shown
+    }
+    Form1& main() { return client->form1(); }
+    LogPlayer& player() { return client->player(); }
+};
+
+bool isWhite(const QImage& image)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if ((image.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF)
+                return false;
+    return true;
+}
+
+} // namespace
+
+class TestLogPlayer : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void readsInBlocksAndDrawsLikeTheNetwork();
+    void emptyLinesCountButAreNotApplied();
+    void drawsOverThePictureUnlessTheLogClears();
+    void yieldsEveryPlayWaitLines();
+    void closingTheWindowStopsThePlayback();
+    void destroyingTheWindowStopsThePlayback();
+    void secondPlaybackRunsToItsEndFirst();
+    void logsLongerThan201000Lines();
+    void menuEntryAsksForTheFile();
+
+private:
+    QString writeLog(const QString& name, const QByteArray& content);
+    QTemporaryDir m_dir;
+};
+
+void TestLogPlayer::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+}
+
+QString TestLogPlayer::writeLog(const QString& name, const QByteArray& content)
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        return QString();
+    return path;
+}
+
+void TestLogPlayer::readsInBlocksAndDrawsLikeTheNetwork()
+{
+    const QByteArray log = generatedLog(2500, 7);
+    const QString path = writeLog("mixed.skl", log);
+
+    Client player;
+    Form1& main = player.main();
+    struct Seen {
+        qint64 lines;
+        QString count, label;
+        bool countShown, barShown;
+    };
+    QList<Seen> seen;
+    connect(&player.player(), &LogPlayer::readProgress, this, [&](qint64 lines) {
+        seen.append({lines, main.lCnt()->text(), main.logLabel()->text(), main.lCnt()->isVisible(),
+                     main.pBar()->isVisible()});
+    });
+    QVERIFY(player.player().logPlay(path));
+    QCOMPARE(seen.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(seen[i].lines, 1000 * (i + 1));
+        QCOMPARE(seen[i].count, QString::number(1000 * (i + 1)));
+        QCOMPARE(seen[i].label, QStringLiteral("読み込み中"));
+        QVERIFY(seen[i].countShown);
+        QVERIFY(!seen[i].barShown);
+    }
+    QCOMPARE(main.lCnt()->text(), QStringLiteral("2500"));
+    QCOMPARE(main.logLabel()->text(), QStringLiteral("描画中"));
+    QCOMPARE(main.pBar()->maximum(), 2500);
+    QCOMPARE(main.pBar()->value(), 2500);
+    QVERIFY(main.Frame4()->isHidden());
+    QVERIFY(!isWhite(main.pPreview()->image())); // refreshed once at the end
+
+    // The same lines over the network, cut into arbitrary arrivals.
+    LoopbackPeer peer;
+    QVERIFY(peer.listen());
+    Client receiver(SketoraClient::Options{nullptr, {peer.drawingPort(), peer.textPort()}});
+    receiver.main().show();
+    receiver.client->connection().connectFromDialog(QStringLiteral("127.0.0.1"), 1);
+    QTRY_COMPARE(peer.drawing.open(), 1);
+    for (qsizetype at = 0; at < log.size(); at += 777) {
+        peer.drawing.latest()->write(log.mid(at, 777));
+        peer.drawing.latest()->flush();
+    }
+    QTRY_COMPARE(receiver.main().canvas().image(), main.canvas().image());
+    for (int i = 0; i < DrawReceiver::Slots; ++i) {
+        QCOMPARE(receiver.client->receiver().penColor(i), player.client->receiver().penColor(i));
+        QCOMPARE(receiver.client->receiver().penSize(i), player.client->receiver().penSize(i));
+        QCOMPARE(receiver.client->receiver().penX(i), player.client->receiver().penX(i));
+    }
+    QVERIFY(!isWhite(main.canvas().image()));
+
+    // A second playback reads and counts again.
+    seen.clear();
+    QVERIFY(player.player().logPlay(path));
+    QCOMPARE(seen.size(), 2);
+    QCOMPARE(seen[0].label, QStringLiteral("読み込み中"));
+    QCOMPARE(seen[0].count, QStringLiteral("1000"));
+}
+
+void TestLogPlayer::emptyLinesCountButAreNotApplied()
+{
+    Client crlf, lf;
+    const QString a = writeLog("gaps.skl", "\r\n3:4: 255\r\n\r\n3:1: 1, 1\r\n\r\n3:2: 9, 1\r\n");
+    const QString b = writeLog("gaps-lf.skl", "\n3:4: 255\n\n3:1: 1, 1\n\n3:2: 9, 1");
+    QVERIFY(crlf.player().logPlay(a));
+    QCOMPARE(crlf.main().pBar()->maximum(), 6);
+    QCOMPARE(crlf.main().pBar()->value(), 3);
+    QCOMPARE(crlf.main().canvas().pixelValue(5, 1), 255);
+    QVERIFY(lf.player().logPlay(b));
+    QCOMPARE(lf.main().pBar()->maximum(), 6);
+    QCOMPARE(lf.main().canvas().image(), crlf.main().canvas().image());
+}
+
+void TestLogPlayer::drawsOverThePictureUnlessTheLogClears()
+{
+    Client client;
+    Canvas& canvas = client.main().canvas();
+    canvas.lineWrite(500, 500, 600, 500, 1, 65280);
+    QVERIFY(client.player().logPlay(writeLog("over.skl", "1:1: 10, 10\r\n1:2: 20, 10\r\n")));
+    QCOMPARE(canvas.pixelValue(550, 500), 65280);
+    QCOMPARE(canvas.pixelValue(15, 10), 0);
+
+    QVERIFY(client.player().logPlay(writeLog("clears.skl", "1:3: 0, 0\r\n1:1: 10, 30\r\n1:2: 20, 30\r\n")));
+    QCOMPARE(canvas.pixelValue(550, 500), Canvas::Background);
+    QCOMPARE(canvas.pixelValue(15, 10), Canvas::Background);
+    QCOMPARE(canvas.pixelValue(15, 30), 0);
+}
+
+void TestLogPlayer::yieldsEveryPlayWaitLines()
+{
+    Client client;
+    Form1& main = client.main();
+    const QString path = writeLog("yields.skl", generatedLog(2050, 3));
+    QVERIFY(main.mLSHigh()->isChecked());
+
+    struct Case {
+        QAction* entry;
+        int wait;
+    };
+    for (const Case& c : {Case{main.mLSslow(), 5}, Case{main.mLSNoWait(), 1000},
+                          Case{main.mLSHigh(), 100}}) {
+        c.entry->trigger();
+        QVERIFY(c.entry->isChecked());
+        QCOMPARE(int(main.mLSNoWait()->isChecked()) + int(main.mLSHigh()->isChecked()) +
+                     int(main.mLSslow()->isChecked()),
+                 1);
+        QCOMPARE(client.player().playWait(), c.wait);
+
+        QList<qint64> yields;
+        auto connection = connect(&client.player(), &LogPlayer::yielded, this,
+                                  [&](qint64 lines) { yields.append(lines); });
+        QVERIFY(client.player().logPlay(path));
+        disconnect(connection);
+        QCOMPARE(yields.size(), 2050 / c.wait);
+        for (int i = 0; i < yields.size(); ++i)
+            QCOMPARE(yields[i], qint64(c.wait) * (i + 1));
+    }
+}
+
+void TestLogPlayer::closingTheWindowStopsThePlayback()
+{
+    Client client;
+    client.main().mLSslow()->trigger();
+    QByteArray log;
+    for (int x = 0; x < 200; ++x)
+        log += "1:1: " + QByteArray::number(x) + ", 0\r\n";
+    log.replace("1:1: 3, 0", "1:2: 3, 0"); // line 4 draws a segment
+    log += "1:2: 5, 9\r\n";
+
+    client.prompts.questionAnswers = {true}; // "終了しますか？" -> OK
+    connect(&client.player(), &LogPlayer::yielded, &client.main(), [&] { client.main().close(); });
+    QVERIFY(!client.player().logPlay(writeLog("closing.skl", log)));
+    QCOMPARE(client.prompts.count("question"), 1);
+    QVERIFY(!client.main().isVisible());
+    QCOMPARE(client.client->receiver().penX(1), 4); // stopped after the first five lines
+    QCOMPARE(client.main().canvas().pixelValue(3, 0), 0);
+    QCOMPARE(client.main().canvas().pixelValue(5, 9), Canvas::Background);
+}
+
+void TestLogPlayer::destroyingTheWindowStopsThePlayback()
+{
+    FakePrompts prompts;
+    auto* main = new Form1(prompts);
+    main->load();
+    main->show();
+    DrawReceiver receiver(main->canvas(), [main] { main->refreshPreview(); });
+    LogPlayer player(*main, receiver, prompts);
+    main->mLSslow()->trigger();
+
+    int yields = 0;
+    connect(&player, &LogPlayer::yielded, this, [&] {
+        if (++yields == 2)
+            QTimer::singleShot(0, [main] { delete main; });
+    });
+    QVERIFY(!player.logPlay(writeLog("destroyed.skl", generatedLog(500, 11))));
+    QCOMPARE(yields, 2);
+    QVERIFY(!player.isPlaying());
+}
+
+void TestLogPlayer::secondPlaybackRunsToItsEndFirst()
+{
+    Client client;
+    client.main().mLSslow()->trigger();
+    const QString first = writeLog("first.skl", "2:4: 255\r\n2:1: 1, 1\r\n2:2: 9, 1\r\n2:4: 65280\r\n"
+                                                "2:5: 1\r\n2:0:0\r\n2:2: 100, 50\r\n");
+    const QString second = writeLog("second.skl", "2:4: 16711680\r\n2:1: 100, 100\r\n2:0:0\r\n");
+    QList<QString> order;
+    bool started = false;
+    connect(&client.player(), &LogPlayer::yielded, this, [&] {
+        if (started)
+            return;
+        started = true;
+        QTimer::singleShot(0, [&] {
+            QVERIFY(client.player().logPlay(second));
+            order.append("second");
+        });
+    });
+    QVERIFY(client.player().logPlay(first));
+    order.append("first");
+    QCOMPARE(order, (QList<QString>{"second", "first"}));
+    // The first log continued with the pen the second one left behind.
+    QCOMPARE(client.main().canvas().pixelValue(100, 75), 16711680);
+    QVERIFY(client.main().Frame4()->isHidden());
+}
+
+void TestLogPlayer::logsLongerThan201000Lines()
+{
+    Client client;
+    client.main().mLSNoWait()->trigger();
+    QByteArray log;
+    log.reserve(205'000 * 7);
+    for (int i = 0; i < 205'000; ++i)
+        log += "1:7:x\r\n";
+    log += "1:1: 40, 40\r\n1:2: 44, 40\r\n";
+    QVERIFY(client.player().logPlay(writeLog("long.skl", log)));
+    QCOMPARE(client.main().pBar()->maximum(), 205'002);
+    QCOMPARE(client.main().canvas().pixelValue(42, 40), 0);
+}
+
+void TestLogPlayer::menuEntryAsksForTheFile()
+{
+    Client client;
+    Form1& main = client.main();
+    client.prompts.fileAnswers = {std::nullopt, m_dir.filePath("missing.skl"),
+                                  writeLog("menu.skl", "4:1: 7, 7\r\n4:2: 8, 7\r\n")};
+    main.mLogPlay()->trigger(); // cancelled
+    QCOMPARE(client.prompts.count("save"), 1);
+    QCOMPARE(client.prompts.shown[0].text,
+             QStringLiteral("Sketoraログファイル(*.skl);;全てのファイル(*.*)"));
+    main.mLogPlay()->trigger(); // a file that cannot be read: silent, panel hidden
+    QVERIFY(main.Frame4()->isHidden());
+    QCOMPARE(client.prompts.count("message"), 0);
+    main.mLogPlay()->trigger();
+    QCOMPARE(main.canvas().pixelValue(8, 7), 0);
+    QCOMPARE(client.prompts.count("save"), 3);
+    QCOMPARE(client.prompts.count("message"), 0);
+}
+
+QTEST_MAIN(TestLogPlayer)
+#include "tst_logplayer.moc"
