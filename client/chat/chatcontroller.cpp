@@ -1,6 +1,7 @@
 #include "chatcontroller.h"
 
 #include "form1.h"
+#include "form2.h"
 
 #include <QAction>
 
@@ -16,6 +17,12 @@ ChatController::ChatController(Form1& main, QObject* parent)
     : ChatController(main.WS_txt(), main.settings(), main.prompts(), parent)
 {
     connect(main.mMember(), &QAction::triggered, this, &ChatController::showChatWindow);
+    // The dialog itself stores the new name and announces it with "3<:>".
+    setRenameDialog([&main](QWidget* parent) {
+        Form2 dialog(main, parent);
+        dialog.setDlgMode(Form2::Rename);
+        dialog.exec();
+    });
 }
 
 ChatController::~ChatController()

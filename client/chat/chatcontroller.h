@@ -24,8 +24,9 @@ class ChatController : public QObject {
 public:
     ChatController(net::SocketEndpoint& wsTxt, ClientSettings& settings, Prompts& prompts,
                    QObject* parent = nullptr);
-    // The chat of a main window: its text endpoint, settings and prompts, and
-    // its "会話ウィンドウ(&M)" item opening the chat window.
+    // The chat of a main window: its text endpoint, settings and prompts, its
+    // "会話ウィンドウ(&M)" item opening the chat window, and the address
+    // dialog in rename mode as the name-change dialog.
     explicit ChatController(Form1& main, QObject* parent = nullptr);
     ~ChatController() override;
 

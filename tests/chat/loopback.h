@@ -15,7 +15,11 @@ struct LoopbackChannel {
     net::SocketEndpoint client;
     QByteArray sent;
 
-    bool open()
+    bool open() { return openFor(client); }
+
+    // Connects `endpoint` (another text endpoint, a main window's for
+    // example) instead of `client`.
+    bool openFor(net::SocketEndpoint& endpoint)
     {
         listener.setLocalPort(0);
         QObject::connect(&listener, &net::SocketEndpoint::connectionRequest, &peer,
@@ -24,10 +28,10 @@ struct LoopbackChannel {
                          [this] { sent += peer.getData(); });
         if (!listener.listen(QHostAddress::LocalHost))
             return false;
-        if (!client.connectTo(QStringLiteral("127.0.0.1"), listener.localPort()))
+        if (!endpoint.connectTo(QStringLiteral("127.0.0.1"), listener.localPort()))
             return false;
-        return QTest::qWaitFor([this] {
-            return client.state() == net::SocketEndpoint::Connected &&
+        return QTest::qWaitFor([this, &endpoint] {
+            return endpoint.state() == net::SocketEndpoint::Connected &&
                    peer.state() == net::SocketEndpoint::Connected;
         });
     }

@@ -2,11 +2,14 @@
 #include "clientsettings.h"
 #include "cp932.h"
 #include "form1.h"
+#include "form2.h"
 #include "form4.h"
 #include "loopback.h"
 #include "fakeprompts.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -311,15 +314,36 @@ void TestChatWindow::mainWindowMenuOpensTheChat()
 {
     FakePrompts prompts;
     Form1 main(prompts);
-    main.settings().confMyName = "main";
+    main.settings().confMyName = "旧名";
+    LoopbackChannel channel;
+    QVERIFY(channel.openFor(main.WS_txt()));
     ChatController chat(main);
     main.mMember()->trigger();
     QVERIFY(chat.chatWindow() && chat.chatWindow()->isVisible());
+    QTRY_COMPARE(channel.sent, cp932("1<:>旧名%EOT%7<:>9%EOT%6<:>0%EOT%8<:>0%EOT%"));
+    channel.sent.clear();
+
     // The window works on the main window's settings.
     chat.chatWindow()->m15pt()->trigger();
     QCOMPARE(main.settings().confFontSize, qint16(15));
-    main.mMember()->trigger();
-    QCOMPARE(prompts.count("question"), 0);
+
+    // The name change runs the address dialog in rename mode.
+    QString title, caption, offered;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<Form2*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        title = dialog->windowTitle();
+        caption = dialog->Command1()->text();
+        offered = dialog->Text1()->text();
+        dialog->Text1()->setText("  新名  ");
+        dialog->Command1()->click();
+    });
+    chat.chatWindow()->mNameChange()->trigger();
+    QCOMPARE(title, QString("Talkora - 名前の変更"));
+    QCOMPARE(caption, QString("Change"));
+    QCOMPARE(offered, QString("旧名"));
+    QCOMPARE(main.settings().confMyName, QString("新名"));
+    QTRY_VERIFY(channel.sent.endsWith(cp932("3<:>新名%EOT%")));
 }
 
 QTEST_MAIN(TestChatWindow)
