@@ -21,6 +21,19 @@
 #include <QSlider>
 #include <QTabBar>
 
+namespace {
+
+// The tool strip is 113 pixels wide; its four icon tabs share that width.
+class ToolTabBar : public QTabBar {
+public:
+    using QTabBar::QTabBar;
+
+protected:
+    QSize tabSizeHint(int) const override { return QSize(28, 27); }
+};
+
+} // namespace
+
 Form1::Form1(Prompts& prompts, QWidget* parent)
     : QMainWindow(parent), m_prompts(prompts), m_sender(m_ws), m_menu(menuBar())
 {
@@ -53,7 +66,7 @@ void Form1::createViewport(QWidget* client)
 
 void Form1::createRightColumn(QWidget* client)
 {
-    m_tabStrip = new QTabBar(client);
+    m_tabStrip = new ToolTabBar(client);
     m_tabStrip->setDrawBase(false);
     m_tabStrip->setExpanding(false);
     m_tabStrip->setUsesScrollButtons(false);
@@ -217,7 +230,8 @@ void Form1::keepMinimumSize()
         return;
     const QSize extra = frameGeometry().size() - size();
     const QSize floor(MinimumOuterSize - extra.width(), MinimumOuterSize - extra.height());
-    setMinimumSize(floor);
+    if (minimumSize() != floor)
+        setMinimumSize(floor);
     if (width() < floor.width() || height() < floor.height())
         resize(std::max(width(), floor.width()), std::max(height(), floor.height()));
 }

@@ -55,7 +55,7 @@ void ViewportController::layout(int w, int h)
 
     const int outerW = std::max(0, w - ViewportRightGap);
     const int outerH = std::max(0, h - ViewportBottomGap);
-    m_w.viewport->setGeometry(0, 0, outerW, outerH);
+    m_w.viewport->setOuterGeometry(QRect(0, 0, outerW, outerH));
     const QSize inner = m_w.viewport->innerSize();
     m_w.vs1->setVisible(inner.height() <= 1200);
     m_w.hs1->setVisible(inner.width() <= 1600);

@@ -20,7 +20,9 @@ void ViewportFrame::paintEvent(QPaintEvent*)
     PictureBox::paintBorder(painter, rect(), palette());
 }
 
-void ViewportFrame::resizeEvent(QResizeEvent*)
+void ViewportFrame::setOuterGeometry(const QRect& outer)
 {
-    m_client->resize(qMax(0, width() - 2 * Border), qMax(0, height() - 2 * Border));
+    setGeometry(outer);
+    m_client->setGeometry(Border, Border, qMax(0, outer.width() - 2 * Border),
+                          qMax(0, outer.height() - 2 * Border));
 }

@@ -14,10 +14,11 @@ public:
 
     QWidget* client() const { return m_client; }
     QSize innerSize() const { return m_client->size(); }
+    // Outer geometry; the client area follows at once, also while hidden.
+    void setOuterGeometry(const QRect& outer);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QWidget* m_client;
