@@ -1,5 +1,6 @@
 #include "sketoraclient.h"
 
+#include "chatcontroller.h"
 #include "drawreceiver.h"
 #include "form1.h"
 #include "form1hooks.h"
@@ -8,29 +9,34 @@
 #include "imageexport.h"
 #include "logplayer.h"
 #include "prompts.h"
+#include "settingsfile.h"
 #include "socketendpoint.h"
 #include "statusline.h"
 #include "windowtransparency.h"
 
 #include <QAction>
 
-// The main window calls these at its load and shutdown steps. The settings
-// file, the platform query and the chat window belong to the chat and extras
-// layers; each is forwarded to its owner here once that layer is wired in.
+// The main window calls these at its load and shutdown steps; each is
+// forwarded to the layer that owns it: the settings file and the platform
+// query (extras), the chat window (chat).
 class SketoraClient::Hooks : public Form1Hooks {
 public:
     explicit Hooks(SketoraClient& client) : m_client(client) {}
 
-    void confLoad() override {}
+    void confLoad() override { settingsfile::confLoad(*m_client.m_form1, m_client.m_settingsDirectory); }
     int getWinVer() override {
         m_client.m_winVer = ::getWinVer();
         return m_client.m_winVer;
     }
-    void confSave() override {}
+    void confSave() override { settingsfile::confSave(*m_client.m_form1, m_client.m_settingsDirectory); }
     void closeChatWindow() override {
         // Last shutdown step: a playback that is yielding must not draw on.
         if (m_client.m_player)
             m_client.m_player->abort();
+        // The chat window asks its own question and sends the leave message
+        // while the text channel is still open.
+        if (m_client.m_chat)
+            m_client.m_chat->closeChatWindow();
     }
 
 private:
@@ -66,6 +72,7 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
 SketoraClient::~SketoraClient() {
     // Windows first: nothing may call into the controllers while they go.
     m_form2.reset();
+    m_chat.reset();
     m_transparency.reset();
     m_version.reset();
     m_export.reset();
@@ -111,13 +118,12 @@ void SketoraClient::wireFileMenu() {
 }
 
 // The chat layer: the text channel handler, the chat window (mMember, Ctrl+M)
-// and the rename dialog (Form2 in mode 2) are created and connected here.
-void SketoraClient::wireChat() {}
+// and the rename dialog (Form2 in mode 2).
+void SketoraClient::wireChat() { m_chat = std::make_unique<ChatController>(*m_form1); }
 
 // The extras layer: image export (mSave) and the version window (mVersion);
 // transparency follows the platform query made during the window's load
-// (start()). The settings file (Hooks::confLoad/confSave) comes with the chat
-// layer.
+// (start()). The settings file is read and written through the hooks.
 void SketoraClient::wireExtras() {
     Form1* main = m_form1.get();
     main->setWindowIcon(Form3::programIcon());

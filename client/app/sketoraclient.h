@@ -5,6 +5,7 @@
 #include <QObject>
 #include <memory>
 
+class ChatController;
 class DrawReceiver;
 class Form1;
 class Form2;
@@ -47,6 +48,9 @@ public:
     VersionCommand& version() { return *m_version; }
     // Exists from start() on: the platform is asked while the window loads.
     WindowTransparency* transparency() { return m_transparency.get(); }
+    ChatController& chat() { return *m_chat; }
+    // Folder of the settings file; empty means the current directory.
+    void setSettingsDirectory(const QString& directory) { m_settingsDirectory = directory; }
 
 private:
     class Hooks;
@@ -68,6 +72,8 @@ private:
     std::unique_ptr<ImageExport> m_export;
     std::unique_ptr<VersionCommand> m_version;
     std::unique_ptr<WindowTransparency> m_transparency;
+    std::unique_ptr<ChatController> m_chat;
+    QString m_settingsDirectory;
     int m_winVer = 0;
     std::unique_ptr<Form2> m_form2;
 };
