@@ -50,7 +50,26 @@ fuzz: deps
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=5
 
+# Installs both programs, the image library, menu entries, icons and the
+# service unit under PREFIX (DESTDIR works as usual).
+PREFIX ?= /usr/local
+.PHONY: install
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
 # Debian packages sketora and sketora-server into build/.
-.PHONY: package
+.PHONY: package package-test
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
+
+# Builds the packages into a scratch folder, unpacks them and starts both
+# programs from there (the same test runs within `make test`).
+package-test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest -R '^packaging_' --output-on-failure
+
+# The screenshots of the user guide in README.md, taken from the real programs
+# in a virtual X display: a relay server on ports the system chooses, two
+# clients drawing and talking through it.
+.PHONY: screenshots
+screenshots: build
+	xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD_DIR)/bin/sketora-shots-server docs/screenshots

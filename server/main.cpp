@@ -6,6 +6,7 @@
 #include "relayserver.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QSocketNotifier>
@@ -41,6 +42,12 @@ bool installSignalPipe() {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // Desktop shells match the window to sketoraServer.desktop (menu entry, icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral("sketoraServer"));
+    QIcon icon;
+    for (int size : {16, 32, 48})
+        icon.addFile(QStringLiteral(":/icons/sketoraServer-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
 
     QTranslator qtTranslator;
     if (qtTranslator.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
@@ -51,13 +58,17 @@ int main(int argc, char* argv[]) {
     QtServerPrompts prompts;
 
     // SIGINT / SIGTERM: nobody is there to answer the exit question, so every
-    // connection is closed and the program ends normally.
+    // connection is closed and the program ends normally. A headless server
+    // (the system service) has nobody to press Log Save either: what was
+    // drawn since the last clearing is written to a log file first.
     std::unique_ptr<QSocketNotifier> signalNotifier;
     if (installSignalPipe()) {
         signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
         QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &app, [&server] {
             char byte = 0;
             [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
+            if (server.history().storedLines() > 0 && !server.logSave())
+                qWarning("sketoraServer: the drawing log could not be written");
             server.shutdown();
             QCoreApplication::exit(0);
         });

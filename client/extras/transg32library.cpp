@@ -8,11 +8,23 @@ TransG32Library::TransG32Library() : TransG32Library(defaultCandidates()) {}
 
 TransG32Library::TransG32Library(QStringList candidates) : m_candidates(std::move(candidates)) {}
 
+// The private folder relative to the program's directory, for example
+// "../lib/x86_64-linux-gnu/sketora"; set by the build from the install layout.
+#ifndef SKETORA_PRIVATE_LIBDIR
+#error "SKETORA_PRIVATE_LIBDIR must name the private library folder relative to the program"
+#endif
+
 QStringList TransG32Library::defaultCandidates()
 {
     QStringList list;
-    if (QCoreApplication::instance())
-        list << QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("TransG32"));
+    if (QCoreApplication::instance()) {
+        const QDir programDir(QCoreApplication::applicationDirPath());
+        // The build tree keeps the library beside the programs; an installed
+        // client has it in its private folder below the prefix.
+        list << programDir.filePath(QStringLiteral("TransG32"))
+             << QDir::cleanPath(
+                    programDir.filePath(QStringLiteral(SKETORA_PRIVATE_LIBDIR "/TransG32")));
+    }
     list << QStringLiteral("TransG32");
     return list;
 }

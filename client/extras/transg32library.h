@@ -8,7 +8,9 @@ class QImage;
 
 // Binds the outside image library TransG32 by name at the first JPEG or PNG
 // save, so the client starts and draws without it. The library is looked for
-// beside the executable first, then on the system's library path; a failed
+// beside the executable first, then in the private folder of an installed
+// client (<prefix>/lib/<multiarch>/sketora, found relative to the executable
+// so any prefix works), then on the system's library path; a failed
 // attempt is repeated at the next save, a successful one is kept for the
 // life of the object.
 //

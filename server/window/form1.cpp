@@ -73,8 +73,11 @@ void Form1::buildControls() {
     connect(m_command2, &QPushButton::clicked, &m_server, &RelayServer::allDisconnect);
     connect(m_command3, &QPushButton::clicked, this, &Form1::command3Click);
 
-    central->setMinimumSize(px(4095), px(3135));
-    resize(px(4095), px(3135) + menuBar()->sizeHint().height());
+    // Wide enough for the last button (3240 + 1455) and a margin like the
+    // first one's; the list and the log box follow the width.
+    constexpr int clientWidth = 3240 + 1455 + 120;
+    central->setMinimumSize(px(clientWidth), px(3135));
+    resize(px(clientWidth), px(3135) + menuBar()->sizeHint().height());
 }
 
 void Form1::observeServer() {
