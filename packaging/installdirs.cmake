@@ -1,7 +1,6 @@
 # Where the installed files go, relative to the installation prefix. Included
 # by the client's extras layer (the image library loader needs the private
 # folder relative to the program) and by the packaging rules.
-include_guard(GLOBAL)
 include(GNUInstallDirs)
 
 # libTransG32.so is loaded by the client only, never linked: it lives in a
