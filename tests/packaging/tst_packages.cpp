@@ -88,8 +88,8 @@ class TestPackages : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
-    void dependencies_data();
-    void dependencies();
+    void dependenciesAndContents_data();
+    void dependenciesAndContents();
     void desktopEntries_data();
     void desktopEntries();
     void programsAndLibraryResolve();
@@ -124,7 +124,7 @@ void TestPackages::initTestCase() {
     QCOMPARE(m_debs.keys(), QStringList({"sketora", "sketora-server"}));
 }
 
-void TestPackages::dependencies_data() {
+void TestPackages::dependenciesAndContents_data() {
     QTest::addColumn<QString>("package");
     QTest::addColumn<QStringList>("needed");
     QTest::addColumn<QStringList>("files");
@@ -148,7 +148,7 @@ void TestPackages::dependencies_data() {
 // Depends names the Qt libraries (found by dpkg-shlibdeps) and the run-time
 // parts the programs load by name; each package holds its own files only,
 // and the service is not enabled by the package.
-void TestPackages::dependencies() {
+void TestPackages::dependenciesAndContents() {
     QFETCH(QString, package);
     QFETCH(QStringList, needed);
     QFETCH(QStringList, files);
@@ -198,6 +198,12 @@ void TestPackages::desktopEntries() {
         QCOMPARE(QImage(path).size(), QSize(size, size));
     }
     QVERIFY(QFile::exists(root("/usr/share/icons/hicolor/scalable/apps/" + icon + ".svg")));
+
+    const QString validate = QStandardPaths::findExecutable("desktop-file-validate");
+    if (!validate.isEmpty()) { // hints (two main categories, asked for) are not errors
+        const Run check = run(validate, {root("/usr/share/applications/" + entry + ".desktop")});
+        QVERIFY2(check.code == 0, check.out + check.err);
+    }
 }
 
 void TestPackages::programsAndLibraryResolve() {
