@@ -3,7 +3,7 @@
 #include "canvaswidget.h"
 #include "drawreceiver.h"
 #include "form1.h"
-#include "linefields.h"
+#include "drawingline.h"
 #include "prompts.h"
 
 #include <QAction>
@@ -137,7 +137,7 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
     QByteArray rebuilt; // the current block, once a line in it ended otherwise
     bool verbatim = true;
     const auto finishBlock = [&](qsizetype end) {
-        blocks.append(linefields::decodeText(
+        blocks.append(protocol::drawing::decodeText(
             verbatim ? QByteArrayView(bytes + blockStart, end - blockStart) : rebuilt));
         blockStart = end;
         blockLines = 0;

@@ -23,10 +23,12 @@ double readNumber(QByteArrayView text);
 std::optional<qint16> roundToInt16(double value);
 std::optional<qint32> roundToInt32(double value);
 
-inline std::optional<qint16> readInt16(QStringView text) { return roundToInt16(readNumber(text)); }
-inline std::optional<qint32> readInt32(QStringView text) { return roundToInt32(readNumber(text)); }
-inline std::optional<qint16> readInt16(QByteArrayView text) { return roundToInt16(readNumber(text)); }
-inline std::optional<qint32> readInt32(QByteArrayView text) { return roundToInt32(readNumber(text)); }
+// The same as rounding readNumber's value, without going through double for
+// plain integers.
+std::optional<qint16> readInt16(QStringView text);
+std::optional<qint32> readInt32(QStringView text);
+std::optional<qint16> readInt16(QByteArrayView text);
+std::optional<qint32> readInt32(QByteArrayView text);
 
 // The client's drawing-channel form: a blank before a number that is not
 // negative (" 120"), a bare "-" before a negative one ("-3").
