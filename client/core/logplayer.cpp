@@ -1,9 +1,8 @@
 #include "logplayer.h"
 
-#include "canvaswidget.h"
+#include "drawingline.h"
 #include "drawreceiver.h"
 #include "form1.h"
-#include "drawingline.h"
 #include "prompts.h"
 
 #include <QAction>
@@ -12,7 +11,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
-#include <QSignalBlocker>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -171,42 +169,38 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
     return true;
 }
 
-// Between two yields nothing can be seen, so the lines in between are one
-// batch for the screen: the canvas's per-segment repaint hints are held back
-// while they are applied and the canvas widget is updated as a whole before
-// each yield. Lines received from the network during a yield repaint as usual.
+// Applies the lines, yielding every `playWait` of them. The canvas widget
+// repaints what the lines in between painted once, during the yield; the
+// progress bar is set only at yields, since setting it per line would repaint
+// it synchronously thousands of times.
 bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasVisible) {
     const QPointer<LogPlayer> self(this);
-    std::optional<QSignalBlocker> batch(std::in_place, &m_main->canvas());
     qint64 count = 0;
+    int untilYield = playWait;
     for (const QString& block : blocks) {
         // Every line of a block ends in "\r\n" and holds no other '\r'.
-        const QStringView text(block);
-        qsizetype from = 0;
-        while (from < text.size()) {
-            const qsizetype end = text.indexOf(u'\r', from);
-            const QStringView piece = text.sliced(from, end - from);
-            from = end + 2;
+        const char16_t* line = QStringView(block).utf16();
+        const char16_t* const end = line + block.size();
+        while (line != end) {
+            const char16_t* lineEnd = line;
+            while (*lineEnd != u'\r')
+                ++lineEnd;
+            const QStringView piece(line, lineEnd);
+            line = lineEnd + 2;
             if (piece.isEmpty())
                 continue;
             m_receiver.applyLine(piece, 1); // drawDataProc of a single line
             ++count;
-            // The bar can only be seen to move when the player yields; setting
-            // it per line would repaint it synchronously thousands of times.
-            if (count % playWait != 0)
+            if (--untilYield > 0)
                 continue;
-            batch.reset();
-            m_main->pCanvas()->update();
+            untilYield = playWait;
             m_main->pBar()->setValue(int(count));
             emit yielded(count);
             QCoreApplication::processEvents();
             if (!self || windowGone(wasVisible))
                 return false;
-            batch.emplace(&m_main->canvas());
         }
     }
-    batch.reset();
-    m_main->pCanvas()->update();
     m_main->pBar()->setValue(int(count));
     return true;
 }
