@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -119,7 +120,14 @@ bool LogPlayer::logPlay(const QString& path) {
 // "\r\n". A line ends at "\r\n", "\n" or "\r"; a last line without an end
 // still counts, an empty file has no line. Blocks whose lines all end in
 // "\r\n" (the server writes nothing else) are taken from the file as they are.
+//
+// The count is shown after every block; as reading does not yield, the label
+// is repainted at once, but not more often than a screen can show it: the
+// whole of a large log is read in a few milliseconds, and two hundred
+// repaints of the panel would cost more than the reading itself.
 bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& lineCount) {
+    QElapsedTimer sinceRepaint;
+    sinceRepaint.start();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -160,7 +168,10 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
         finishBlock(pos);
         if (m_main) {
             m_main->lCnt()->setText(QString::number(lineCount));
-            m_main->lCnt()->repaint();
+            if (sinceRepaint.hasExpired(CountRepaintMs)) {
+                m_main->lCnt()->repaint();
+                sinceRepaint.restart();
+            }
         }
         emit readProgress(lineCount);
     }

@@ -33,6 +33,8 @@ public:
     static constexpr int NoWaitLines = 1000;
     static constexpr int HighLines = 100;
     static constexpr int SlowLines = 5;
+    // Least time between two repaints of the line count while reading.
+    static constexpr int CountRepaintMs = 20;
 
     LogPlayer(Form1& main, DrawReceiver& receiver, Prompts& prompts, QObject* parent = nullptr);
 
