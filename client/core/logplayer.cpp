@@ -193,11 +193,9 @@ bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasV
         const char16_t* line = QStringView(block).utf16();
         const char16_t* const end = line + block.size();
         while (line != end) {
-            const char16_t* lineEnd = line;
-            while (*lineEnd != u'\r')
-                ++lineEnd;
+            const char16_t* const lineEnd = std::find(line, end, u'\r');
             const QStringView piece(line, lineEnd);
-            line = lineEnd + 2;
+            line = end - lineEnd >= 2 ? lineEnd + 2 : end;
             if (piece.isEmpty())
                 continue;
             m_receiver.applyLine(piece, 1); // drawDataProc of a single line
