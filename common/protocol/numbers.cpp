@@ -111,16 +111,16 @@ Q_ALWAYS_INLINE Reading readLenient(QByteArrayView text)
     return readLenient(text.data(), text.data() + text.size());
 }
 
-template <typename Int> std::optional<Int> roundTo(double value)
+// Rounds halves to even; NoFit outside [lowest, highest] (both within the
+// range of qint32, so exact as doubles).
+qint64 roundIn(double value, qint64 lowest, qint64 highest)
 {
     // Whole values in range (nearly all of them) need no rounding; the cast
     // truncates, which is exact for them and defined for anything in range.
-    constexpr double lowest = double(std::numeric_limits<Int>::min());
-    constexpr double highest = double(std::numeric_limits<Int>::max());
-    if (value >= lowest && value <= highest && double(Int(value)) == value)
-        return Int(value);
+    if (value >= double(lowest) && value <= double(highest) && double(qint64(value)) == value)
+        return qint64(value);
     if (!std::isfinite(value))
-        return std::nullopt;
+        return detail::NoFit;
     // nearbyint honours the current rounding mode; the default (to nearest)
     // sends halves to the even neighbour, as the integer conversions expect.
     const int oldMode = std::fegetround();
@@ -129,22 +129,20 @@ template <typename Int> std::optional<Int> roundTo(double value)
     const double rounded = std::nearbyint(value);
     if (oldMode != FE_TONEAREST)
         std::fesetround(oldMode);
-    if (rounded < lowest || rounded > highest)
-        return std::nullopt;
-    return Int(rounded);
+    if (rounded < double(lowest) || rounded > double(highest))
+        return detail::NoFit;
+    return qint64(rounded);
 }
 
 // A whole reading needs no rounding, only the range check; its magnitude has
 // at most 18 digits, so the signed value cannot overflow.
-template <typename Int> Q_ALWAYS_INLINE std::optional<Int> toInt(const Reading& reading)
+Q_ALWAYS_INLINE qint64 within(const Reading& reading, qint64 lowest, qint64 highest)
 {
     if (!reading.whole)
-        return roundTo<Int>(reading.converted);
+        return roundIn(reading.converted, lowest, highest);
     const qint64 magnitude = qint64(reading.magnitude);
     const qint64 value = reading.negative ? -magnitude : magnitude;
-    if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max())
-        return std::nullopt;
-    return Int(value);
+    return value < lowest || value > highest ? detail::NoFit : value;
 }
 
 } // namespace
@@ -159,35 +157,24 @@ double readNumber(QByteArrayView text)
     return readLenient(text).value();
 }
 
-std::optional<qint16> roundToInt16(double value)
+namespace detail {
+
+qint64 roundWithin(double value, qint64 lowest, qint64 highest)
 {
-    return roundTo<qint16>(value);
+    return roundIn(value, lowest, highest);
 }
 
-std::optional<qint32> roundToInt32(double value)
+qint64 readWithin(QStringView text, qint64 lowest, qint64 highest)
 {
-    return roundTo<qint32>(value);
+    return within(readLenient(text), lowest, highest);
 }
 
-std::optional<qint16> readInt16(QStringView text)
+qint64 readWithin(QByteArrayView text, qint64 lowest, qint64 highest)
 {
-    return toInt<qint16>(readLenient(text));
+    return within(readLenient(text), lowest, highest);
 }
 
-std::optional<qint32> readInt32(QStringView text)
-{
-    return toInt<qint32>(readLenient(text));
-}
-
-std::optional<qint16> readInt16(QByteArrayView text)
-{
-    return toInt<qint16>(readLenient(text));
-}
-
-std::optional<qint32> readInt32(QByteArrayView text)
-{
-    return toInt<qint32>(readLenient(text));
-}
+} // namespace detail
 
 QString clientNumber(qint64 value)
 {
