@@ -1,5 +1,8 @@
 #include "canvas.h"
 
+#include <algorithm>
+#include <utility>
+
 Canvas::Canvas(QObject* parent)
     : QObject(parent), m_image(Width, Height, QImage::Format_RGB32)
 {
@@ -23,13 +26,33 @@ void Canvas::lineWrite(qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt, qin
         return;
     const QRect painted = m_renderer.paint(m_image, ox, oy, x, y, wdt, toArgb(tRGB));
     if (!painted.isEmpty())
-        emit changed(painted);
+        addChanged(painted);
 }
 
 void Canvas::clearAll()
 {
     m_image.fill(toArgb(Background));
-    emit changed(m_image.rect());
+    addChanged(m_image.rect());
+}
+
+// Runs for every segment drawn: a plain union, and the signal only for the
+// first area of a batch.
+void Canvas::addChanged(const QRect& area)
+{
+    if (m_changedArea.isEmpty()) {
+        m_changedArea = area;
+        emit changed();
+        return;
+    }
+    m_changedArea.setCoords(std::min(m_changedArea.left(), area.left()),
+                            std::min(m_changedArea.top(), area.top()),
+                            std::max(m_changedArea.right(), area.right()),
+                            std::max(m_changedArea.bottom(), area.bottom()));
+}
+
+QRect Canvas::takeChangedArea()
+{
+    return std::exchange(m_changedArea, QRect());
 }
 
 qint32 Canvas::pixelValue(int x, int y) const

@@ -11,6 +11,10 @@
 // reaches the picture, local, received or replayed, goes through lineWrite, so
 // equal drawing lines give equal pixels on every client.
 //
+// Painted areas are gathered, not announced one by one: `changed` fires on
+// the first paint after the view last took the changed area, so a thousand
+// segments drawn between two repaints cost one signal and one repaint.
+//
 // Colour values are red + 256*green + 65536*blue. Values outside
 // 0..16777215 are not colours: lineWrite paints nothing with them and
 // setForeColor keeps the previous colour.
@@ -29,6 +33,9 @@ public:
     // Colour value of a pixel, -1 outside the drawing area.
     qint32 pixelValue(int x, int y) const;
     const QImage& image() const { return m_image; }
+    // The union of the areas painted since the last call, in drawing-area
+    // pixels; empty when nothing was painted. The next paint signals again.
+    QRect takeChangedArea();
 
     qint32 foreColor() const { return m_foreColor; }
     // False (and no change) for a value that is not a colour.
@@ -39,10 +46,13 @@ public:
     static qint32 fromArgb(quint32 argb);
 
 signals:
-    void changed(const QRect& area); // repaint hint, in drawing-area pixels
+    void changed(); // something was painted and the changed area was empty
 
 private:
+    void addChanged(const QRect& area);
+
     QImage m_image;
     qint32 m_foreColor = 0;
     StrokeRenderer m_renderer;
+    QRect m_changedArea;
 };

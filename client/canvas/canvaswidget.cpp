@@ -12,8 +12,18 @@ CanvasWidget::CanvasWidget(Canvas& canvas, QWidget* parent) : QWidget(parent), m
     setFixedSize(OuterWidth, OuterHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
-    connect(&m_canvas, &Canvas::changed, this,
-            [this](const QRect& area) { update(area.translated(Border, Border)); });
+    // The first paint of a batch queues the repaint for the next pass of the
+    // event loop; the paints after it only grow the canvas's changed area.
+    connect(&m_canvas, &Canvas::changed, this, &CanvasWidget::repaintPending,
+            Qt::QueuedConnection);
+}
+
+// Repaints at once rather than through update(): this runs inside an event
+// loop pass already (possibly the one a log player yields to), and an update
+// request posted now would wait for the pass after it.
+void CanvasWidget::repaintPending()
+{
+    repaint(m_canvas.takeChangedArea().translated(Border, Border));
 }
 
 void CanvasWidget::paintEvent(QPaintEvent* event)

@@ -11,6 +11,11 @@ class Canvas;
 // business. Positions are drawing-area pixels (border excluded) and keep
 // coming while a button is held, also beyond the edges.
 //
+// What the canvas painted is repainted once per pass of the event loop: a
+// burst of received lines or a batch of played log lines costs one repaint,
+// not one per segment, and a log player that yields to the event loop sees
+// the canvas repainted during that yield.
+//
 // Modifier state uses the bit values 1 Shift, 2 Ctrl, 4 Alt; for a modifier
 // key itself it already includes (press) or excludes (release) that key.
 class CanvasWidget : public QWidget {
@@ -40,6 +45,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void repaintPending();
     static int shiftState(const QKeyEvent* event, bool pressed);
     static QPointF canvasPos(const QMouseEvent* event);
 

@@ -2,13 +2,23 @@
 
 #include "canvas.h"
 #include "drawingline.h"
-#include "linefields.h"
+#include "numbers.h"
 
+#include <algorithm>
 #include <utility>
 
 using namespace protocol;
-using linefields::readInt16;
-using linefields::readInt32;
+
+namespace {
+
+// Empty or blanks only, as QStringView::trimmed() sees blanks; the check runs
+// for every pencil segment, so it stops at the first other character
+// instead of building the trimmed view.
+bool isBlank(QStringView text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); });
+}
+
+} // namespace
 
 DrawReceiver::DrawReceiver(Canvas& canvas, std::function<void()> refreshPreview)
     : m_canvas(canvas), m_refreshPreview(std::move(refreshPreview)),
@@ -17,7 +27,7 @@ DrawReceiver::DrawReceiver(Canvas& canvas, std::function<void()> refreshPreview)
 void DrawReceiver::receive(QByteArrayView arrival) {
     const QList<QByteArray> pieces = m_splitter.feed(arrival);
     for (const QByteArray& piece : pieces)
-        applyLine(linefields::decodeText(piece), 0);
+        applyLine(drawing::decodeText(piece), 0);
 }
 
 void DrawReceiver::resetFraming() {
@@ -41,7 +51,7 @@ void DrawReceiver::drawDataProc(QStringView data, int flag) {
 // A piece is accepted with three or four fields, a command below 9 and index
 // and command that fit 16 bits; anything else is dropped silently.
 void DrawReceiver::applyLine(QStringView line, int flag) {
-    const std::optional<linefields::Line> fields = linefields::readLine(line);
+    const std::optional<drawing::DownLineView> fields = drawing::readDownLine(line);
     if (fields)
         drawLineProc(fields->index, fields->command, fields->argument, flag);
 }
@@ -102,10 +112,10 @@ void DrawReceiver::penDown(int i, QStringView arg) {
 // A pencil segment needs a non-blank argument of at most 15 characters with a
 // non-blank second coordinate; both coordinates must fit 16 bits.
 void DrawReceiver::draw(int i, QStringView arg) {
-    if (arg.trimmed().isEmpty() || arg.size() > 15)
+    if (arg.size() > 15 || isBlank(arg))
         return;
     const drawing::PointText point = drawing::splitPoint(arg);
-    if (!point.y || point.y->trimmed().isEmpty())
+    if (!point.y || isBlank(*point.y))
         return;
     const auto x = readInt16(point.x);
     const auto y = readInt16(*point.y);

@@ -1,18 +1,17 @@
 #include "logplayer.h"
 
-#include "canvaswidget.h"
+#include "drawingline.h"
 #include "drawreceiver.h"
 #include "form1.h"
-#include "linefields.h"
 #include "prompts.h"
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
-#include <QSignalBlocker>
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -121,7 +120,14 @@ bool LogPlayer::logPlay(const QString& path) {
 // "\r\n". A line ends at "\r\n", "\n" or "\r"; a last line without an end
 // still counts, an empty file has no line. Blocks whose lines all end in
 // "\r\n" (the server writes nothing else) are taken from the file as they are.
+//
+// The count is shown after every block; as reading does not yield, the label
+// is repainted at once, but not more often than a screen can show it: the
+// whole of a large log is read in a few milliseconds, and two hundred
+// repaints of the panel would cost more than the reading itself.
 bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& lineCount) {
+    QElapsedTimer sinceRepaint;
+    sinceRepaint.start();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -137,7 +143,7 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
     QByteArray rebuilt; // the current block, once a line in it ended otherwise
     bool verbatim = true;
     const auto finishBlock = [&](qsizetype end) {
-        blocks.append(linefields::decodeText(
+        blocks.append(protocol::drawing::decodeText(
             verbatim ? QByteArrayView(bytes + blockStart, end - blockStart) : rebuilt));
         blockStart = end;
         blockLines = 0;
@@ -162,7 +168,10 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
         finishBlock(pos);
         if (m_main) {
             m_main->lCnt()->setText(QString::number(lineCount));
-            m_main->lCnt()->repaint();
+            if (sinceRepaint.hasExpired(CountRepaintMs)) {
+                m_main->lCnt()->repaint();
+                sinceRepaint.restart();
+            }
         }
         emit readProgress(lineCount);
     }
@@ -171,42 +180,36 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
     return true;
 }
 
-// Between two yields nothing can be seen, so the lines in between are one
-// batch for the screen: the canvas's per-segment repaint hints are held back
-// while they are applied and the canvas widget is updated as a whole before
-// each yield. Lines received from the network during a yield repaint as usual.
+// Applies the lines, yielding every `playWait` of them. The canvas widget
+// repaints what the lines in between painted once, during the yield; the
+// progress bar is set only at yields, since setting it per line would repaint
+// it synchronously thousands of times.
 bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasVisible) {
     const QPointer<LogPlayer> self(this);
-    std::optional<QSignalBlocker> batch(std::in_place, &m_main->canvas());
     qint64 count = 0;
+    int untilYield = playWait;
     for (const QString& block : blocks) {
         // Every line of a block ends in "\r\n" and holds no other '\r'.
-        const QStringView text(block);
-        qsizetype from = 0;
-        while (from < text.size()) {
-            const qsizetype end = text.indexOf(u'\r', from);
-            const QStringView piece = text.sliced(from, end - from);
-            from = end + 2;
+        const char16_t* line = QStringView(block).utf16();
+        const char16_t* const end = line + block.size();
+        while (line != end) {
+            const char16_t* const lineEnd = std::find(line, end, u'\r');
+            const QStringView piece(line, lineEnd);
+            line = end - lineEnd >= 2 ? lineEnd + 2 : end;
             if (piece.isEmpty())
                 continue;
             m_receiver.applyLine(piece, 1); // drawDataProc of a single line
             ++count;
-            // The bar can only be seen to move when the player yields; setting
-            // it per line would repaint it synchronously thousands of times.
-            if (count % playWait != 0)
+            if (--untilYield > 0)
                 continue;
-            batch.reset();
-            m_main->pCanvas()->update();
+            untilYield = playWait;
             m_main->pBar()->setValue(int(count));
             emit yielded(count);
             QCoreApplication::processEvents();
             if (!self || windowGone(wasVisible))
                 return false;
-            batch.emplace(&m_main->canvas());
         }
     }
-    batch.reset();
-    m_main->pCanvas()->update();
     m_main->pBar()->setValue(int(count));
     return true;
 }

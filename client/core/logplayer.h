@@ -19,7 +19,8 @@ class Prompts;
 // never copies the text read so far; any number of blocks is allowed. Then
 // the lines are applied ("描画中", progress bar) and after every `playWait`
 // applied lines the player yields to the event loop once: 1000 lines with
-// "一瞬", 100 with "速め", 5 with "遅め". The canvas is not cleared first.
+// "一瞬", 100 with "速め", 5 with "遅め". The canvas is not cleared first; it
+// repaints what was drawn during each yield.
 //
 // While it yields, anything may happen: network lines are applied between
 // played lines, a second playback may run to its end, and the main window
@@ -32,6 +33,8 @@ public:
     static constexpr int NoWaitLines = 1000;
     static constexpr int HighLines = 100;
     static constexpr int SlowLines = 5;
+    // Least time between two repaints of the line count while reading.
+    static constexpr int CountRepaintMs = 20;
 
     LogPlayer(Form1& main, DrawReceiver& receiver, Prompts& prompts, QObject* parent = nullptr);
 

@@ -1,8 +1,9 @@
 #include "drawingline.h"
 
+#include "cp932.h"
 #include "numbers.h"
 
-#include <QList>
+#include <cstring>
 
 namespace protocol::drawing {
 namespace {
@@ -89,20 +90,60 @@ QByteArray greetingWidthLine(int index, int width)
     return QByteArray::number(index) + ":5:" + QByteArray::number(width) + Terminator;
 }
 
-std::optional<DownLine> parseDownLine(QStringView text)
+// One pass over the line finds the field separators; a fifth field ends the
+// search. Whether the command is 9 or more is asked only of lines with three
+// or four fields, which drops the same lines as asking first.
+std::optional<DownLineView> readDownLine(QStringView line)
 {
-    const QList<QStringView> fields = text.split(u':');
-    // A command of 9 or more, or more than four fields, drops the line; so
-    // does a line too short to carry an argument.
-    if (fields.size() >= 2 && readNumber(fields[1]) >= 9)
+    const char16_t* const chars = line.utf16();
+    const qsizetype size = line.size();
+    qsizetype colon[3] = {};
+    int colons = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (chars[i] != u':')
+            continue;
+        if (colons == 3)
+            return std::nullopt; // five fields or more
+        colon[colons++] = i;
+    }
+    if (colons < 2)
+        return std::nullopt; // no argument
+    const double commandValue = readNumber(line.sliced(colon[0] + 1, colon[1] - colon[0] - 1));
+    if (commandValue >= 9)
         return std::nullopt;
-    if (fields.size() > 4 || fields.size() < 3)
-        return std::nullopt;
-    const std::optional<qint16> index = readInt16(fields[0]);
-    const std::optional<qint16> command = readInt16(fields[1]);
+    const std::optional<qint16> index = readInt16(line.first(colon[0]));
+    const std::optional<qint16> command = roundToInt16(commandValue);
     if (!index || !command)
         return std::nullopt;
-    return DownLine{*index, *command, fields[2].toString()};
+    const qsizetype argumentEnd = colons == 3 ? colon[2] : size;
+    return DownLineView{*index, *command, line.sliced(colon[1] + 1, argumentEnd - colon[1] - 1)};
+}
+
+std::optional<DownLine> parseDownLine(QStringView text)
+{
+    const std::optional<DownLineView> line = readDownLine(text);
+    if (!line)
+        return std::nullopt;
+    return DownLine{line->index, line->command, line->argument.toString()};
+}
+
+QString decodeText(QByteArrayView bytes)
+{
+    // Eight bytes at a time: a byte with its high bit set is not ASCII.
+    const char* const data = bytes.data();
+    const qsizetype size = bytes.size();
+    quint64 highBits = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, 8);
+        highBits |= word;
+    }
+    for (; i < size; ++i)
+        highBits |= uchar(data[i]);
+    if (highBits & 0x8080808080808080ULL)
+        return fromCp932(bytes);
+    return QString::fromLatin1(bytes);
 }
 
 UpLine parseUpLine(QByteArrayView text)
@@ -120,14 +161,20 @@ UpLine parseUpLine(QByteArrayView text)
     return result;
 }
 
+// Points are a handful of characters; a plain scan beats the general search.
 PointText splitPoint(QStringView argument)
 {
-    const qsizetype comma = argument.indexOf(u',');
-    if (comma < 0)
+    const char16_t* const chars = argument.utf16();
+    const qsizetype size = argument.size();
+    qsizetype comma = 0;
+    while (comma < size && chars[comma] != u',')
+        ++comma;
+    if (comma == size)
         return {argument, std::nullopt};
-    QStringView rest = argument.sliced(comma + 1);
-    const qsizetype second = rest.indexOf(u',');
-    return {argument.first(comma), second < 0 ? rest : rest.first(second)};
+    qsizetype second = comma + 1;
+    while (second < size && chars[second] != u',')
+        ++second;
+    return {argument.first(comma), argument.sliced(comma + 1, second - comma - 1)};
 }
 
 } // namespace protocol::drawing

@@ -52,12 +52,28 @@ QByteArray greetingWidthLine(int index, int width);     // "j:5:width\r\n"
 // --- the client's reading of one downstream line (terminator removed).
 // Accepted only with three or four ':'-separated fields, a command value below
 // 9, and index and command that fit 16 bits (rounded halves to even).
+//
+// readDownLine allocates nothing and hands back a view into `line`: the
+// receiver applies hundreds of thousands of lines per second this way.
+// parseDownLine is the same reading with the argument copied.
+struct DownLineView {
+    qint16 index = 0;
+    qint16 command = 0;
+    QStringView argument; // third field, a view into the line read
+};
+std::optional<DownLineView> readDownLine(QStringView line);
+
 struct DownLine {
     qint16 index = 0;
     qint16 command = 0;
     QString argument; // third field, as text
 };
 std::optional<DownLine> parseDownLine(QStringView line);
+
+// Drawing-channel text from its CP932 bytes, one line or many. The lines are
+// plain ASCII in practice, which is decoded without the converter; anything
+// else goes through protocol::fromCp932.
+QString decodeText(QByteArrayView bytes);
 
 // --- the server's reading of one upstream line (terminator removed).
 // `command` is the lenient value of the first field (not rounded: "8", " 8" and

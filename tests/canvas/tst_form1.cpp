@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSlider>
 #include <QTabBar>
@@ -43,6 +44,29 @@ QSize outerSize(const QWidget& w)
     return w.frameGeometry().size();
 }
 
+// The visible part of the canvas as the window last painted it, and where it
+// is in drawing-area pixels.
+QImage shownCanvas(const CanvasWidget& widget, QRect& area)
+{
+    const QRect inner(CanvasWidget::widgetPos({0, 0}), QSize(Canvas::Width, Canvas::Height));
+    const QRect visible = widget.visibleRegion().boundingRect() & inner;
+    const QPoint at = widget.mapTo(widget.window(), visible.topLeft());
+    area = visible.translated(-inner.topLeft());
+    return widget.screen()
+        ->grabWindow(widget.window()->winId(), at.x(), at.y(), visible.width(), visible.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 } // namespace
 
 class TestForm1 : public QObject {
@@ -59,6 +83,7 @@ private slots:
     void resizeKeepsScrollInRange();
     void previewDragCentresAndClamps();
     void closeAsksAndShutsDownInOrder();
+    void canvasRepaintsOncePerEventLoopPass();
 };
 
 void TestForm1::menuBarInOrder()
@@ -349,6 +374,40 @@ void TestForm1::closeAsksAndShutsDownInOrder()
     QCOMPARE(f.hooks.calls,
              (QStringList{"confLoad", "getWinVer", "confSave", "closeChatWindow"}));
     QCOMPARE(f.prompts.count("question"), 2);
+}
+
+void TestForm1::canvasRepaintsOncePerEventLoopPass()
+{
+    FormFixture f;
+    CanvasWidget& widget = *f.form->pCanvas();
+    Canvas& canvas = f.form->canvas();
+    QCoreApplication::processEvents();
+    PaintCounter counter;
+    widget.installEventFilter(&counter);
+
+    // Five hundred segments of a few strokes in view: one repaint, in the
+    // next pass of the event loop, and it shows all of them.
+    for (int i = 0; i < 500; ++i)
+        canvas.lineWrite(20 + i % 100, 20 + i / 5, 21 + i % 100, 23 + i / 5, i % 4, i * 997);
+    QCOMPARE(counter.paints, 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 1);
+    QRect area;
+    QImage shown = shownCanvas(widget, area);
+    QVERIFY(area.contains(QRect(17, 17, 110, 110)));
+    QCOMPARE(shown, canvas.image().copy(area));
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 1); // nothing left over
+
+    // Segments outside the view cost no paint; a clear repaints everything.
+    canvas.lineWrite(1500, 1100, 1590, 1190, 3, 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 1);
+    canvas.clearAll();
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 2);
+    shown = shownCanvas(widget, area);
+    QCOMPARE(shown, canvas.image().copy(area));
 }
 
 QTEST_MAIN(TestForm1)

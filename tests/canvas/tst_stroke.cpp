@@ -54,7 +54,7 @@ private slots:
     void widthOneHorizontalExample();
     void penSquaresForEveryWidthValue();
     void copiesPastThe16BitRangeAreSkippedAlone();
-    void invalidColourPaintsNothing();
+    void changedAreasGatherWhatIsPainted();
     void pixelValueAndClear();
     void previewKeepsDarkThinStrokes();
     void previewCombinesMergedPixelsWithAnd();
@@ -174,7 +174,7 @@ void TestStroke::copiesPastThe16BitRangeAreSkippedAlone()
     QCOMPARE(firstDifference(canvas.image(), reference), QString());
 }
 
-void TestStroke::invalidColourPaintsNothing()
+void TestStroke::changedAreasGatherWhatIsPainted()
 {
     Canvas canvas;
     QSignalSpy changed(&canvas, &Canvas::changed);
@@ -184,9 +184,15 @@ void TestStroke::invalidColourPaintsNothing()
     QCOMPARE(firstDifference(canvas.image(), whiteImage()), QString());
     canvas.lineWrite(-10, -10, -5, -5, 0, 0); // entirely outside
     QCOMPARE(changed.count(), 0);
+    QCOMPARE(canvas.takeChangedArea(), QRect());
+    // Areas gather into one until taken, with one signal for the batch.
     canvas.lineWrite(5, 5, 6, 6, 0, 0);
+    canvas.lineWrite(20, 8, 21, 9, 0, 0);
     QCOMPARE(changed.count(), 1);
-    QCOMPARE(changed.at(0).at(0).toRect(), QRect(5, 5, 2, 2));
+    QCOMPARE(canvas.takeChangedArea(), QRect(5, 5, 17, 5));
+    canvas.lineWrite(-10, 0, 0, 0, 0, 0); // partly outside: only the inside counts
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(canvas.takeChangedArea(), QRect(0, 0, 1, 1));
 }
 
 void TestStroke::pixelValueAndClear()

@@ -1,6 +1,7 @@
 // Log playback through the real player in a whole client: reading in blocks,
 // progress panel, speeds and yields, the pixels compared with the same lines
 // received over the network, and a window that goes away while it plays.
+#include "canvaswidget.h"
 #include "drawreceiver.h"
 #include "fakeprompts.h"
 #include "form1.h"
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -48,6 +50,19 @@ bool isWhite(const QImage& image) {
     return true;
 }
 
+// The visible part of the canvas as the window last painted it, and where it
+// is in drawing-area pixels.
+QImage shownCanvas(const CanvasWidget& widget, QRect& area) {
+    const QRect inner(CanvasWidget::widgetPos({0, 0}), QSize(Canvas::Width, Canvas::Height));
+    const QRect visible = widget.visibleRegion().boundingRect() & inner;
+    const QPoint at = widget.mapTo(widget.window(), visible.topLeft());
+    area = visible.translated(-inner.topLeft());
+    return widget.screen()
+        ->grabWindow(widget.window()->winId(), at.x(), at.y(), visible.width(), visible.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
 } // namespace
 
 class TestLogPlayer : public QObject {
@@ -58,6 +73,7 @@ private slots:
     void emptyLinesCountButAreNotApplied();
     void drawsOverThePictureUnlessTheLogClears();
     void yieldsEveryPlayWaitLines();
+    void canvasShowsEachBatchDuringItsYield();
     void closingTheWindowStopsThePlayback();
     void destroyingTheWindowStopsThePlayback();
     void secondPlaybackRunsToItsEndFirst();
@@ -213,6 +229,36 @@ void TestLogPlayer::yieldsEveryPlayWaitLines() {
         for (int i = 0; i < yields.size(); ++i)
             QCOMPARE(yields[i], qint64(c.wait) * (i + 1));
     }
+}
+
+void TestLogPlayer::canvasShowsEachBatchDuringItsYield() {
+    Client client;
+    Form1& main = client.main();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    main.mLSHigh()->trigger(); // a yield every 100 lines
+    QByteArray log = "1:5: 1\r\n1:1: 30, 30\r\n";
+    for (int i = 0; i < 398; ++i)
+        log += "1:2: " + QByteArray::number(30 + i * 7 % 150) + ", " +
+               QByteArray::number(30 + i / 3) + "\r\n";
+
+    // When the player yields, the screen still shows the picture as the
+    // previous yield left it; the yield itself repaints the new lines.
+    QList<QImage> atYields;
+    QList<bool> shownAsBefore;
+    QRect area;
+    connect(&client.player(), &LogPlayer::yielded, this, [&] {
+        const QImage shown = shownCanvas(*main.pCanvas(), area);
+        if (!atYields.isEmpty())
+            shownAsBefore.append(shown == atYields.last());
+        atYields.append(main.canvas().image().copy(area));
+    });
+    QVERIFY(client.player().logPlay(writeLog("batches.skl", log)));
+    QCOMPARE(atYields.size(), 4);
+    QCOMPARE(shownAsBefore, QList<bool>(3, true));
+    for (int i = 1; i < atYields.size(); ++i)
+        QVERIFY(atYields[i] != atYields[i - 1]); // every batch drew something in view
+    QCoreApplication::processEvents();
+    QCOMPARE(shownCanvas(*main.pCanvas(), area), main.canvas().image().copy(area));
 }
 
 void TestLogPlayer::closingTheWindowStopsThePlayback() {
