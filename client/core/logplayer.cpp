@@ -3,7 +3,7 @@
 #include "canvaswidget.h"
 #include "drawreceiver.h"
 #include "form1.h"
-#include "linefields.h"
+#include "logblocks.h"
 #include "prompts.h"
 
 #include <QAction>
@@ -13,22 +13,10 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QSignalBlocker>
-#include <algorithm>
 #include <array>
-#include <cstring>
 #include <optional>
 
 namespace {
-
-// Where the line starting at `from` ends: its first '\r' or '\n', or `size`.
-// Searches for '\n' first (lines usually end in "\r\n"), then for a '\r'
-// before it.
-qsizetype lineEnd(const char* bytes, qsizetype from, qsizetype size) {
-    const void* lf = std::memchr(bytes + from, '\n', size_t(size - from));
-    const qsizetype limit = lf ? static_cast<const char*>(lf) - bytes : size;
-    const void* cr = std::memchr(bytes + from, '\r', size_t(limit - from));
-    return cr ? static_cast<const char*>(cr) - bytes : limit;
-}
 
 // Decrements the nesting depth however a playback ends; clears a pending stop
 // request once the outermost playback is over.
@@ -117,10 +105,8 @@ bool LogPlayer::logPlay(const QString& path) {
     return true;
 }
 
-// Reads the whole file into blocks of 1000 lines, each line followed by
-// "\r\n". A line ends at "\r\n", "\n" or "\r"; a last line without an end
-// still counts, an empty file has no line. Blocks whose lines all end in
-// "\r\n" (the server writes nothing else) are taken from the file as they are.
+// Reads the whole file into blocks of 1000 lines (see logblocks), showing the
+// count after each block.
 bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& lineCount) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -130,44 +116,13 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
         return false;
     file.close();
 
-    const char* const bytes = data.constData();
-    const qsizetype size = data.size();
-    qsizetype blockStart = 0;
-    int blockLines = 0;
-    QByteArray rebuilt; // the current block, once a line in it ended otherwise
-    bool verbatim = true;
-    const auto finishBlock = [&](qsizetype end) {
-        blocks.append(linefields::decodeText(
-            verbatim ? QByteArrayView(bytes + blockStart, end - blockStart) : rebuilt));
-        blockStart = end;
-        blockLines = 0;
-        verbatim = true;
-        rebuilt.clear();
-    };
-
-    qsizetype pos = 0;
-    while (pos < size) {
-        const qsizetype end = lineEnd(bytes, pos, size);
-        const bool crlf = end + 1 < size && bytes[end] == '\r' && bytes[end + 1] == '\n';
-        if (verbatim && !crlf) {
-            rebuilt = QByteArray(bytes + blockStart, pos - blockStart);
-            verbatim = false;
-        }
-        if (!verbatim)
-            rebuilt.append(bytes + pos, end - pos).append("\r\n");
-        pos = crlf ? end + 2 : std::min(end + 1, size);
-        ++lineCount;
-        if (++blockLines < BlockLines)
-            continue;
-        finishBlock(pos);
+    lineCount = logblocks::readBlocks(data, blocks, [this](qint64 linesRead) {
         if (m_main) {
-            m_main->lCnt()->setText(QString::number(lineCount));
+            m_main->lCnt()->setText(QString::number(linesRead));
             m_main->lCnt()->repaint();
         }
-        emit readProgress(lineCount);
-    }
-    if (blockLines > 0)
-        finishBlock(size);
+        emit readProgress(linesRead);
+    });
     return true;
 }
 
@@ -180,13 +135,9 @@ bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasV
     std::optional<QSignalBlocker> batch(std::in_place, &m_main->canvas());
     qint64 count = 0;
     for (const QString& block : blocks) {
-        // Every line of a block ends in "\r\n" and holds no other '\r'.
-        const QStringView text(block);
         qsizetype from = 0;
-        while (from < text.size()) {
-            const qsizetype end = text.indexOf(u'\r', from);
-            const QStringView piece = text.sliced(from, end - from);
-            from = end + 2;
+        QStringView piece;
+        while (logblocks::nextLine(block, from, piece)) {
             if (piece.isEmpty())
                 continue;
             m_receiver.applyLine(piece, 1); // drawDataProc of a single line
