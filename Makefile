@@ -44,7 +44,7 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	@./tools/install-deps.sh clang libclang-rt-14-dev
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKETORA_FUZZ=ON
-	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzzers
 	./tools/run-fuzzers.sh $(FUZZ_DIR)/bin $(FUZZ_SECONDS) tests/fuzz/corpus
 
 fuzz-smoke:

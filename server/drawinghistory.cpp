@@ -5,9 +5,12 @@
 DrawingHistory::DrawingHistory() : m_blocks(BlockCount) {}
 
 void DrawingHistory::append(QByteArrayView line, bool blockTest) {
-    if (!isFull()) {
+    if (canStore(line)) {
         m_blocks[m_blockNo].append(line);
         ++m_stored;
+        m_bytes += line.size();
+    } else if (!isFull()) {
+        m_bytesFull = true;
     }
     // Both counters are 16-bit; a step that would overflow is skipped, as
     // every failing step of the relay is.
@@ -26,6 +29,8 @@ void DrawingHistory::clear() {
     m_blockNo = 0;
     m_lines = 0;
     m_stored = 0;
+    m_bytes = 0;
+    m_bytesFull = false;
 }
 
 QByteArray DrawingHistory::fileContent() const {

@@ -14,11 +14,19 @@
 // so a block holds 1001 lines. A greeting's colour line is counted without
 // that test (see append). Once the last block is passed, lines are no longer
 // stored but still counted.
+//
+// The stored text is also bounded in bytes. Lines may be up to 64 KiB long
+// (the framing cap), so 513 x 1001 of them could grow without practical
+// bound; the party's real lines are about 20 bytes, a whole history of them
+// some 10 MiB. A line that would take the stored text past ByteLimit is not
+// stored and the history counts as full from then on, exactly as when the
+// last block is passed.
 class DrawingHistory {
 public:
     static constexpr int BlockCount = 513; // blocks 0 to 512
     static constexpr int LastBlock = BlockCount - 1;
     static constexpr int LineLimit = 1000; // a block is closed once it holds more
+    static constexpr qsizetype ByteLimit = 32 * 1024 * 1024;
 
     DrawingHistory();
 
@@ -28,8 +36,16 @@ public:
     // Empties every block and returns to block 0, line 0.
     void clear();
 
-    // True once the last block has been closed: nothing more is stored.
-    bool isFull() const { return m_blockNo > LastBlock; }
+    // True once the last block has been closed or a line no longer fitted
+    // the byte bound: nothing more is stored until the history is cleared.
+    bool isFull() const { return m_blockNo > LastBlock || m_bytesFull; }
+    // Whether append would store `line` (false when full or when the line
+    // would pass the byte bound).
+    bool canStore(QByteArrayView line) const {
+        return !isFull() && m_bytes + line.size() <= ByteLimit;
+    }
+    // Bytes of stored text since the last clearing.
+    qsizetype storedBytes() const { return m_bytes; }
     qint16 blockNo() const { return m_blockNo; }
     qint16 lines() const { return m_lines; }
     const QByteArray& block(int i) const { return m_blocks.at(i); }
@@ -45,4 +61,6 @@ private:
     qint16 m_blockNo = 0;
     qint16 m_lines = 0;
     qint64 m_stored = 0;
+    qsizetype m_bytes = 0;
+    bool m_bytesFull = false;
 };

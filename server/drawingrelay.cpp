@@ -87,9 +87,9 @@ void DrawingRelay::clearHistory() {
 }
 
 void DrawingRelay::store(QByteArrayView line, bool blockTest) {
-    // The auto-save promise covers a full history too: save and start over
-    // rather than silently dropping every further line.
-    if (m_autoSave && m_history.isFull()) {
+    // The auto-save promise covers a full history too (by lines or by bytes):
+    // save and start over rather than silently dropping every further line.
+    if (m_autoSave && !m_history.canStore(line)) {
         const auto path = m_logWriter.saveLog(m_history, true);
         emit logSaved(path.value_or(QString()));
     }

@@ -15,6 +15,10 @@ EndpointArray::EndpointArray(quint16 port, QByteArray terminator, QObject* paren
             &EndpointArray::connectionRequest);
     m_slots.resize(1);
     create(0);
+    // A stalled reader raises no event; while arrivals are held the queues
+    // are looked at on a timer too.
+    m_flowTimer.setInterval(100);
+    connect(&m_flowTimer, &QTimer::timeout, this, &EndpointArray::updateFlow);
 }
 
 EndpointArray::~EndpointArray() {
@@ -67,27 +71,101 @@ SocketEndpoint* EndpointArray::create(int index) {
     if (!slot.endpoint) {
         slot.endpoint = new SocketEndpoint(this);
         slot.endpoint->setOutputCap(m_outputCap);
+        slot.endpoint->setReadBufferSize(ReadChunk);
         wire(index, slot.endpoint);
     }
     return slot.endpoint;
 }
 
 void EndpointArray::wire(int index, SocketEndpoint* endpoint) {
-    connect(endpoint, &SocketEndpoint::dataArrival, this,
-            [this, index](qint64) { emit dataArrival(index); });
+    connect(endpoint, &SocketEndpoint::dataArrival, this, [this, index](qint64) { onArrival(index); });
+    connect(endpoint, &SocketEndpoint::outputWritten, this, &EndpointArray::updateFlow);
     connect(endpoint, &SocketEndpoint::closed, this, [this, index] { emit closed(index); });
-    // The cap is passed inside a send loop of some handler; cutting the peer
-    // there would change the array under that loop. Report it afterwards.
-    connect(endpoint, &SocketEndpoint::outputCapExceeded, this, [this, index, endpoint] {
-        QPointer<SocketEndpoint> guard(endpoint);
-        QMetaObject::invokeMethod(
-            this,
-            [this, index, guard] {
-                if (guard && element(index) == guard.data() && isConnected(index))
-                    emit outputCapExceeded(index);
-            },
-            Qt::QueuedConnection);
-    });
+    connect(endpoint, &SocketEndpoint::outputCapExceeded, this,
+            [this, index] { reportOverflow(index); });
+}
+
+// The cap is passed inside a send loop of some handler; cutting the peer
+// there would change the array under that loop. Report it afterwards, and
+// only while the same connection is still there.
+void EndpointArray::reportOverflow(int index) {
+    QPointer<SocketEndpoint> guard(element(index));
+    QMetaObject::invokeMethod(
+        this,
+        [this, index, guard] {
+            if (guard && element(index) == guard.data() && isConnected(index))
+                emit outputCapExceeded(index);
+        },
+        Qt::QueuedConnection);
+}
+
+void EndpointArray::onArrival(int index) {
+    if (m_holding) {
+        if (index >= 0 && index < int(m_slots.size()))
+            m_slots[index].arrivalHeld = true;
+        return;
+    }
+    emit dataArrival(index);
+    updateFlow();
+}
+
+// Holds arrivals back while a reader that still reads is behind; lets them
+// through, in index order, once every such reader has caught up.
+void EndpointArray::updateFlow() {
+    const qint64 mark = highWater();
+    bool behind = false;
+    qint64 total = 0;
+    int longestStalled = -1;
+    qint64 longest = 0;
+    for (int i = 0; i < int(m_slots.size()); ++i) {
+        Slot& slot = m_slots[i];
+        const qint64 pending = slot.endpoint ? slot.endpoint->pendingOutput() : 0;
+        total += pending;
+        if (pending <= mark) {
+            slot.behindSince.invalidate();
+            continue;
+        }
+        if (!slot.behindSince.isValid())
+            slot.behindSince.start();
+        if (slot.behindSince.elapsed() < StallMs) {
+            behind = true;
+        } else if (pending > longest) {
+            longest = pending;
+            longestStalled = i;
+        }
+    }
+    if (total > m_outputBudget && longestStalled >= 0)
+        reportOverflow(longestStalled);
+    if (behind == m_holding)
+        return;
+    m_holding = behind;
+    if (m_holding) {
+        m_flowTimer.start();
+        return;
+    }
+    m_flowTimer.stop();
+    // Not from inside a send loop or a socket signal: from the event loop.
+    QMetaObject::invokeMethod(this, &EndpointArray::deliverHeld, Qt::QueuedConnection);
+}
+
+// Round robin from where the last delivery stopped, so a sender that always
+// has more waiting cannot keep the others behind it.
+void EndpointArray::deliverHeld() {
+    const int count = int(m_slots.size());
+    for (int n = 0; n < count && !m_holding; ++n) {
+        const int i = (m_deliverFrom + n) % count;
+        if (i >= int(m_slots.size()))
+            continue;
+        Slot& slot = m_slots[i];
+        const bool waiting = slot.endpoint && slot.endpoint->bytesAvailable() > 0;
+        if (!slot.arrivalHeld && !waiting)
+            continue;
+        slot.arrivalHeld = false;
+        if (!waiting)
+            continue;
+        m_deliverFrom = i + 1;
+        onArrival(i);
+    }
 }
 
 bool EndpointArray::listen() {
@@ -156,6 +234,8 @@ void EndpointArray::closeAndDestroy(int index) {
     Slot& slot = m_slots[index];
     endpoint->close();
     slot.splitter.reset();
+    slot.arrivalHeld = false;
+    slot.behindSince.invalidate();
     if (index != 0) {
         // The endpoint may be the sender of the signal being handled.
         QObject::disconnect(endpoint, nullptr, this, nullptr);

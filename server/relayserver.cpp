@@ -24,6 +24,7 @@ RelayServer::RelayServer(quint16 drawingPort, quint16 textPort, QString logDirec
       m_wsTxt(new EndpointArray(textPort, protocol::text::Terminator, this)),
       m_drawing(new DrawingRelay(*m_ws, m_table, m_history, m_logWriter, this)),
       m_text(new TextRelay(*m_wsTxt, m_table, this)) {
+    setOutputCap(OutputCap);
     connect(m_drawing, &DrawingRelay::logSaved, this, &RelayServer::logSaved);
     // `Timer1`: the member count follows the connection list every 500 ms.
     m_timer.setInterval(500);

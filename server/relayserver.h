@@ -27,6 +27,11 @@ class RelayServer : public QObject {
 public:
     static constexpr quint16 DrawingPort = 13467;
     static constexpr quint16 TextPort = 13468;
+    // Unsent output a connection may hold before it is cut. Readers that keep
+    // reading stay near the channels' high water mark (arrivals are held back
+    // for them), so only a peer that has stopped reading gets here; normal
+    // drawing lines would take hours to fill it.
+    static constexpr qint64 OutputCap = 8 * 1024 * 1024;
 
     // `clock` may be null for the machine's clock; `logDirectory` is where
     // log files go.

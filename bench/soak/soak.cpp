@@ -287,13 +287,12 @@ int main(int argc, char** argv)
         int sent = 0;
         for (auto& m : members)
             sent += m->sent;
-        std::fprintf(stderr, "soak: %.0f s, cycles %d, sent %d, flooded %lld MiB, stuck %s\n",
+        std::fprintf(stderr, "soak: %.0f s, cycles %d, sent %d, flooded %lld MiB, server RSS %.1f MiB\n",
                      clock.elapsed() / 1000.0, cyclesDone, sent, flooded >> 20,
-                     stuck.state() == QAbstractSocket::ConnectedState ? "connected" : "gone");
+                     statusKb(pid, "VmRSS:") / 1024.0);
     });
     progress.start(5000);
     const bool churned = waitFor([&] { return cyclesDone >= opt.cycles; }, 240000);
-    const bool stuckDropped = waitFor([&] { return stuck.state() != QAbstractSocket::ConnectedState; }, 60000);
     const bool allSent = waitFor([&] {
         for (auto& m : members)
             if (m->id >= 0 && m->sent < opt.lines)
@@ -311,6 +310,14 @@ int main(int argc, char** argv)
                     return false;
         return true;
     }, 60000);
+
+    // The member that never read: a socket that reads nothing cannot see its
+    // connection end, so it starts reading now and must find that the server
+    // has cut it (everything it had been sent ends in a close).
+    QObject::connect(&stuck, &QTcpSocket::readyRead, [&] { stuck.readAll(); });
+    stuck.setReadBufferSize(0);
+    const bool stuckDropped =
+        waitFor([&] { return stuck.state() != QAbstractSocket::ConnectedState; }, 30000);
 
     int lost = 0, disorder = 0;
     for (auto& m : members) {

@@ -1,10 +1,9 @@
 #include "strokerenderer.h"
 
-#include "lineraster.h"
-
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -31,34 +30,60 @@ QRect StrokeRenderer::paint(QImage& image, qint16 ox, qint16 oy, qint16 x, qint1
     return copyByCopy(image, ox, oy, x, y, r, argb);
 }
 
-// Walks the one-pixel line and records, for each of its rows inside
-// [rowLimitLow, rowLimitHigh], the leftmost and rightmost pixel of that row.
-// Rows are contiguous along the walk, so m_runs[i] belongs to row first + i.
-// Returns the first row (meaningless when m_runs is empty).
+// Records, for each row of the one-pixel line inside [rowLimitLow,
+// rowLimitHigh], the leftmost and rightmost pixel of that row, in ascending
+// rows: m_runs[i] belongs to row first + i. Returns the first row
+// (meaningless when m_runs is empty).
+//
+// The rows are computed, not walked: a segment may run 65536 pixels far
+// outside the image, and walking it pixel by pixel would cost that much for
+// every received line. With A = |x1 - x0|, B = |y1 - y0| and the walk of
+// forEachLinePixel after p steps in x and q steps in y:
+// - A >= B: the walk leaves row q - 1 at p = py(q) = ceil(A(2q - 1) / 2B) - 1
+//   with a diagonal step, so row q holds p = py(q) + 1 .. py(q + 1) (row 0
+//   starts at 0, row B ends at A);
+// - A < B: every row holds one pixel, p = floor((2Aq + B) / 2B).
+// Products stay below 2^35: 64-bit arithmetic.
 int StrokeRenderer::collectRuns(int ox, int oy, int x, int y, int rowLimitLow, int rowLimitHigh)
 {
     m_runs.clear();
-    int firstRow = 0;
-    int lastRow = INT_MIN;
-    forEachLinePixel(ox, oy, x, y, [&](int px, int py) {
-        if (py < rowLimitLow || py > rowLimitHigh)
-            return;
-        if (py != lastRow) {
-            if (m_runs.empty())
-                firstRow = py;
-            m_runs.push_back({px, px});
-            lastRow = py;
-            return;
+    const qint64 a = std::abs(x - ox);
+    const qint64 b = std::abs(y - oy);
+    const int sx = ox < x ? 1 : -1;
+    const int sy = oy < y ? 1 : -1;
+    // Steps q whose row lies inside the limits.
+    qint64 qLow = sy > 0 ? rowLimitLow - oy : oy - rowLimitHigh;
+    qint64 qHigh = sy > 0 ? rowLimitHigh - oy : oy - rowLimitLow;
+    qLow = std::max<qint64>(qLow, 0);
+    qHigh = std::min<qint64>(qHigh, b);
+    if (qLow > qHigh)
+        return 0;
+
+    const auto leaveRow = [a, b](qint64 q) { // py(q + 1): last p of row q when a >= b
+        return (a * (2 * q + 1) + 2 * b - 1) / (2 * b) - 1;
+    };
+    const auto run = [&](qint64 q) -> Run {
+        qint64 first = 0;
+        qint64 last = a;
+        if (b > 0 && a >= b) {
+            first = q == 0 ? 0 : leaveRow(q - 1) + 1;
+            last = q == b ? a : leaveRow(q);
+        } else if (b > 0) {
+            first = last = (2 * a * q + b) / (2 * b);
         }
-        Run& run = m_runs.back();
-        run.x0 = std::min(run.x0, px);
-        run.x1 = std::max(run.x1, px);
-    });
-    if (m_runs.size() > 1 && lastRow < firstRow) {
-        std::reverse(m_runs.begin(), m_runs.end());
-        firstRow = lastRow;
+        const int xa = ox + sx * int(first);
+        const int xb = ox + sx * int(last);
+        return {std::min(xa, xb), std::max(xa, xb)};
+    };
+    m_runs.reserve(size_t(qHigh - qLow + 1));
+    if (sy > 0) {
+        for (qint64 q = qLow; q <= qHigh; ++q)
+            m_runs.push_back(run(q));
+        return oy + int(qLow);
     }
-    return firstRow;
+    for (qint64 q = qHigh; q >= qLow; --q)
+        m_runs.push_back(run(q));
+    return oy - int(qHigh);
 }
 
 QRect StrokeRenderer::sweep(QImage& image, int ox, int oy, int x, int y, int r, quint32 argb)

@@ -13,12 +13,14 @@
 // leave the signed 16-bit range is left out; the other copies still count.
 //
 // Because the one-pixel line is translation invariant, that union equals the
-// one-pixel line swept by a filled square. The renderer walks the line once,
-// keeps one x-run per row, and fills for every image row a single span: the
-// rows of the line within r of the image row, widened by r. The span is
-// contiguous because consecutive line pixels touch (8-connected). Segments
-// near the edge of the 16-bit range, where some copies are left out, are drawn
-// copy by copy with the same walk instead.
+// one-pixel line swept by a filled square. The renderer computes one x-run
+// for each row of the line within reach of the image (in closed form, never
+// walking the parts outside it, so a received segment costs at most about one
+// image height of work however long it is), and fills for every image row a
+// single span: the rows of the line within r of the image row, widened by r.
+// The span is contiguous because consecutive line pixels touch (8-connected).
+// Segments near the edge of the 16-bit range, where some copies are left out,
+// are drawn copy by copy with the same runs instead.
 class StrokeRenderer {
 public:
     // Pen radius for a width value: 0..2 as given, anything else draws like 3.

@@ -3,6 +3,7 @@
 #include "drawingline.h"
 #include "drawreceiver.h"
 #include "form1.h"
+#include "logblocks.h"
 #include "prompts.h"
 
 #include <QAction>
@@ -12,22 +13,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
-#include <algorithm>
 #include <array>
-#include <cstring>
 #include <optional>
 
 namespace {
-
-// Where the line starting at `from` ends: its first '\r' or '\n', or `size`.
-// Searches for '\n' first (lines usually end in "\r\n"), then for a '\r'
-// before it.
-qsizetype lineEnd(const char* bytes, qsizetype from, qsizetype size) {
-    const void* lf = std::memchr(bytes + from, '\n', size_t(size - from));
-    const qsizetype limit = lf ? static_cast<const char*>(lf) - bytes : size;
-    const void* cr = std::memchr(bytes + from, '\r', size_t(limit - from));
-    return cr ? static_cast<const char*>(cr) - bytes : limit;
-}
 
 // Decrements the nesting depth however a playback ends; clears a pending stop
 // request once the outermost playback is over.
@@ -116,15 +105,11 @@ bool LogPlayer::logPlay(const QString& path) {
     return true;
 }
 
-// Reads the whole file into blocks of 1000 lines, each line followed by
-// "\r\n". A line ends at "\r\n", "\n" or "\r"; a last line without an end
-// still counts, an empty file has no line. Blocks whose lines all end in
-// "\r\n" (the server writes nothing else) are taken from the file as they are.
-//
-// The count is shown after every block; as reading does not yield, the label
-// is repainted at once, but not more often than a screen can show it: the
-// whole of a large log is read in a few milliseconds, and two hundred
-// repaints of the panel would cost more than the reading itself.
+// Reads the whole file into blocks of 1000 lines (see logblocks). The count
+// is shown after every block; as reading does not yield, the label is
+// repainted at once, but not more often than a screen can show it: the whole
+// of a large log is read in a few milliseconds, and two hundred repaints of
+// the panel would cost more than the reading itself.
 bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& lineCount) {
     QElapsedTimer sinceRepaint;
     sinceRepaint.start();
@@ -136,47 +121,16 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
         return false;
     file.close();
 
-    const char* const bytes = data.constData();
-    const qsizetype size = data.size();
-    qsizetype blockStart = 0;
-    int blockLines = 0;
-    QByteArray rebuilt; // the current block, once a line in it ended otherwise
-    bool verbatim = true;
-    const auto finishBlock = [&](qsizetype end) {
-        blocks.append(protocol::drawing::decodeText(
-            verbatim ? QByteArrayView(bytes + blockStart, end - blockStart) : rebuilt));
-        blockStart = end;
-        blockLines = 0;
-        verbatim = true;
-        rebuilt.clear();
-    };
-
-    qsizetype pos = 0;
-    while (pos < size) {
-        const qsizetype end = lineEnd(bytes, pos, size);
-        const bool crlf = end + 1 < size && bytes[end] == '\r' && bytes[end + 1] == '\n';
-        if (verbatim && !crlf) {
-            rebuilt = QByteArray(bytes + blockStart, pos - blockStart);
-            verbatim = false;
-        }
-        if (!verbatim)
-            rebuilt.append(bytes + pos, end - pos).append("\r\n");
-        pos = crlf ? end + 2 : std::min(end + 1, size);
-        ++lineCount;
-        if (++blockLines < BlockLines)
-            continue;
-        finishBlock(pos);
+    lineCount = logblocks::readBlocks(data, blocks, [&](qint64 linesRead) {
         if (m_main) {
-            m_main->lCnt()->setText(QString::number(lineCount));
+            m_main->lCnt()->setText(QString::number(linesRead));
             if (sinceRepaint.hasExpired(CountRepaintMs)) {
                 m_main->lCnt()->repaint();
                 sinceRepaint.restart();
             }
         }
-        emit readProgress(lineCount);
-    }
-    if (blockLines > 0)
-        finishBlock(size);
+        emit readProgress(linesRead);
+    });
     return true;
 }
 
@@ -189,13 +143,9 @@ bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasV
     qint64 count = 0;
     int untilYield = playWait;
     for (const QString& block : blocks) {
-        // Every line of a block ends in "\r\n" and holds no other '\r'.
-        const char16_t* line = QStringView(block).utf16();
-        const char16_t* const end = line + block.size();
-        while (line != end) {
-            const char16_t* const lineEnd = std::find(line, end, u'\r');
-            const QStringView piece(line, lineEnd);
-            line = end - lineEnd >= 2 ? lineEnd + 2 : end;
+        qsizetype from = 0;
+        QStringView piece;
+        while (logblocks::nextLine(block, from, piece)) {
             if (piece.isEmpty())
                 continue;
             m_receiver.applyLine(piece, 1); // drawDataProc of a single line

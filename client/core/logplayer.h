@@ -1,5 +1,7 @@
 #pragma once
 
+#include "logblocks.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -29,7 +31,7 @@ class Prompts;
 class LogPlayer : public QObject {
     Q_OBJECT
 public:
-    static constexpr int BlockLines = 1000;
+    static constexpr int BlockLines = logblocks::BlockLines;
     static constexpr int NoWaitLines = 1000;
     static constexpr int HighLines = 100;
     static constexpr int SlowLines = 5;

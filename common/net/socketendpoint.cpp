@@ -134,6 +134,7 @@ void SocketEndpoint::adoptSocket(QTcpSocket* socket)
 {
     m_socket = socket;
     m_capReported = false;
+    socket->setReadBufferSize(m_readBufferSize);
     connect(socket, &QTcpSocket::readyRead, this,
             [this] { emit dataArrival(m_socket ? m_socket->bytesAvailable() : 0); });
     connect(socket, &QTcpSocket::disconnected, this, &SocketEndpoint::onDisconnected);
@@ -171,6 +172,7 @@ void SocketEndpoint::onBytesWritten()
 {
     if (m_socket && m_socket->bytesToWrite() <= m_outputCap)
         m_capReported = false;
+    emit outputWritten();
 }
 
 bool SocketEndpoint::sendData(const QString& text)
@@ -201,6 +203,18 @@ QByteArray SocketEndpoint::getData()
 qint64 SocketEndpoint::pendingOutput() const
 {
     return m_socket ? m_socket->bytesToWrite() : 0;
+}
+
+void SocketEndpoint::setReadBufferSize(qint64 bytes)
+{
+    m_readBufferSize = bytes;
+    if (m_socket)
+        m_socket->setReadBufferSize(bytes);
+}
+
+qint64 SocketEndpoint::bytesAvailable() const
+{
+    return m_socket ? m_socket->bytesAvailable() : 0;
 }
 
 void SocketEndpoint::dropSocket()

@@ -25,6 +25,10 @@ namespace net {
 // 32 MiB): once a peer stops reading and the queue passes the cap,
 // outputCapExceeded() is raised once and further sends fail until the queue
 // drains below the cap.
+//
+// Input can be bounded too (setReadBufferSize): then at most that many bytes
+// wait here until getData() takes them, and a peer that sends faster than the
+// owner takes is held back by TCP itself instead of filling memory.
 class SocketEndpoint : public QObject {
     Q_OBJECT
 public:
@@ -83,12 +87,18 @@ public:
     qint64 outputCap() const { return m_outputCap; }
     qint64 pendingOutput() const;
 
+    // 0 (the default): unbounded. Applies to the current and later connections.
+    void setReadBufferSize(qint64 bytes);
+    // Received bytes waiting for getData().
+    qint64 bytesAvailable() const;
+
 signals:
     void connected();                        // outgoing connection established
     void connectionRequest(qintptr requestId);
     void dataArrival(qint64 bytesTotal);
     void closed();                           // the peer closed (or the connection broke)
     void outputCapExceeded();
+    void outputWritten();                    // part of the queued output went out
 
 private:
     void adoptSocket(QTcpSocket* socket);
@@ -101,6 +111,7 @@ private:
     int m_state = Closed;
     quint16 m_localPort = 0;
     qint64 m_outputCap = DefaultOutputCap;
+    qint64 m_readBufferSize = 0;
     bool m_capReported = false;
     QString m_listenError;
     QTcpSocket* m_socket = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <optional>
 
 namespace protocol {
 namespace {
@@ -31,44 +32,123 @@ QByteArray encodeOne(QStringView piece)
     return encoder.hasError() ? QByteArray() : bytes;
 }
 
+// A run of characters outside ASCII, through the converter.
+void encodeRun(QStringView run, QByteArray& out)
+{
+    // Fast path: the whole run converts cleanly.
+    QStringEncoder encoder("CP932", QStringConverter::Flag::Stateless);
+    const QByteArray bytes = encoder(run);
+    if (!encoder.hasError()) {
+        out += bytes;
+        return;
+    }
+    // Slow path: character by character (surrogate pairs together), '?' for
+    // anything CP932 cannot hold, never the converter's own substitution bytes.
+    for (qsizetype i = 0; i < run.size();) {
+        const qsizetype len =
+            (run[i].isHighSurrogate() && i + 1 < run.size() && run[i + 1].isLowSurrogate()) ? 2
+                                                                                          : 1;
+        const QByteArray enc = encodeOne(run.sliced(i, len));
+        if (enc.isEmpty())
+            out += '?';
+        else
+            out += enc;
+        i += len;
+    }
+}
+
+bool isLeadByte(uchar b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+bool isTrailByte(uchar b)
+{
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+
+bool isKatakanaByte(uchar b)
+{
+    return b >= 0xA1 && b <= 0xDF;
+}
+
+// A run of well-formed non-ASCII sequences (lead + trail pairs, half-width
+// katakana), through the converter. A pair the table does not hold comes back
+// as the converter's substitute (U+001A or U+FFFD): written as U+FFFD.
+void decodeRun(std::optional<QStringDecoder>& decoder, QByteArrayView run, QString& out)
+{
+    if (run.isEmpty())
+        return;
+    if (!decoder)
+        decoder.emplace("CP932", QStringConverter::Flag::Stateless);
+    QString text = (*decoder)(run);
+    text.replace(QChar(0x1A), QChar::ReplacementCharacter);
+    out += text;
+}
+
 } // namespace
 
+// ASCII is written byte for byte, as Windows does: the converter's own table
+// swaps 0x1A, 0x1C and 0x7F with other control characters.
 QByteArray toCp932(const QString& text)
 {
-    QStringEncoder encoder("CP932", QStringConverter::Flag::Stateless);
     QString mapped = text;
     for (QChar& c : mapped)
         c = QChar(windowsEquivalent(c.unicode()));
 
-    // Fast path: the whole text converts cleanly.
-    QByteArray bytes = encoder(mapped);
-    if (!encoder.hasError())
-        return bytes;
-
-    // Slow path: convert character by character (surrogate pairs together)
-    // and write '?' for anything CP932 cannot hold, never the converter's
-    // own substitution bytes.
-    bytes.clear();
-    for (qsizetype i = 0; i < mapped.size();) {
-        const qsizetype len =
-            (mapped[i].isHighSurrogate() && i + 1 < mapped.size() && mapped[i + 1].isLowSurrogate())
-                ? 2
-                : 1;
-        const QStringView one = QStringView(mapped).sliced(i, len);
-        const QByteArray enc = encodeOne(one);
-        if (enc.isEmpty())
-            bytes += '?';
-        else
-            bytes += enc;
-        i += len;
+    QByteArray bytes;
+    bytes.reserve(mapped.size());
+    const QStringView all(mapped);
+    qsizetype runStart = -1;
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        const char16_t c = all[i].unicode();
+        if (c >= 0x80) {
+            if (runStart < 0)
+                runStart = i;
+            continue;
+        }
+        if (runStart >= 0) {
+            encodeRun(all.sliced(runStart, i - runStart), bytes);
+            runStart = -1;
+        }
+        bytes += char(c);
     }
+    if (runStart >= 0)
+        encodeRun(all.sliced(runStart), bytes);
     return bytes;
 }
 
+// Bytes 0x00-0x7F are ASCII (unless they are the second byte of a pair); a
+// lead byte without a valid second byte, and a byte that is no character at
+// all, become U+FFFD each, so an invalid byte costs only itself and the
+// length of the text never depends on where an input was cut.
 QString fromCp932(QByteArrayView bytes)
 {
-    QStringDecoder decoder("CP932", QStringConverter::Flag::Stateless);
-    return decoder(bytes);
+    QString text;
+    text.reserve(bytes.size());
+    const qsizetype size = bytes.size();
+    qsizetype runStart = 0;
+    qsizetype i = 0;
+    std::optional<QStringDecoder> decoder; // opened at the first non-ASCII run
+    const auto flush = [&](qsizetype end) {
+        decodeRun(decoder, bytes.sliced(runStart, end - runStart), text);
+    };
+    while (i < size) {
+        const uchar b = uchar(bytes[i]);
+        if (isLeadByte(b) && i + 1 < size && isTrailByte(uchar(bytes[i + 1]))) {
+            i += 2;
+            continue;
+        }
+        if (isKatakanaByte(b)) {
+            ++i;
+            continue;
+        }
+        flush(i);
+        text += b < 0x80 ? QChar(b) : QChar::ReplacementCharacter;
+        runStart = ++i;
+    }
+    flush(size);
+    return text;
 }
 
 QColor colorFromValue(qint32 value)

@@ -2,7 +2,9 @@
 #include "canvas.h"
 #include "literalstroke.h"
 #include "previewreduction.h"
+#include "strokerenderer.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
@@ -55,6 +57,8 @@ private slots:
     void penSquaresForEveryWidthValue();
     void copiesPastThe16BitRangeAreSkippedAlone();
     void changedAreasGatherWhatIsPainted();
+    void everySlopeMatchesTheOnePixelWalk();
+    void farSegmentsCostOnlyTheirVisiblePart();
     void pixelValueAndClear();
     void previewKeepsDarkThinStrokes();
     void previewCombinesMergedPixelsWithAnd();
@@ -171,6 +175,67 @@ void TestStroke::copiesPastThe16BitRangeAreSkippedAlone()
     reference = whiteImage();
     canvas.lineWrite(32767, 32767, 5, 700, 3, 65280);
     literalLineWrite(reference, 32767, 32767, 5, 700, 3, 65280);
+    QCOMPARE(firstDifference(canvas.image(), reference), QString());
+}
+
+// The renderer computes the rows of a segment instead of walking it; every
+// slope up to 40 in each direction, from a point inside a small image and
+// from far outside it, must give the walk's pixels exactly.
+void TestStroke::everySlopeMatchesTheOnePixelWalk()
+{
+    QImage drawn(48, 40, QImage::Format_RGB32);
+    QImage walked(drawn.size(), QImage::Format_RGB32);
+    StrokeRenderer renderer;
+    const auto check = [&](int ox, int oy, int x, int y) {
+        drawn.fill(0xffffffff);
+        walked.fill(0xffffffff);
+        renderer.paint(drawn, qint16(ox), qint16(oy), qint16(x), qint16(y), 0, 0xff000000);
+        forEachLinePixel(ox, oy, x, y, [&](int px, int py) {
+            if (walked.rect().contains(px, py))
+                walked.setPixel(px, py, 0xff000000);
+        });
+        return drawn == walked;
+    };
+    for (int dy = -40; dy <= 40; ++dy) {
+        for (int dx = -40; dx <= 40; ++dx) {
+            if (!check(20, 18, 20 + dx, 18 + dy))
+                QFAIL(qPrintable(QStringLiteral("from (20,18) by (%1,%2)").arg(dx).arg(dy)));
+        }
+    }
+    QRandomGenerator rng(90210);
+    for (int i = 0; i < 20000; ++i) {
+        const int ox = rng.bounded(-32768, 32768), oy = rng.bounded(-32768, 32768);
+        // Aimed through the image so that the rows far from the start count.
+        const int tx = rng.bounded(-4, 52), ty = rng.bounded(-4, 44);
+        const int x = std::clamp(ox + (tx - ox) * 2, -32768, 32767);
+        const int y = std::clamp(oy + (ty - oy) * 2, -32768, 32767);
+        if (!check(ox, oy, x, y))
+            QFAIL(qPrintable(QStringLiteral("(%1,%2)-(%3,%4)").arg(ox).arg(oy).arg(x).arg(y)));
+    }
+}
+
+// A peer can send segments between the far ends of the 16-bit range; the work
+// for one must not grow with its length outside the picture. Walking them
+// cost up to 28 walks of 65536 pixels per segment at the widest pen (a start
+// at -32768 leaves only the copies shifted right): seconds for a few thousand
+// received lines that draw nothing. Rows far from the picture are now never
+// looked at, so these take no measurable time.
+void TestStroke::farSegmentsCostOnlyTheirVisiblePart()
+{
+    Canvas canvas;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 2000; ++i) {
+        canvas.lineWrite(-32768, 30000, 32764, 30003, 3, 0);
+        canvas.lineWrite(32764, -30000, -32768, -29990, 3, 0);
+    }
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(firstDifference(canvas.image(), whiteImage()), QString());
+
+    // Through the picture from corner to corner, the copies that fit are all there.
+    canvas.lineWrite(-32768, -32765, 32764, 32764, 3, 255);
+    QImage reference = whiteImage();
+    literalLineWrite(reference, -32768, -32765, 32764, 32764, 3, 255);
     QCOMPARE(firstDifference(canvas.image(), reference), QString());
 }
 

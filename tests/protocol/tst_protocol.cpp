@@ -25,6 +25,7 @@ private slots:
     void framingCap();
     void cp932RoundTrip();
     void cp932Unmappable();
+    void cp932ControlAndInvalidBytes();
     void colourValues();
 };
 
@@ -270,6 +271,26 @@ void TestProtocol::cp932Unmappable()
     QVERIFY(decoded.startsWith(u'x'));
     QVERIFY(decoded.contains(u'y'));
     QVERIFY(decoded.endsWith(u'z'));
+}
+
+// ASCII bytes are themselves in both directions (the converter's own table
+// swaps 0x1A, 0x1C and 0x7F); every invalid byte is one U+FFFD, and a lead
+// byte cut off at the end is not dropped, so decoding a text line by line
+// gives the same characters as decoding it whole.
+void TestProtocol::cp932ControlAndInvalidBytes()
+{
+    const QByteArray controls("\x1a\x1c\x7f\x00\\~", 6);
+    const QString decoded = fromCp932(controls);
+    QCOMPARE(decoded, QString::fromLatin1(controls));
+    QCOMPARE(toCp932(decoded), controls);
+    QCOMPARE(fromCp932(QByteArray("\x83\x5c\x1a")), QStringLiteral("ソ\x1a"));
+
+    const QChar bad = QChar::ReplacementCharacter;
+    QCOMPARE(fromCp932(QByteArray("x\x80y\xa0z\xfd")), QStringList({"x", "y", "z", ""}).join(bad));
+    QCOMPARE(fromCp932(QByteArray("a\x81")), QString("a") + bad);
+    QCOMPARE(fromCp932(QByteArray("\x81\r\n")), QString(bad) + "\r\n");
+    QCOMPARE(fromCp932(QByteArray("\x85\x40")), QString(bad)); // a pair the table lacks
+    QCOMPARE(fromCp932(QByteArray("\xa1\xdf")), QStringLiteral("｡ﾟ"));
 }
 
 void TestProtocol::colourValues()

@@ -32,6 +32,7 @@ private slots:
     void clearAllSavesOnlyWithAutoSave();
     void failedAutoSaveKeepsTheHistory();
     void fullHistoryIsSavedAndRestartedWithAutoSave();
+    void longLinesFillTheHistoryByBytes();
 };
 
 void TestServerLog::blocksHold1001LinesAndGreetingColourSkipsTheTest() {
@@ -179,6 +180,57 @@ void TestServerLog::fullHistoryIsSavedAndRestartedWithAutoSave() {
     const QByteArray content = readFile(QDir(f.dir.path()).filePath(files.first()));
     QCOMPARE(content.count("\r\n"), full + DrawingHistory::BlockCount);
     QCOMPARE(history.fileContent(), QByteArray("0:2: 2, 2\r\n\r\n"));
+}
+
+// Lines as long as the framing allows would take 513 x 1001 of them to fill
+// the history by count: tens of gigabytes. The byte bound makes such a
+// history full long before, with the same consequences as a full one.
+void TestServerLog::longLinesFillTheHistoryByBytes() {
+    const QByteArray longLine = "0:2:" + QByteArray(64 * 1024 - 6, ' ') + "\r\n";
+    DrawingHistory history;
+    qint64 appended = 0;
+    while (!history.isFull()) {
+        history.append(longLine);
+        ++appended;
+    }
+    QVERIFY(history.storedBytes() <= DrawingHistory::ByteLimit);
+    QVERIFY(history.storedBytes() > DrawingHistory::ByteLimit - longLine.size());
+    QCOMPARE(history.storedLines(), appended - 1); // the line that did not fit
+    QVERIFY(!history.canStore("0:0:0\r\n")); // full is full, short lines too
+    history.append("0:0:0\r\n");
+    QCOMPARE(history.storedLines(), appended - 1);
+    QCOMPARE(history.lines(), qint16(appended + 1)); // still counted
+    history.clear();
+    QCOMPARE(history.storedBytes(), 0);
+    QVERIFY(history.canStore(longLine));
+
+    // Over the network: relayed but not stored; with auto-save, written out
+    // and started over with the line that did not fit.
+    ServerFixture f;
+    auto a = f.joinDrawing();
+    auto b = f.joinDrawing({a.get()});
+    QVERIFY(a && b);
+    DrawingHistory& served = f.server->history();
+    while (served.canStore(longLine))
+        served.append(longLine);
+    const qint64 before = served.storedLines();
+    const QByteArray line = "2:" + QByteArray(64 * 1024 - 10, ' ') + "1, 1";
+    a->send(line + "\r\n");
+    QCOMPARE(b->nextOne(), "0:" + line);
+    QVERIFY(served.isFull());
+    QCOMPARE(served.storedLines(), before);
+
+    const qsizetype bytes = served.storedBytes();
+    const int blocks = served.blockNo();
+    f.server->setAutoSave(true);
+    a->send(line + "\r\n");
+    QCOMPARE(b->nextOne(), "0:" + line);
+    const QStringList files = QDir(f.dir.path()).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    // Every stored byte went to the file, plus the empty line after each block.
+    QCOMPARE(QFileInfo(QDir(f.dir.path()).filePath(files.first())).size(),
+             qint64(bytes + 2 * (blocks + 1)));
+    QCOMPARE(served.fileContent(), "0:" + line + "\r\n\r\n");
 }
 
 QTEST_GUILESS_MAIN(TestServerLog)

@@ -1,0 +1,105 @@
+// The client's drawing receiver applied to a real canvas: arbitrary bytes
+// arrive on the drawing socket, whole and cut at arbitrary boundaries, and
+// arbitrary decoded text goes through drawDataProc as the log player feeds
+// it. Besides crashes and undefined behaviour it checks:
+// - the allocation-free line reader gives exactly what the allocating one
+//   gives (index, command, argument; the same lines dropped), and the ASCII
+//   decoding shortcut gives what the CP932 decoder gives;
+// - the same stream cut into pieces leaves the same pen tables and member
+//   count as one arrival, so reassembly never loses or doubles a line;
+// - log-playback lines (flag 1) never refresh the preview on pen-up.
+//
+// Input: byte 0 picks the cut pattern, the rest is the stream.
+#include "canvas.h"
+#include "cp932.h"
+#include "drawingline.h"
+#include "drawreceiver.h"
+#include "numbers.h"
+
+#include <cstdlib>
+
+namespace {
+
+// One canvas for the whole run: clearing 1600 x 1200 pixels per input would
+// cost more than the lines themselves, and pixels never steer the receiver.
+Canvas& canvas()
+{
+    static Canvas instance;
+    return instance;
+}
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void sameReading(QStringView piece)
+{
+    const auto fast = protocol::drawing::readDownLine(piece);
+    const auto reference = protocol::drawing::parseDownLine(piece);
+    check(fast.has_value() == reference.has_value());
+    if (fast) {
+        check(fast->index == reference->index);
+        check(fast->command == reference->command);
+        check(fast->argument == reference->argument);
+    }
+}
+
+bool sameTables(const DrawReceiver& a, const DrawReceiver& b)
+{
+    for (int i = 0; i < DrawReceiver::Slots; ++i) {
+        if (a.penX(i) != b.penX(i) || a.penY(i) != b.penY(i) ||
+            a.penColor(i) != b.penColor(i) || a.penSize(i) != b.penSize(i))
+            return false;
+    }
+    return a.memCount() == b.memCount();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    const uint8_t seed = data[0];
+    const QByteArrayView stream(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+
+    // Every framed line, read both ways.
+    for (const QByteArray& line : QByteArray(stream.data(), stream.size()).split('\n')) {
+        QByteArray piece = line;
+        if (piece.endsWith('\r'))
+            piece.chop(1);
+        sameReading(protocol::drawing::decodeText(piece));
+        check(protocol::drawing::decodeText(piece) == protocol::fromCp932(piece));
+    }
+
+    // One arrival against the same bytes cut into pieces of 1..16 bytes.
+    int refreshWhole = 0, refreshCut = 0;
+    DrawReceiver whole(canvas(), [&] { ++refreshWhole; });
+    DrawReceiver cut(canvas(), [&] { ++refreshCut; });
+    whole.receive(stream);
+    unsigned step = seed | 1u;
+    for (qsizetype at = 0; at < stream.size();) {
+        step = step * 1103515245u + 12345u;
+        const qsizetype len = qMin<qsizetype>(stream.size() - at, 1 + (step >> 16) % 16);
+        cut.receive(stream.sliced(at, len));
+        at += len;
+    }
+    check(sameTables(whole, cut));
+    check(refreshWhole == refreshCut);
+
+    // The same text as a log player would feed it: pen-up lines leave the
+    // preview alone, clear-all lines refresh it.
+    int refreshPlayed = 0;
+    DrawReceiver played(canvas(), [&] { ++refreshPlayed; });
+    const QString text = protocol::fromCp932(stream);
+    played.drawDataProc(text, 1);
+    int clears = 0;
+    for (QStringView piece : QStringView(text).split(u"\r\n")) {
+        if (const auto line = protocol::drawing::parseDownLine(piece))
+            clears += line->command == protocol::drawing::ClearAll;
+    }
+    check(refreshPlayed == clears);
+    return 0;
+}
