@@ -211,4 +211,28 @@ void ChatSession::appendBuffer(QTextEdit& box) const
             caret.insertText(it.fragment().text(), it.fragment().charFormat());
     }
     caret.endEditBlock();
+    trimConversation(*conversation);
+}
+
+// Removes whole paragraphs from the start until the conversation is within
+// its bound again (the newest paragraph stays, however long it is).
+void ChatSession::trimConversation(QTextDocument& conversation)
+{
+    const int excess = conversation.characterCount() - ConversationLimit;
+    if (excess <= 0)
+        return;
+    QTextBlock cut = conversation.begin();
+    while (cut.isValid() && cut.next().isValid() && cut.position() < excess)
+        cut = cut.next();
+    if (cut.position() == 0)
+        return;
+    // The first block survives a removal that reaches into later ones, with
+    // its own formats: give it those of the paragraph that now comes first.
+    const QTextBlockFormat paragraph = cut.blockFormat();
+    const QTextCharFormat look = cut.charFormat();
+    QTextCursor head(&conversation);
+    head.setPosition(cut.position(), QTextCursor::KeepAnchor);
+    head.removeSelectedText();
+    head.setBlockFormat(paragraph);
+    head.setBlockCharFormat(look);
 }

@@ -36,6 +36,11 @@ public:
     // Paragraph left indents in pixels: notices and headers, remark bodies.
     static constexpr int NoticeIndent = 5;
     static constexpr int RemarkIndent = 16;
+    // The conversation keeps its newest characters up to this many: the
+    // oldest paragraphs go once it passes the bound. A long day of chatting
+    // is a few ten thousand characters; only a flood from some member
+    // reaches it, and it must not take the program's memory with it.
+    static constexpr int ConversationLimit = 1000000;
 
     // Makes sure the chat window is open (running its whole opening sequence
     // when it was closed) and returns its conversation box, or nullptr when
@@ -83,6 +88,7 @@ private:
     FragmentStyle remarkStyle(int index) const;
     void writeFragment(QTextEdit& box, const QString& text, const FragmentStyle& style);
     void appendBuffer(QTextEdit& box) const;
+    static void trimConversation(QTextDocument& conversation);
 
     net::SocketEndpoint& m_wsTxt;
     protocol::FrameSplitter m_splitter;

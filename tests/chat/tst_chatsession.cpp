@@ -58,6 +58,7 @@ private slots:
     void hiddenWindowGetsNothing();
     void arrivalsAreFramedAndReassembled();
     void peerCloseClosesTheEndpoint();
+    void floodKeepsOnlyTheNewestConversation();
 };
 
 void TestChatSession::noticesUseExactTextsInGrey()
@@ -255,6 +256,32 @@ void TestChatSession::peerCloseClosesTheEndpoint()
     channel.peer.close();
     QTRY_COMPARE(channel.client.state(), int(net::SocketEndpoint::Closed));
     QCOMPARE(opened, 0);
+}
+
+// A member that floods the chat with long remarks must not take the
+// program's memory: the oldest paragraphs go once the conversation passes its
+// bound, whole, and what stays keeps its look.
+void TestChatSession::floodKeepsOnlyTheNewestConversation()
+{
+    Harness h;
+    h.receive("3<:>1<:>taro");
+    h.receive("3<:>7<:>12");
+    const QString remark(60000, QChar(u'x'));
+    for (int i = 0; i < 40; ++i)
+        h.receive(QStringLiteral("3<:>2<:>%1 ").arg(i) + remark);
+    const QTextDocument& conversation = *h.box.document();
+    QVERIFY(conversation.characterCount() <= ChatSession::ConversationLimit);
+    QVERIFY(conversation.characterCount() > ChatSession::ConversationLimit - 2 * 60100);
+    // The newest remark is all there; the oldest ones and the join are gone.
+    QVERIFY(h.box.toPlainText().endsWith(QStringLiteral("39 ") + remark));
+    QVERIFY(!h.box.toPlainText().contains(QStringLiteral("入室")));
+    // Paragraphs start whole: a header or a remark body, each with its indent.
+    const QTextBlock first = conversation.begin();
+    const bool header = first.text() == QStringLiteral("taro の発言 :");
+    QVERIFY(header || first.text().endsWith(remark));
+    QCOMPARE(first.blockFormat().leftMargin(),
+             qreal(header ? ChatSession::NoticeIndent : ChatSession::RemarkIndent));
+    QCOMPARE(lookOf(first).foreground().color(), header ? Grey : QColor(Qt::black));
 }
 
 QTEST_MAIN(TestChatSession)
