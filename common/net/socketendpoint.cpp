@@ -2,6 +2,7 @@
 
 #include "cp932.h"
 
+#include <QCoreApplication>
 #include <QSet>
 #include <functional>
 #include <QTcpServer>
@@ -222,7 +223,9 @@ void SocketEndpoint::dropSocket()
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
     socket->disconnect(this);
-    socket->setParent(nullptr);
+    // A lingering connection belongs to the application from here on, so a
+    // program that ends while it still flushes releases it with the rest.
+    socket->setParent(QCoreApplication::instance());
     if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
         // Let queued output reach the peer, as a closed socket's stack would,
         // but never for longer than the linger time.

@@ -5,6 +5,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+#include <memory>
 
 using net::SocketEndpoint;
 
@@ -31,6 +32,7 @@ private slots:
     void splitCharacterArrivesWhole();
     void unacceptedRequestIsRefused();
     void outputCapIsReported();
+    void closedEndpointStillFlushesThenLetsGo();
 };
 
 void TestSocketEndpoint::connectSendReceiveClose()
@@ -190,6 +192,40 @@ void TestSocketEndpoint::outputCapIsReported()
     QVERIFY(refused);
     QCOMPARE(capSpy.count(), 1);
     QVERIFY(client.pendingOutput() <= client.outputCap() + chunk.size());
+}
+
+// Output queued when the endpoint is closed still reaches a peer that reads
+// it; the connection then ends and nothing of it stays behind. A socket
+// still flushing when the program ends goes with the application object.
+void TestSocketEndpoint::closedEndpointStillFlushesThenLetsGo()
+{
+    QTcpServer raw;
+    QVERIFY(raw.listen(QHostAddress::LocalHost, 0));
+    auto client = std::make_unique<SocketEndpoint>();
+    client->connectTo("127.0.0.1", raw.serverPort());
+    QTRY_COMPARE(client->state(), SocketEndpoint::Connected);
+    QTRY_VERIFY(raw.hasPendingConnections());
+    QTcpSocket* peer = raw.nextPendingConnection();
+    peer->setReadBufferSize(1); // not reading yet
+
+    const QByteArray chunk(64 * 1024, 'y');
+    for (int i = 0; i < 64; ++i)
+        QVERIFY(client->sendBytes(chunk));
+    QVERIFY(client->pendingOutput() > 0);
+    const auto lingering = [] {
+        return QCoreApplication::instance()->findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly).size();
+    };
+    const qsizetype before = lingering();
+    client.reset(); // closes with output still queued
+    QCOMPARE(lingering(), before + 1);
+
+    QByteArray received;
+    QObject::connect(peer, &QTcpSocket::readyRead, [&] { received += peer->readAll(); });
+    peer->setReadBufferSize(0);
+    received += peer->readAll();
+    QTRY_COMPARE(received.size(), 64 * chunk.size());
+    QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(lingering(), before);
 }
 
 QTEST_GUILESS_MAIN(TestSocketEndpoint)
