@@ -203,7 +203,7 @@ void TestStroke::everySlopeMatchesTheOnePixelWalk()
         }
     }
     QRandomGenerator rng(90210);
-    for (int i = 0; i < 20000; ++i) {
+    for (int i = 0; i < 3000; ++i) {
         const int ox = rng.bounded(-32768, 32768), oy = rng.bounded(-32768, 32768);
         // Aimed through the image so that the rows far from the start count.
         const int tx = rng.bounded(-4, 52), ty = rng.bounded(-4, 44);
