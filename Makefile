@@ -38,14 +38,16 @@ test-asan: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-# libFuzzer targets (clang); each runs FUZZ_SECONDS (default 60).
+# libFuzzer targets (clang); each runs FUZZ_SECONDS (default 60), or, when
+# FUZZ_RUNS is set, that many executions whatever the time.
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?=
 fuzz: deps
 	@./tools/install-deps.sh clang libclang-rt-14-dev
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKETORA_FUZZ=ON
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzzers
-	./tools/run-fuzzers.sh $(FUZZ_DIR)/bin $(FUZZ_SECONDS) tests/fuzz/corpus
+	./tools/run-fuzzers.sh $(FUZZ_DIR)/bin $(FUZZ_SECONDS) tests/fuzz/corpus $(FUZZ_RUNS)
 
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=5

@@ -31,7 +31,7 @@ public:
     // reading stay near the channels' high water mark (arrivals are held back
     // for them), so only a peer that has stopped reading gets here; normal
     // drawing lines would take hours to fill it.
-    static constexpr qint64 OutputCap = 8 * 1024 * 1024;
+    static constexpr qint64 OutputCap = 32 * 1024 * 1024;
 
     // `clock` may be null for the machine's clock; `logDirectory` is where
     // log files go.

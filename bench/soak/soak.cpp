@@ -37,7 +37,7 @@ struct Options {
     int lines = 3000;   // numbered lines per sender
     int senders = 5;
     int members = 25;
-    int floodMiB = 40;
+    int floodMiB = 64;
 };
 
 QString argValue(const QStringList& args, const QString& name, const QString& fallback)
@@ -127,7 +127,7 @@ int main(int argc, char** argv)
     opt.server = argValue(args, "--server", binDir + "/sketoraServer");
     opt.cycles = argValue(args, "--cycles", "2000").toInt();
     opt.lines = argValue(args, "--lines", "3000").toInt();
-    opt.floodMiB = argValue(args, "--flood-mib", "40").toInt();
+    opt.floodMiB = argValue(args, "--flood-mib", "64").toInt();
 
     QTemporaryDir scratch;
     QProcess server;
