@@ -1,6 +1,7 @@
 // The main window: menus, start-up state, layout, scrolling and shutdown.
 #include "formfixture.h"
 #include "palettecontroller.h"
+#include "showncanvas.h"
 #include "picturebox.h"
 #include "toolcontroller.h"
 #include "viewportframe.h"
@@ -42,20 +43,6 @@ QStringList describeMenu(QMenu* menu)
 QSize outerSize(const QWidget& w)
 {
     return w.frameGeometry().size();
-}
-
-// The visible part of the canvas as the window last painted it, and where it
-// is in drawing-area pixels.
-QImage shownCanvas(const CanvasWidget& widget, QRect& area)
-{
-    const QRect inner(CanvasWidget::widgetPos({0, 0}), QSize(Canvas::Width, Canvas::Height));
-    const QRect visible = widget.visibleRegion().boundingRect() & inner;
-    const QPoint at = widget.mapTo(widget.window(), visible.topLeft());
-    area = visible.translated(-inner.topLeft());
-    return widget.screen()
-        ->grabWindow(widget.window()->winId(), at.x(), at.y(), visible.width(), visible.height())
-        .toImage()
-        .convertToFormat(QImage::Format_RGB32);
 }
 
 struct PaintCounter : QObject {

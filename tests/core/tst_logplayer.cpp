@@ -11,6 +11,7 @@
 #include "loopbackpeer.h"
 #include "picturebox.h"
 #include "sketoraclient.h"
+#include "showncanvas.h"
 
 #include <QAction>
 #include <QDir>
@@ -48,19 +49,6 @@ bool isWhite(const QImage& image) {
             if ((image.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF)
                 return false;
     return true;
-}
-
-// The visible part of the canvas as the window last painted it, and where it
-// is in drawing-area pixels.
-QImage shownCanvas(const CanvasWidget& widget, QRect& area) {
-    const QRect inner(CanvasWidget::widgetPos({0, 0}), QSize(Canvas::Width, Canvas::Height));
-    const QRect visible = widget.visibleRegion().boundingRect() & inner;
-    const QPoint at = widget.mapTo(widget.window(), visible.topLeft());
-    area = visible.translated(-inner.topLeft());
-    return widget.screen()
-        ->grabWindow(widget.window()->winId(), at.x(), at.y(), visible.width(), visible.height())
-        .toImage()
-        .convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace
