@@ -1,5 +1,6 @@
 #include "sketoraclient.h"
 
+#include "boardsync.h"
 #include "chatcontroller.h"
 #include "drawreceiver.h"
 #include "form1.h"
@@ -61,6 +62,10 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
     m_connection = std::make_unique<ConnectionControl>(*m_form1, *m_prompts, options.ports);
     m_status = std::make_unique<StatusLine>(*m_form1, *m_receiver);
     m_player = std::make_unique<LogPlayer>(*m_form1, *m_receiver, *m_prompts);
+    // After the connection control: on connect the pen is announced first.
+    m_boardSync = std::make_unique<BoardSync>(*m_form1, *m_receiver, *m_player);
+    m_boardSync->setBackupDirectory([this] { return m_settingsDirectory; });
+    m_status->setNote([this] { return m_boardSync ? m_boardSync->statusNote() : QString(); });
 
     wireDrawingSocket();
     wireNetworkMenu();
@@ -76,6 +81,7 @@ SketoraClient::~SketoraClient() {
     m_transparency.reset();
     m_version.reset();
     m_export.reset();
+    m_boardSync.reset();
     m_player.reset();
     m_status.reset();
     m_connection.reset();

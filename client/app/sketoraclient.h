@@ -5,6 +5,7 @@
 #include <QObject>
 #include <memory>
 
+class BoardSync;
 class ChatController;
 class DrawReceiver;
 class Form1;
@@ -44,6 +45,7 @@ public:
     ConnectionControl& connection() { return *m_connection; }
     StatusLine& status() { return *m_status; }
     LogPlayer& player() { return *m_player; }
+    BoardSync& boardSync() { return *m_boardSync; }
     ImageExport& imageExport() { return *m_export; }
     VersionCommand& version() { return *m_version; }
     // Exists from start() on: the platform is asked while the window loads.
@@ -69,6 +71,7 @@ private:
     std::unique_ptr<ConnectionControl> m_connection;
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<LogPlayer> m_player;
+    std::unique_ptr<BoardSync> m_boardSync;
     std::unique_ptr<ImageExport> m_export;
     std::unique_ptr<VersionCommand> m_version;
     std::unique_ptr<WindowTransparency> m_transparency;

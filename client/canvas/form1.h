@@ -118,6 +118,7 @@ public:
     QAction* mCon() const { return m_menu.mCon; }
     QAction* mReconnect() const { return m_menu.mReconnect; }
     QAction* mClose() const { return m_menu.mClose; }
+    QAction* mRetake() const { return m_menu.mRetake; }
     QAction* mMember() const { return m_menu.mMember; }
     QAction* mInfo() const { return m_menu.mInfo; }
     QAction* mVersion() const { return m_menu.mVersion; }

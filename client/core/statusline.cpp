@@ -54,7 +54,9 @@ QString StatusLine::getStatusText(qint16 state, qint16 count) {
 
 void StatusLine::timer1Timer() {
     const int state = m_main.WS().state();
-    m_main.lStatus()->setText(getStatusText(qint16(state), m_receiver.memCount()));
+    const QString note = m_note ? m_note() : QString();
+    const QString text = getStatusText(qint16(state), m_receiver.memCount());
+    m_main.lStatus()->setText(note.isEmpty() ? text : text + QLatin1Char(' ') + note);
     m_main.mLogPlay()->setEnabled(state != SocketEndpoint::Connected);
 }
 

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 
 class DrawReceiver;
 class Form1;
@@ -22,6 +23,9 @@ public:
     StatusLine(Form1& main, const DrawReceiver& receiver, QObject* parent = nullptr);
 
     void start();
+    // A short remark appended to the status text at each tick (the shared
+    // picture's state); empty adds nothing.
+    void setNote(std::function<QString()> note) { m_note = std::move(note); }
 
     // Text of the status label for a socket state and member count.
     static QString statusText(int state, int count);
@@ -39,4 +43,5 @@ private:
     const DrawReceiver& m_receiver;
     QTimer m_timer1;
     QTimer m_tMem;
+    std::function<QString()> m_note;
 };
