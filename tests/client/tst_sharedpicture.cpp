@@ -300,8 +300,8 @@ void TestSharedPicture::describedRelayIsAskedOnceAndDrawingGoesOn() {
 void TestSharedPicture::logPlayingAtConnectKeepsALocalView() {
     QByteArray log;
     for (int i = 0; i < 3000; ++i)
-        log += "1:1: " + QByteArray::number(i % 1500) + ", 100\r\n1:2: " +
-               QByteArray::number(i % 1500) + ", 900\r\n";
+        log += "1:1: " + QByteArray::number(i % 1500) +
+               ", 100\r\n1:2: " + QByteArray::number(i % 1500) + ", 900\r\n";
     const QString path = QDir(m_dir.path()).filePath("played.skl");
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(log) == log.size());
