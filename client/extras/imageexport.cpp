@@ -73,6 +73,7 @@ void ImageExport::picSaveDialog()
 void ImageExport::picSave(const QString& fileName)
 {
     QSaveFile file(fileName);
+    file.setDirectWriteFallback(true); // a folder that takes no new files
     QImageWriter writer(&file, "BMP");
     if (!file.open(QIODevice::WriteOnly) || !writer.write(m_picture()) || !file.commit())
         reportNotSaved(fileName);
@@ -129,13 +130,17 @@ QString ImageExport::scratchTemplate()
 }
 
 // Copies `source` to `target` so that `target` is either replaced as a whole
-// or left untouched. A missing or empty `source` is a failed save.
+// or left untouched (where the folder allows it). A missing or empty `source`
+// is a failed save.
 bool ImageExport::copyIntoPlace(const QString& source, const QString& target)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly) || in.size() == 0)
         return false;
     QSaveFile out(target);
+    // Where no scratch file can be made beside the target (a folder that
+    // takes no new files, only changes to this one), it is written in place.
+    out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly))
         return false;
     char buffer[64 * 1024];
