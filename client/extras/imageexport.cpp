@@ -75,7 +75,9 @@ void ImageExport::picSave(const QString& fileName)
     QSaveFile file(fileName);
     file.setDirectWriteFallback(true); // a folder that takes no new files
     QImageWriter writer(&file, "BMP");
-    if (!file.open(QIODevice::WriteOnly) || !writer.write(m_picture()) || !file.commit())
+    // QSaveFile::commit() does not see a failed final flush (Qt 6.4): flush first.
+    if (!file.open(QIODevice::WriteOnly) || !writer.write(m_picture()) || !file.flush() ||
+        !file.commit())
         reportNotSaved(fileName);
 }
 
@@ -148,7 +150,7 @@ bool ImageExport::copyIntoPlace(const QString& source, const QString& target)
         if (out.write(buffer, got) != got)
             return false; // QSaveFile drops its temporary file unless committed
     }
-    return in.error() == QFileDevice::NoError && out.commit();
+    return in.error() == QFileDevice::NoError && out.flush() && out.commit();
 }
 
 void ImageExport::reportMissingLibrary()
