@@ -135,7 +135,7 @@ void TestSharedPicture::cleanup() {
 bool TestSharedPicture::connectAndSync(ClientDriver& c) {
     QSignalSpy applied(&c.client->boardSync(), &BoardSync::snapshotApplied);
     c.connectAtStartUp();
-    return QTest::qWaitFor([&] { return c.connected() && applied.count() > 0; }, 10000);
+    return QTest::qWaitFor([&] { return c.connected() && applied.count() > 0; }, 20000);
 }
 
 void TestSharedPicture::lateJoinerAndReconnectGetTheSamePicture() {
