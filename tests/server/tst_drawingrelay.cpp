@@ -22,7 +22,7 @@ class TestDrawingRelay : public QObject {
 private slots:
     void relaysWithIndexAndBlanksWithoutEcho();
     void memberCountIsAnsweredToTheSenderAlone();
-    void greetingListsEveryOtherSlotThenTheCount();
+    void greetingHasTheCountAtTheNewcomersSlot();
     void penBookkeepingReachesLaterNewcomers();
     void freedIndicesAreReusedLowestFirst();
     void simultaneousConnectsAreAllAccepted();
@@ -77,32 +77,50 @@ void TestDrawingRelay::memberCountIsAnsweredToTheSenderAlone() {
     QCOMPARE(b->available(), 0);
 }
 
-void TestDrawingRelay::greetingListsEveryOtherSlotThenTheCount() {
+namespace {
+
+// The greeting newcomer n receives, byte for byte: the pens of slot j unless
+// j is n, and at j == n its own member count, for j = 0..20 in order.
+QByteArray expectedGreeting(int n, int count, const QMap<int, QByteArray>& pens = {}) {
+    QByteArray bytes;
+    for (int j = 0; j <= 20; ++j) {
+        const QByteArray slot = QByteArray::number(j);
+        if (j == n)
+            bytes += "0:8:" + QByteArray::number(count) + "\r\n";
+        else
+            bytes += pens.value(j, slot + ":4:0\r\n" + slot + ":5:0\r\n");
+    }
+    return bytes;
+}
+
+} // namespace
+
+void TestDrawingRelay::greetingHasTheCountAtTheNewcomersSlot() {
     ServerFixture f;
     auto a = std::make_unique<TestPeer>(f.drawingPort(), "\r\n");
     QVERIFY(a->waitConnected());
-    const QList<QByteArray> greeting = a->next(41);
-    QCOMPARE(greeting.size(), 41);
-    for (int j = 1; j <= 20; ++j) {
-        QCOMPARE(greeting[2 * (j - 1)], QByteArray::number(j) + ":4:0");
-        QCOMPARE(greeting[2 * (j - 1) + 1], QByteArray::number(j) + ":5:0");
-    }
-    QCOMPARE(greeting[40], QByteArray("0:8:0"));
+    QCOMPARE(a->next(41).size(), 41);
+    // On index 0 the count comes first, then slots 1..20.
+    QCOMPARE(a->received(), expectedGreeting(0, 0));
     // The greeting is part of the history: 40 lines per connect.
     QCOMPARE(f.server->history().storedLines(), 40);
     QCOMPARE(f.server->history().lines(), 40);
 
-    // The next newcomer (index 1) skips its own slot; the first one hears the count.
+    auto b = f.joinDrawing({a.get()});
+    QVERIFY(b);
+    a->send("4: 255\r\n5: 3\r\n");
+    QCOMPARE(b->next(2), (QList<QByteArray>{"0:4: 255", "0:5: 3"}));
     f.server->table().tick();
-    auto b = std::make_unique<TestPeer>(f.drawingPort(), "\r\n");
-    QVERIFY(b->waitConnected());
-    const QList<QByteArray> second = b->next(41);
-    QCOMPARE(second.size(), 41);
-    QCOMPARE(second[0], QByteArray("0:4:0"));
-    QCOMPARE(second[2], QByteArray("2:4:0"));
-    QCOMPARE(second[40], QByteArray("0:8:1"));
-    QCOMPARE(a->nextOne(), QByteArray("0:8:1"));
-    QCOMPARE(f.server->history().storedLines(), 80);
+
+    // A newcomer on index 2 hears slots 0 and 1, its count, then 3..20; the
+    // others hear the same count once each.
+    auto c = std::make_unique<TestPeer>(f.drawingPort(), "\r\n");
+    QVERIFY(c->waitConnected());
+    QCOMPARE(c->next(41).size(), 41);
+    QCOMPARE(c->received(), expectedGreeting(2, 2, {{0, "0:4:255\r\n0:5:3\r\n"}}));
+    QCOMPARE(a->nextOne(), QByteArray("0:8:2"));
+    QCOMPARE(b->nextOne(), QByteArray("0:8:2"));
+    QCOMPARE(f.server->history().storedLines(), 3 * 40 + 2);
 }
 
 void TestDrawingRelay::penBookkeepingReachesLaterNewcomers() {
@@ -132,7 +150,7 @@ void TestDrawingRelay::penBookkeepingReachesLaterNewcomers() {
     const QList<QByteArray> later = c->next(41);
     QCOMPARE(f.drawingIndex(*c), 0); // indices start again at 0
     QCOMPARE(later.size(), 41);
-    QCOMPARE(later[0], QByteArray("1:4:0")); // own slot 0 skipped
+    QCOMPARE(later[1], QByteArray("1:4:0")); // own slot 0 skipped, its count first
 }
 
 void TestDrawingRelay::freedIndicesAreReusedLowestFirst() {
