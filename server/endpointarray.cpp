@@ -3,6 +3,7 @@
 #include "socketendpoint.h"
 
 #include <QPointer>
+#include <utility>
 
 using net::SocketEndpoint;
 
@@ -100,7 +101,7 @@ void EndpointArray::reportOverflow(int index) {
 
 void EndpointArray::onArrival(int index) {
     if (m_flow.admit(index))
-        emit dataArrival(index);
+        deliver(index);
 }
 
 void EndpointArray::onReleased(int index) {
@@ -109,7 +110,7 @@ void EndpointArray::onReleased(int index) {
     if (m_slots[index].closePending)
         finishClose(index);
     else if (m_slots[index].endpoint->bytesAvailable() > 0)
-        emit dataArrival(index);
+        deliver(index);
 }
 
 // The peer closed. What it sent before is still buffered here (and maybe
@@ -133,7 +134,7 @@ void EndpointArray::finishClose(int index) {
     slot.closePending = false;
     slot.finishing = true;
     if (endpoint->bytesAvailable() > 0 || pendingFrameBytes(index) > 0) {
-        emit dataArrival(index);
+        deliver(index);
         // The handler may have closed the element itself.
         if (element(index) != endpoint || endpoint->state() == SocketEndpoint::Closed)
             return;
@@ -183,10 +184,45 @@ int EndpointArray::acceptNext(qintptr requestId) {
 
 bool EndpointArray::send(int index, QByteArrayView bytes) {
     SocketEndpoint* endpoint = element(index);
-    if (!endpoint || endpoint->state() != SocketEndpoint::Connected || !endpoint->sendBytes(bytes))
+    if (!endpoint || endpoint->state() != SocketEndpoint::Connected)
+        return false;
+    if (!m_gathering)
+        return write(index, bytes);
+    QByteArray& gathered = m_slots[index].gathered;
+    if (gathered.isEmpty())
+        m_gatheredIndices.push_back(index);
+    gathered.append(bytes);
+    return true;
+}
+
+bool EndpointArray::write(int index, QByteArrayView bytes) {
+    if (!m_slots[index].endpoint->sendBytes(bytes))
         return false;
     m_flow.noteQueued(index);
     return true;
+}
+
+// One arrival is relayed to many connections, often many lines at once:
+// what its handler sends to each connection is gathered and goes out in one
+// write per connection, in the order it was sent, once the handler is done.
+void EndpointArray::deliver(int index) {
+    m_gathering = true;
+    emit dataArrival(index);
+    m_gathering = false;
+    // Writing may report a broken connection, whose handler may change the
+    // slots: look each one up again.
+    for (size_t n = 0; n < m_gatheredIndices.size(); ++n) {
+        const int i = m_gatheredIndices[n];
+        if (i >= int(m_slots.size()) || m_slots[i].gathered.isEmpty())
+            continue;
+        const QByteArray bytes = std::exchange(m_slots[i].gathered, QByteArray());
+        // In pieces no larger than the socket's own buffer blocks: the socket
+        // sends one block per pass of the event loop, so output leaves at the
+        // pace it did line by line and a reader behind shows in its queue.
+        for (qsizetype at = 0; at < bytes.size() && isConnected(i); at += WriteBlock)
+            write(i, QByteArrayView(bytes).sliced(at, qMin(WriteBlock, bytes.size() - at)));
+    }
+    m_gatheredIndices.clear();
 }
 
 QList<QByteArray> EndpointArray::takeFrames(int index) {
@@ -217,6 +253,7 @@ void EndpointArray::closeAndDestroy(int index) {
     endpoint->close();
     m_flow.forget(index);
     slot.splitter.reset();
+    slot.gathered.clear();
     slot.closePending = false;
     slot.finishing = false;
     if (index != 0) {

@@ -41,6 +41,7 @@ class EndpointArray : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 ReadChunk = 64 * 1024;
+    static constexpr qsizetype WriteBlock = 16 * 1024;
 
     struct Peer {
         QString address;
@@ -108,11 +109,14 @@ private:
         std::unique_ptr<protocol::FrameSplitter> splitter;
         bool closePending = false; // the peer closed; held bytes come first
         bool finishing = false;    // the peer closed; its last piece needs no terminator
+        QByteArray gathered;       // output sent while an arrival is handled
     };
 
     net::SocketEndpoint* create(int index);
     void wire(int index, net::SocketEndpoint* endpoint);
     void trimTail();
+    bool write(int index, QByteArrayView bytes);
+    void deliver(int index);
     void onArrival(int index);
     void onReleased(int index);
     void onPeerClosed(int index);
@@ -127,4 +131,6 @@ private:
     net::SocketEndpoint* m_listener;
     std::vector<Slot> m_slots;
     FlowControl m_flow;
+    bool m_gathering = false; // while dataArrival is handled
+    std::vector<int> m_gatheredIndices;
 };
