@@ -216,9 +216,11 @@ void EndpointArray::deliver(int index) {
         if (i >= int(m_slots.size()) || m_slots[i].gathered.isEmpty())
             continue;
         const QByteArray bytes = std::exchange(m_slots[i].gathered, QByteArray());
-        // In pieces no larger than the socket's own buffer blocks: the socket
-        // sends one block per pass of the event loop, so output leaves at the
-        // pace it did line by line and a reader behind shows in its queue.
+        // In pieces of a quarter of the socket's own buffer blocks: a piece
+        // that fits the last block is added to it, a larger one takes a new
+        // block and leaves the rest of the last one unused, so small pieces
+        // keep a long queue's memory near its size. The socket still sends
+        // one block per pass of the event loop, as it did line by line.
         for (qsizetype at = 0; at < bytes.size() && isConnected(i); at += WriteBlock)
             write(i, QByteArrayView(bytes).sliced(at, qMin(WriteBlock, bytes.size() - at)));
     }

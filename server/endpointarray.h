@@ -41,7 +41,7 @@ class EndpointArray : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 ReadChunk = 64 * 1024;
-    static constexpr qsizetype WriteBlock = 16 * 1024;
+    static constexpr qsizetype WriteBlock = 4 * 1024;
 
     struct Peer {
         QString address;
