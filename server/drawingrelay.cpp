@@ -113,22 +113,23 @@ void DrawingRelay::store(QByteArrayView line, bool blockTest) {
     m_history.append(line, blockTest);
 }
 
-// The greeting of newcomer n: the pens of every other slot, each stored in
-// the history, then the member count to slots 0..20 (n included).
+// The greeting of newcomer n, one pass over the slots 0..20: the pens of
+// slot j go to n (and into the history) unless j is n, then the member count
+// goes to element j. So n hears its own count between the pens of the slots
+// below it and those above it: first of all on index 0, last on index 20.
 void DrawingRelay::greet(int n) {
-    for (int j = 0; j < TableSlots; ++j) {
-        if (j == n)
-            continue;
-        const QByteArray colour = drawing::greetingColorLine(j, m_penColor[j]);
-        m_ws.send(n, colour);
-        store(colour, false);
-        const QByteArray size = drawing::greetingWidthLine(j, m_penSize[j]);
-        m_ws.send(n, size);
-        store(size);
-    }
     const QByteArray count = drawing::memberCountLine(m_table.memCount());
-    for (int j = 0; j < TableSlots; ++j)
+    for (int j = 0; j < TableSlots; ++j) {
+        if (j != n) {
+            const QByteArray colour = drawing::greetingColorLine(j, m_penColor[j]);
+            m_ws.send(n, colour);
+            store(colour, false);
+            const QByteArray size = drawing::greetingWidthLine(j, m_penSize[j]);
+            m_ws.send(n, size);
+            store(size);
+        }
         m_ws.send(j, count);
+    }
 }
 
 // `WS_Close`: the peer closed (or was cut for not reading).

@@ -3,6 +3,7 @@
 #include "socketendpoint.h"
 
 #include <QPointer>
+#include <utility>
 
 using net::SocketEndpoint;
 
@@ -15,10 +16,8 @@ EndpointArray::EndpointArray(quint16 port, QByteArray terminator, QObject* paren
             &EndpointArray::connectionRequest);
     m_slots.resize(1);
     create(0);
-    // A stalled reader raises no event; while arrivals are held the queues
-    // are looked at on a timer too.
-    m_flowTimer.setInterval(100);
-    connect(&m_flowTimer, &QTimer::timeout, this, &EndpointArray::updateFlow);
+    connect(&m_flow, &FlowControl::released, this, &EndpointArray::onReleased);
+    connect(&m_flow, &FlowControl::overBudget, this, &EndpointArray::reportOverflow);
 }
 
 EndpointArray::~EndpointArray() {
@@ -33,6 +32,7 @@ EndpointArray::~EndpointArray() {
 
 void EndpointArray::setOutputCap(qint64 bytes) {
     m_outputCap = bytes;
+    m_flow.setOutputCap(bytes);
     for (Slot& slot : m_slots)
         if (slot.endpoint)
             slot.endpoint->setOutputCap(bytes);
@@ -78,9 +78,9 @@ SocketEndpoint* EndpointArray::create(int index) {
 }
 
 void EndpointArray::wire(int index, SocketEndpoint* endpoint) {
-    connect(endpoint, &SocketEndpoint::dataArrival, this, [this, index](qint64) { onArrival(index); });
-    connect(endpoint, &SocketEndpoint::outputWritten, this, &EndpointArray::updateFlow);
-    connect(endpoint, &SocketEndpoint::closed, this, [this, index] { emit closed(index); });
+    connect(endpoint, &SocketEndpoint::dataArrival, this,
+            [this, index](qint64) { onArrival(index); });
+    connect(endpoint, &SocketEndpoint::closed, this, [this, index] { onPeerClosed(index); });
     connect(endpoint, &SocketEndpoint::outputCapExceeded, this,
             [this, index] { reportOverflow(index); });
 }
@@ -100,72 +100,46 @@ void EndpointArray::reportOverflow(int index) {
 }
 
 void EndpointArray::onArrival(int index) {
-    if (m_holding) {
-        if (index >= 0 && index < int(m_slots.size()))
-            m_slots[index].arrivalHeld = true;
-        return;
-    }
-    emit dataArrival(index);
-    updateFlow();
+    if (m_flow.admit(index))
+        deliver(index);
 }
 
-// Holds arrivals back while a reader that still reads is behind; lets them
-// through, in index order, once every such reader has caught up.
-void EndpointArray::updateFlow() {
-    const qint64 mark = highWater();
-    bool behind = false;
-    qint64 total = 0;
-    int longestStalled = -1;
-    qint64 longest = 0;
-    for (int i = 0; i < int(m_slots.size()); ++i) {
-        Slot& slot = m_slots[i];
-        const qint64 pending = slot.endpoint ? slot.endpoint->pendingOutput() : 0;
-        total += pending;
-        if (pending <= mark) {
-            slot.behindSince.invalidate();
-            continue;
-        }
-        if (!slot.behindSince.isValid())
-            slot.behindSince.start();
-        if (slot.behindSince.elapsed() < StallMs) {
-            behind = true;
-        } else if (pending > longest) {
-            longest = pending;
-            longestStalled = i;
-        }
-    }
-    if (total > m_outputBudget && longestStalled >= 0)
-        reportOverflow(longestStalled);
-    if (behind == m_holding)
+void EndpointArray::onReleased(int index) {
+    if (index < 0 || index >= int(m_slots.size()) || !m_slots[index].endpoint)
         return;
-    m_holding = behind;
-    if (m_holding) {
-        m_flowTimer.start();
-        return;
-    }
-    m_flowTimer.stop();
-    // Not from inside a send loop or a socket signal: from the event loop.
-    QMetaObject::invokeMethod(this, &EndpointArray::deliverHeld, Qt::QueuedConnection);
+    if (m_slots[index].closePending)
+        finishClose(index);
+    else if (m_slots[index].endpoint->bytesAvailable() > 0)
+        deliver(index);
 }
 
-// Round robin from where the last delivery stopped, so a sender that always
-// has more waiting cannot keep the others behind it.
-void EndpointArray::deliverHeld() {
-    const int count = int(m_slots.size());
-    for (int n = 0; n < count && !m_holding; ++n) {
-        const int i = (m_deliverFrom + n) % count;
-        if (i >= int(m_slots.size()))
-            continue;
-        Slot& slot = m_slots[i];
-        const bool waiting = slot.endpoint && slot.endpoint->bytesAvailable() > 0;
-        if (!slot.arrivalHeld && !waiting)
-            continue;
-        slot.arrivalHeld = false;
-        if (!waiting)
-            continue;
-        m_deliverFrom = i + 1;
-        onArrival(i);
+// The peer closed. What it sent before is still buffered here (and maybe
+// held back): its close waits until that has been handled.
+void EndpointArray::onPeerClosed(int index) {
+    if (index < 0 || index >= int(m_slots.size()) || !m_slots[index].endpoint)
+        return;
+    Slot& slot = m_slots[index];
+    const bool waiting = slot.endpoint->bytesAvailable() > 0 || pendingFrameBytes(index) > 0;
+    if (waiting && m_flow.isHolding()) {
+        slot.closePending = true;
+        m_flow.hold(index);
+        return;
     }
+    finishClose(index);
+}
+
+void EndpointArray::finishClose(int index) {
+    Slot& slot = m_slots[index];
+    SocketEndpoint* endpoint = slot.endpoint;
+    slot.closePending = false;
+    slot.finishing = true;
+    if (endpoint->bytesAvailable() > 0 || pendingFrameBytes(index) > 0) {
+        deliver(index);
+        // The handler may have closed the element itself.
+        if (element(index) != endpoint || endpoint->state() == SocketEndpoint::Closed)
+            return;
+    }
+    emit closed(index);
 }
 
 bool EndpointArray::listen() {
@@ -201,13 +175,56 @@ int EndpointArray::acceptNext(qintptr requestId) {
     }
     Slot& slot = m_slots[index];
     slot.peer = {endpoint->remoteHostIP(), endpoint->remotePort()};
+    slot.closePending = false;
+    slot.finishing = false;
     slot.splitter = std::make_unique<protocol::FrameSplitter>(m_terminator);
+    m_flow.watch(index, endpoint);
     return index;
 }
 
 bool EndpointArray::send(int index, QByteArrayView bytes) {
     SocketEndpoint* endpoint = element(index);
-    return endpoint && endpoint->state() == SocketEndpoint::Connected && endpoint->sendBytes(bytes);
+    if (!endpoint || endpoint->state() != SocketEndpoint::Connected)
+        return false;
+    if (!m_gathering)
+        return write(index, bytes);
+    QByteArray& gathered = m_slots[index].gathered;
+    if (gathered.isEmpty())
+        m_gatheredIndices.push_back(index);
+    gathered.append(bytes);
+    return true;
+}
+
+bool EndpointArray::write(int index, QByteArrayView bytes) {
+    if (!m_slots[index].endpoint->sendBytes(bytes))
+        return false;
+    m_flow.noteQueued(index);
+    return true;
+}
+
+// One arrival is relayed to many connections, often many lines at once:
+// what its handler sends to each connection is gathered and goes out in one
+// write per connection, in the order it was sent, once the handler is done.
+void EndpointArray::deliver(int index) {
+    m_gathering = true;
+    emit dataArrival(index);
+    m_gathering = false;
+    // Writing may report a broken connection, whose handler may change the
+    // slots: look each one up again.
+    for (size_t n = 0; n < m_gatheredIndices.size(); ++n) {
+        const int i = m_gatheredIndices[n];
+        if (i >= int(m_slots.size()) || m_slots[i].gathered.isEmpty())
+            continue;
+        const QByteArray bytes = std::exchange(m_slots[i].gathered, QByteArray());
+        // In pieces of a quarter of the socket's own buffer blocks: a piece
+        // that fits the last block is added to it, a larger one takes a new
+        // block and leaves the rest of the last one unused, so small pieces
+        // keep a long queue's memory near its size. The socket still sends
+        // one block per pass of the event loop, as it did line by line.
+        for (qsizetype at = 0; at < bytes.size() && isConnected(i); at += WriteBlock)
+            write(i, QByteArrayView(bytes).sliced(at, qMin(WriteBlock, bytes.size() - at)));
+    }
+    m_gatheredIndices.clear();
 }
 
 QList<QByteArray> EndpointArray::takeFrames(int index) {
@@ -218,7 +235,10 @@ QList<QByteArray> EndpointArray::takeFrames(int index) {
     Slot& slot = m_slots[index];
     if (!slot.splitter)
         slot.splitter = std::make_unique<protocol::FrameSplitter>(m_terminator);
-    return slot.splitter->feed(arrival);
+    QList<QByteArray> frames = slot.splitter->feed(arrival);
+    if (slot.finishing) // nothing will follow: the unterminated rest is a piece too
+        frames += slot.splitter->feed(m_terminator);
+    return frames;
 }
 
 qsizetype EndpointArray::pendingFrameBytes(int index) const {
@@ -233,9 +253,11 @@ void EndpointArray::closeAndDestroy(int index) {
         return;
     Slot& slot = m_slots[index];
     endpoint->close();
+    m_flow.forget(index);
     slot.splitter.reset();
-    slot.arrivalHeld = false;
-    slot.behindSince.invalidate();
+    slot.gathered.clear();
+    slot.closePending = false;
+    slot.finishing = false;
     if (index != 0) {
         // The endpoint may be the sender of the signal being handled.
         QObject::disconnect(endpoint, nullptr, this, nullptr);

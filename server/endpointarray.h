@@ -1,14 +1,13 @@
 #pragma once
 
+#include "flowcontrol.h"
 #include "framesplitter.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <memory>
 #include <vector>
 
@@ -31,26 +30,18 @@ class SocketEndpoint;
 // Besides the endpoints the array keeps, per connected element, the peer's
 // address and port as read at accept time (the close handlers need them after
 // the socket is gone) and the frame splitter that reassembles lines split
-// over several arrivals.
+// over several arrivals. Arrivals pass through the channel's FlowControl,
+// which may hold them back while a reader is behind; each socket then keeps
+// at most ReadChunk bytes, so TCP slows the sender down.
 //
-// Flow control: every arrival is relayed to many connections, so one fast
-// sender could queue its data once per reader faster than they read it. While
-// any connection holds more than HighWater bytes of unsent output, the array
-// holds arrivals back (dataArrival is raised later, in order, once the queues
-// have drained) and each socket keeps at most ReadChunk bytes, so TCP slows
-// the senders down and nothing is lost. A connection whose queue has stayed
-// above HighWater for StallMs is not reading: it no longer holds the others
-// back, its queue grows until the output cap cuts it. And while the unsent
-// output of all connections together is above the output budget, the
-// stalled connection with the longest queue is cut the same way, so many
-// peers that never read cannot hold a cap's worth each.
+// A peer's close is reported only after everything it sent before has been
+// handled: bytes still held back, then an unterminated last piece as a piece
+// of its own (no further arrival will complete it).
 class EndpointArray : public QObject {
     Q_OBJECT
 public:
-    static constexpr qint64 HighWater = 1024 * 1024;
     static constexpr qint64 ReadChunk = 64 * 1024;
-    static constexpr int StallMs = 2000;
-    static constexpr qint64 DefaultOutputBudget = 64 * 1024 * 1024;
+    static constexpr qsizetype WriteBlock = 4 * 1024;
 
     struct Peer {
         QString address;
@@ -64,7 +55,7 @@ public:
     // Applies to every element, present and future.
     void setOutputCap(qint64 bytes);
     // Unsent output of all elements together above which stalled ones are cut.
-    void setOutputBudget(qint64 bytes) { m_outputBudget = bytes; }
+    void setOutputBudget(qint64 bytes) { m_flow.setOutputBudget(bytes); }
     // The port the channel listens on (the chosen one once a listen on port 0 succeeded).
     quint16 port() const { return m_port; }
 
@@ -94,10 +85,9 @@ public:
     qsizetype pendingFrameBytes(int index) const;
 
     // True while arrivals are held back because a reader is behind.
-    bool isHoldingArrivals() const { return m_holding; }
-    // Unsent output above which a connection holds arrivals back: HighWater,
-    // or half the output cap when that is smaller.
-    qint64 highWater() const { return qMin(HighWater, m_outputCap / 2); }
+    bool isHoldingArrivals() const { return m_flow.isHolding(); }
+    qint64 highWater() const { return m_flow.highWater(); }
+    FlowControl& flowControl() { return m_flow; }
 
     // Closes element `index`; destroys it unless it is element 0.
     void closeAndDestroy(int index);
@@ -117,27 +107,30 @@ private:
         net::SocketEndpoint* endpoint = nullptr;
         Peer peer;
         std::unique_ptr<protocol::FrameSplitter> splitter;
-        QElapsedTimer behindSince; // valid while the queue is above the high water
-        bool arrivalHeld = false;
+        bool closePending = false; // the peer closed; held bytes come first
+        bool finishing = false;    // the peer closed; its last piece needs no terminator
+        QByteArray gathered;       // output sent while an arrival is handled
     };
 
     net::SocketEndpoint* create(int index);
     void wire(int index, net::SocketEndpoint* endpoint);
     void trimTail();
+    bool write(int index, QByteArrayView bytes);
+    void deliver(int index);
     void onArrival(int index);
-    void updateFlow();
-    void deliverHeld();
+    void onReleased(int index);
+    void onPeerClosed(int index);
+    void finishClose(int index);
     void reportOverflow(int index);
 
     quint16 m_port;
     QByteArray m_terminator;
     QHostAddress m_address = QHostAddress::Any;
     qint64 m_outputCap;
-    qint64 m_outputBudget = DefaultOutputBudget;
     QString m_listenError;
     net::SocketEndpoint* m_listener;
     std::vector<Slot> m_slots;
-    bool m_holding = false;
-    int m_deliverFrom = 0;
-    QTimer m_flowTimer; // re-checks the queues while arrivals are held
+    FlowControl m_flow;
+    bool m_gathering = false; // while dataArrival is handled
+    std::vector<int> m_gatheredIndices;
 };

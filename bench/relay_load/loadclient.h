@@ -18,7 +18,8 @@ public:
 
     void connectTo(const QString& host, quint16 port);
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
-    // The server's greeting ends with a member-count line "0:8:".
+    // The server's greeting carries a member-count line "0:8:" (at the
+    // newcomer's own slot); once it has come the connection is served.
     bool isGreeted() const { return m_greeted; }
     bool failed() const { return m_failed; }
     QString errorString() const { return m_socket.errorString(); }

@@ -13,16 +13,14 @@
 #include <QTest>
 #include <QTimer>
 
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 class TestDrawingRelay : public QObject {
     Q_OBJECT
 private slots:
     void relaysWithIndexAndBlanksWithoutEcho();
     void memberCountIsAnsweredToTheSenderAlone();
-    void greetingListsEveryOtherSlotThenTheCount();
+    void greetingHasTheCountAtTheNewcomersSlot();
     void penBookkeepingReachesLaterNewcomers();
     void freedIndicesAreReusedLowestFirst();
     void simultaneousConnectsAreAllAccepted();
@@ -32,6 +30,7 @@ private slots:
     void peerThatStopsReadingIsCut();
     void floodIsHeldBackNotQueued();
     void stalledPeersShareOneOutputBudget();
+    void linesBeforeACloseAreRelayedWhileHeldBack();
 };
 
 void TestDrawingRelay::relaysWithIndexAndBlanksWithoutEcho() {
@@ -77,32 +76,50 @@ void TestDrawingRelay::memberCountIsAnsweredToTheSenderAlone() {
     QCOMPARE(b->available(), 0);
 }
 
-void TestDrawingRelay::greetingListsEveryOtherSlotThenTheCount() {
+namespace {
+
+// The greeting newcomer n receives, byte for byte: the pens of slot j unless
+// j is n, and at j == n its own member count, for j = 0..20 in order.
+QByteArray expectedGreeting(int n, int count, const QMap<int, QByteArray>& pens = {}) {
+    QByteArray bytes;
+    for (int j = 0; j <= 20; ++j) {
+        const QByteArray slot = QByteArray::number(j);
+        if (j == n)
+            bytes += "0:8:" + QByteArray::number(count) + "\r\n";
+        else
+            bytes += pens.value(j, slot + ":4:0\r\n" + slot + ":5:0\r\n");
+    }
+    return bytes;
+}
+
+} // namespace
+
+void TestDrawingRelay::greetingHasTheCountAtTheNewcomersSlot() {
     ServerFixture f;
     auto a = std::make_unique<TestPeer>(f.drawingPort(), "\r\n");
     QVERIFY(a->waitConnected());
-    const QList<QByteArray> greeting = a->next(41);
-    QCOMPARE(greeting.size(), 41);
-    for (int j = 1; j <= 20; ++j) {
-        QCOMPARE(greeting[2 * (j - 1)], QByteArray::number(j) + ":4:0");
-        QCOMPARE(greeting[2 * (j - 1) + 1], QByteArray::number(j) + ":5:0");
-    }
-    QCOMPARE(greeting[40], QByteArray("0:8:0"));
+    QCOMPARE(a->next(41).size(), 41);
+    // On index 0 the count comes first, then slots 1..20.
+    QCOMPARE(a->received(), expectedGreeting(0, 0));
     // The greeting is part of the history: 40 lines per connect.
     QCOMPARE(f.server->history().storedLines(), 40);
     QCOMPARE(f.server->history().lines(), 40);
 
-    // The next newcomer (index 1) skips its own slot; the first one hears the count.
+    auto b = f.joinDrawing({a.get()});
+    QVERIFY(b);
+    a->send("4: 255\r\n5: 3\r\n");
+    QCOMPARE(b->next(2), (QList<QByteArray>{"0:4: 255", "0:5: 3"}));
     f.server->table().tick();
-    auto b = std::make_unique<TestPeer>(f.drawingPort(), "\r\n");
-    QVERIFY(b->waitConnected());
-    const QList<QByteArray> second = b->next(41);
-    QCOMPARE(second.size(), 41);
-    QCOMPARE(second[0], QByteArray("0:4:0"));
-    QCOMPARE(second[2], QByteArray("2:4:0"));
-    QCOMPARE(second[40], QByteArray("0:8:1"));
-    QCOMPARE(a->nextOne(), QByteArray("0:8:1"));
-    QCOMPARE(f.server->history().storedLines(), 80);
+
+    // A newcomer on index 2 hears slots 0 and 1, its count, then 3..20; the
+    // others hear the same count once each.
+    auto c = std::make_unique<TestPeer>(f.drawingPort(), "\r\n");
+    QVERIFY(c->waitConnected());
+    QCOMPARE(c->next(41).size(), 41);
+    QCOMPARE(c->received(), expectedGreeting(2, 2, {{0, "0:4:255\r\n0:5:3\r\n"}}));
+    QCOMPARE(a->nextOne(), QByteArray("0:8:2"));
+    QCOMPARE(b->nextOne(), QByteArray("0:8:2"));
+    QCOMPARE(f.server->history().storedLines(), 3 * 40 + 2);
 }
 
 void TestDrawingRelay::penBookkeepingReachesLaterNewcomers() {
@@ -132,7 +149,7 @@ void TestDrawingRelay::penBookkeepingReachesLaterNewcomers() {
     const QList<QByteArray> later = c->next(41);
     QCOMPARE(f.drawingIndex(*c), 0); // indices start again at 0
     QCOMPARE(later.size(), 41);
-    QCOMPARE(later[0], QByteArray("1:4:0")); // own slot 0 skipped
+    QCOMPARE(later[1], QByteArray("1:4:0")); // own slot 0 skipped, its count first
 }
 
 void TestDrawingRelay::freedIndicesAreReusedLowestFirst() {
@@ -266,27 +283,6 @@ void TestDrawingRelay::hostileInputLeavesTheServerServing() {
     QCOMPARE(b->nextOne(), QByteArray("0:2: 5, 6"));
 }
 
-namespace {
-
-// A client that connects and never reads: a plain socket with a small receive
-// buffer so the server's queue for it grows quickly.
-int connectStuckClient(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int small = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-} // namespace
-
 void TestDrawingRelay::peerThatStopsReadingIsCut() {
     ServerFixture f;
     f.server->setOutputCap(1024 * 1024);
@@ -411,6 +407,70 @@ void TestDrawingRelay::stalledPeersShareOneOutputBudget() {
     QVERIFY(queued <= 2 * 1024 * 1024);
     for (const int fd : stuck)
         ::close(fd);
+}
+
+// Members that send their last lines and close while a slow reader holds
+// arrivals back: every line reaches the reader whole and in order, the last
+// one without its terminator too, and each close comes after its lines.
+void TestDrawingRelay::linesBeforeACloseAreRelayedWhileHeldBack() {
+    ServerFixture f;
+    EndpointArray& ws = f.server->drawingEndpoints();
+    ws.flowControl().setStallMs(120000); // the reader stays "behind", never "stalled"
+    auto flooder = f.joinDrawing();
+    QVERIFY(flooder);
+    SlowReader reader(f.drawingPort());
+    QVERIFY(reader.isOpen());
+    QVERIFY(flooder->nextOne().startsWith("0:8:"));
+    std::vector<std::unique_ptr<TestPeer>> closers;
+    std::vector<TestPeer*> present{flooder.get()};
+    for (int i = 0; i < 9; ++i) {
+        closers.push_back(f.joinDrawing(present));
+        QVERIFY(closers.back());
+        present.push_back(closers.back().get());
+    }
+
+    const int lines = 3000;
+    const QByteArray filler(4000, ' ');
+    QByteArray flood;
+    for (int i = 0; i < lines; ++i)
+        flood += "2:" + filler + QByteArray::number(i) + ", 1\r\n";
+    flooder->send(flood); // 12 MB
+    QTRY_VERIFY_WITH_TIMEOUT(ws.isHoldingArrivals(), 30000);
+
+    QList<int> indices;
+    for (auto& closer : closers) {
+        const int k = f.drawingIndex(*closer);
+        indices.append(k);
+        closer->send("4: " + QByteArray::number(k) + "\r\n2: 7, 7\r\n5: 2\r\n1: 9, 9");
+        ::shutdown(int(closer->socket().socketDescriptor()), SHUT_WR);
+    }
+    // The server has seen every end of stream while the reader is still behind.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::none_of(indices.begin(), indices.end(), [&](int k) { return ws.isConnected(k); }),
+        10000);
+    QVERIFY(ws.isHoldingArrivals());
+
+    const QByteArray lastFlood = "0:2:" + filler + QByteArray::number(lines - 1) + ", 1\r\n";
+    QVERIFY(reader.readUntil(
+        [&](const QByteArray& got) {
+            // Its own count, one per closer's greeting and one per close.
+            return got.contains(lastFlood) && got.count("0:8:") >= 1 + 9 + 9;
+        },
+        120000));
+    const QByteArray& got = reader.received();
+    QCOMPARE(got.count("\r\n0:2:" + filler), qsizetype(lines));
+    for (const int k : indices) {
+        const QByteArray p = QByteArray::number(k);
+        const qsizetype colour = got.indexOf("\r\n" + p + ":4: " + p + "\r\n");
+        const qsizetype draw = got.indexOf("\r\n" + p + ":2: 7, 7\r\n");
+        const qsizetype size = got.indexOf("\r\n" + p + ":5: 2\r\n");
+        const qsizetype last = got.indexOf("\r\n" + p + ":1: 9, 9\r\n");
+        QVERIFY2(colour >= 0 && colour < draw && draw < size && size < last, p.constData());
+        QCOMPARE(f.server->drawing().penSize(k), qint16(2));
+    }
+    QTRY_COMPARE(f.server->table().rows().size(), 2);
+    QTRY_VERIFY(std::none_of(indices.begin(), indices.end(),
+                             [&](int k) { return ws.element(k) != nullptr; }));
 }
 
 QTEST_GUILESS_MAIN(TestDrawingRelay)

@@ -3,10 +3,14 @@
 // types that do nothing, and member records across reused indices.
 
 #include "cp932.h"
+#include "endpointarray.h"
 #include "serverfixture.h"
 #include "textrelay.h"
 
 #include <QTest>
+
+#include <algorithm>
+#include <sys/socket.h>
 
 namespace {
 
@@ -26,6 +30,7 @@ private slots:
     void leaveWithAndWithoutGoodbye();
     void typesWithoutEffect();
     void reusedIndexStartsUnjoinedWithInheritedLooks();
+    void messagesBeforeACloseAreHandledWhileHeldBack();
 };
 
 void TestTextRelay::joinGreetingInterleavesAttributesInIndexOrder() {
@@ -203,6 +208,71 @@ void TestTextRelay::reusedIndexStartsUnjoinedWithInheritedLooks() {
     // Slot 20 never had start-up values.
     QCOMPARE(f.server->text().member(20).size, qint16(0));
     QCOMPARE(f.server->text().member(19).size, qint16(10));
+}
+
+// Members that join, speak, say goodbye and close while a slow reader holds
+// arrivals back: the reader hears all of it, in order, with no drop notice,
+// and a message left without its terminator at the close is handled too.
+void TestTextRelay::messagesBeforeACloseAreHandledWhileHeldBack() {
+    ServerFixture f;
+    EndpointArray& ws = f.server->textEndpoints();
+    ws.flowControl().setStallMs(120000); // the reader stays "behind", never "stalled"
+    auto flooder = f.connectText();
+    QVERIFY(flooder);
+    SlowReader reader(f.textPort());
+    QVERIFY(reader.isOpen());
+    QTRY_VERIFY(ServerFixture::indexOf(ws, reader.localPort()) >= 0);
+    const int r = ServerFixture::indexOf(ws, reader.localPort());
+    reader.send(msg("1<:>reader"));
+    QTRY_COMPARE(f.server->text().member(r).joined, qint16(1));
+    std::vector<std::unique_ptr<TestPeer>> closers;
+    for (int i = 0; i < 9; ++i) {
+        closers.push_back(f.connectText());
+        QVERIFY(closers.back());
+    }
+
+    const int count = 3000;
+    const QByteArray filler(4000, 'x');
+    QByteArray flood;
+    for (int i = 0; i < count; ++i)
+        flood += msg("2<:>" + filler + QByteArray::number(i));
+    flooder->send(flood); // 12 MB
+    QTRY_VERIFY_WITH_TIMEOUT(ws.isHoldingArrivals(), 30000);
+
+    QList<int> indices;
+    for (auto& closer : closers) {
+        const int k = f.textIndex(*closer);
+        const QByteArray name = "m" + QByteArray::number(k);
+        indices.append(k);
+        closer->send(msg("1<:>" + name) + msg("2<:>bye from " + name));
+        // The last goodbye lacks its terminator: nothing more will follow it.
+        closer->send(k % 2 ? msg("0<:>END") : QByteArray("0<:>END"));
+        ::shutdown(int(closer->socket().socketDescriptor()), SHUT_WR);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::none_of(indices.begin(), indices.end(), [&](int k) { return ws.isConnected(k); }),
+        10000);
+    QVERIFY(ws.isHoldingArrivals());
+
+    const QByteArray lastFlood = msg("0<:>2<:>" + filler + QByteArray::number(count - 1));
+    QVERIFY(reader.readUntil(
+        [&](const QByteArray& got) {
+            return got.contains(lastFlood) && got.count("<:>0<:>END%EOT%") >= 9;
+        },
+        120000));
+    const QByteArray& got = reader.received();
+    QCOMPARE(got.count("%EOT%0<:>2<:>" + filler), qsizetype(count));
+    for (const int k : indices) {
+        const QByteArray p = QByteArray::number(k);
+        const qsizetype join = got.indexOf(msg(p + "<:>1<:>m" + p));
+        const qsizetype remark = got.indexOf(msg(p + "<:>2<:>bye from m" + p));
+        const qsizetype leave = got.indexOf(msg(p + "<:>0<:>END"));
+        QVERIFY2(join >= 0 && join < remark && remark < leave, p.constData());
+        QCOMPARE(got.count(msg(p + "<:>0<:>END")), qsizetype(1));
+        QVERIFY2(got.indexOf(p + "<:>0<:>", leave + 1) < 0, p.constData()); // no drop notice
+    }
+    QTRY_VERIFY(std::none_of(indices.begin(), indices.end(),
+                             [&](int k) { return ws.element(k) != nullptr; }));
 }
 
 QTEST_GUILESS_MAIN(TestTextRelay)
