@@ -248,8 +248,8 @@ int main(int argc, char* argv[]) {
     pictures[3].board.replace(noise, pictures[3].board.pens());
 
     std::printf("board snapshot, %dx%d, best of %d runs\n\n", Board::Width, Board::Height, runs);
-    std::printf("%-18s %9s %9s %8s %8s %8s %11s %8s\n", "picture", "PNG B", "reply B",
-                "build ms", "sum ms", "apply ms", "history B", "reply/h");
+    std::printf("%-18s %9s %9s %8s %8s %8s %11s %8s\n", "picture", "PNG B", "reply B", "build ms",
+                "sum ms", "apply ms", "history B", "reply/h");
     for (Picture& p : pictures)
         measureLocal(p, runs);
 
