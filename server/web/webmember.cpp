@@ -39,6 +39,14 @@ WebMember::WebMember(std::unique_ptr<QWebSocket> socket, quint16 drawingPort, qu
     connect(m_ws.get(), &QWebSocket::textMessageReceived, this, &WebMember::onMessage);
     connect(m_ws.get(), &QWebSocket::bytesWritten, this, &WebMember::onPageWritten);
     connect(m_ws.get(), &QWebSocket::disconnected, this, &WebMember::finish);
+    // While paused the relay sockets are not read, so not even the relay
+    // closing them would be seen: a page that takes nothing for this long is cut.
+    m_stallTimer.setSingleShot(true);
+    m_stallTimer.setInterval(m_limits.stallMs);
+    connect(&m_stallTimer, &QTimer::timeout, this, [this] {
+        m_ws->abort();
+        finish();
+    });
 
     for (QTcpSocket* relay : {&m_draw, &m_text}) {
         setUpRelaySocket(*relay);
@@ -155,15 +163,20 @@ void WebMember::sendToPage(const QString& message) {
     if (unsent > m_limits.outputCap) {
         m_ws->abort();
         finish();
-    } else if (unsent > m_limits.pauseAbove) {
+    } else if (unsent > m_limits.pauseAbove && !m_paused) {
         m_paused = true;
+        m_stallTimer.start();
     }
 }
 
 void WebMember::onPageWritten() {
-    if (!m_paused || m_ws->bytesToWrite() > m_limits.resumeBelow)
+    if (!m_paused)
+        return;
+    m_stallTimer.start(); // progress
+    if (m_ws->bytesToWrite() > m_limits.resumeBelow)
         return;
     m_paused = false;
+    m_stallTimer.stop();
     readDrawing();
     readText();
 }
@@ -176,6 +189,7 @@ void WebMember::finish() {
     if (m_finishing)
         return;
     m_finishing = true;
+    m_stallTimer.stop();
     if (m_joined && m_text.state() == QAbstractSocket::ConnectedState)
         m_text.write(text::clientMessage(text::Leave, QStringLiteral("END")));
     m_joined = false;

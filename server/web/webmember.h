@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <memory>
 
@@ -24,7 +25,8 @@
 // "%EOT%" or end in "%EOT" (either would shift the relay's framing), a
 // message above the size cap closes the member. A page that stops reading
 // makes the bridge stop reading the relay, so the relay sees a slow reader
-// and deals with it by its own rules; a WebSocket past the output cap is cut.
+// and deals with it by its own rules; a WebSocket past the output cap, or
+// paused without progress for a while, is cut.
 // When the page goes away the bridge sends the chat leave ("0<:>END") if the
 // page had joined, as the desktop chat does when it closes, then closes both
 // connections.
@@ -37,6 +39,7 @@ public:
         qint64 resumeBelow = 64 * 1024;   // ... and read again
         qint64 outputCap = 8 * 1024 * 1024; // WebSocket unsent bytes: cut
         qint64 upstreamCap = 4 * 1024 * 1024; // unsent bytes towards the relay: cut
+        int stallMs = 10000; // paused without any progress of the WebSocket: cut
     };
 
     WebMember(std::unique_ptr<QWebSocket> socket, quint16 drawingPort, quint16 textPort,
@@ -63,6 +66,7 @@ private:
     std::unique_ptr<QWebSocket> m_ws;
     QTcpSocket m_draw;
     QTcpSocket m_text;
+    QTimer m_stallTimer;
     protocol::FrameSplitter m_drawSplitter;
     protocol::FrameSplitter m_textSplitter;
     Limits m_limits;
