@@ -1,0 +1,378 @@
+#!/usr/bin/python3
+"""The browser page in headless chromium against the built sketoraServer.
+
+A desktop member (raw sockets here; its picture computed by webcheck from the
+desktop client's own classes) and the page must end with the same pixels,
+hear each other in the chat, and see each other come and go.
+
+SKETORA_BIN_DIR names the built programs. SKETORA_SCREENSHOTS=<dir> also saves
+a desktop-sized and a phone-sized screenshot of the page there.
+"""
+
+import os
+import random
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.options import Options
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+
+BIN = os.environ.get('SKETORA_BIN_DIR', os.path.join(os.path.dirname(__file__), '../../build/bin'))
+WEBCHECK = os.path.join(BIN, 'webcheck')
+SERVER = os.path.join(BIN, 'sketoraServer')
+OWN_INDEX = b'20'  # the desktop member's own lines replay as this index
+
+
+def wait_for(condition, timeout=10.0, what='condition'):
+    end = time.time() + timeout
+    while time.time() < end:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError(f'timed out waiting for {what}')
+
+
+def free_ports(n):
+    sockets = [socket.socket() for _ in range(n)]
+    for s in sockets:
+        s.bind(('127.0.0.1', 0))
+    ports = [s.getsockname()[1] for s in sockets]
+    for s in sockets:
+        s.close()
+    return ports
+
+
+class Channel:
+    """One raw TCP channel of the desktop member; keeps everything received."""
+
+    def __init__(self, port, log=None):
+        self.sock = socket.create_connection(('127.0.0.1', port))
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.data = b''
+        self.lock = threading.Lock()
+        self.log = log  # ordered record of ('in', bytes) / ('out', line)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        while True:
+            try:
+                chunk = self.sock.recv(65536)
+            except OSError:
+                return
+            if not chunk:
+                return
+            with self.lock:
+                self.data += chunk
+                if self.log is not None:
+                    self.log.append(('in', chunk))
+
+    def send(self, data):
+        with self.lock:
+            if self.log is not None:
+                self.log.append(('out', data))
+        self.sock.sendall(data)
+
+    def received(self):
+        with self.lock:
+            return self.data
+
+
+class Desk:
+    """A desktop member: both channels, lines as the desktop client writes them."""
+
+    def __init__(self, draw_port, text_port):
+        self.events = []
+        self.draw = Channel(draw_port, self.events)
+        self.text = Channel(text_port)
+
+    def line(self, line):
+        self.draw.send(line.encode('ascii') + b'\r\n')
+
+    def stroke(self, colour, width, points):
+        n = lambda v: str(v) if v < 0 else f' {v}'
+        self.line(f'4:{n(colour)}')
+        self.line(f'5:{n(width)}')
+        self.line(f'1:{n(points[0][0])},{n(points[0][1])}')
+        for x, y in points[1:]:
+            self.line(f'2:{n(x)},{n(y)}')
+        self.line('0:0')
+
+    def say(self, message):
+        self.text.send(message.encode('cp932') + b'%EOT%')
+
+    def picture_checksum(self):
+        """The picture a desktop client with this member's lines would show."""
+        stream = b''
+        with self.draw.lock:
+            for kind, data in self.events:
+                if kind == 'in':
+                    stream += data
+                else:
+                    stream += b'\r\n'.join(OWN_INDEX + b':' + l for l in data.split(b'\r\n') if l)
+                    stream += b'\r\n'
+        out = subprocess.run([WEBCHECK, 'replay'], input=stream, capture_output=True, check=True)
+        return int(out.stdout)
+
+    def texts(self):
+        return [m.decode('cp932', 'replace') for m in self.text.received().split(b'%EOT%') if m]
+
+    def member_count(self):
+        before = self.draw.received().count(b'0:8:')
+        self.line('8:member')
+        wait_for(lambda: self.draw.received().count(b'0:8:') > before, what='member count')
+        return int(self.draw.received().rsplit(b'0:8:', 1)[1].split(b'\r\n')[0])
+
+
+def start_browser(width, height):
+    options = Options()
+    for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', f'--window-size={width},{height}'):
+        options.add_argument(arg)
+    return webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+
+
+class PageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.draw_port, cls.text_port, cls.http_port = free_ports(3)
+        cls.server = subprocess.Popen(
+            [SERVER, '--draw-port', str(cls.draw_port), '--text-port', str(cls.text_port),
+             '--http-port', str(cls.http_port)],
+            cwd=cls.tmp.name, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+            env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
+        cls.stderr = b''
+        def read_stderr():
+            for line in cls.server.stderr:
+                cls.stderr += line
+        threading.Thread(target=read_stderr, daemon=True).start()
+        wait_for(lambda: b'http://' in cls.stderr, what='the page address on stderr')
+        cls.url = f'http://127.0.0.1:{cls.http_port}/'
+        cls.browser = start_browser(1280, 900)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+        cls.server.terminate()
+        cls.server.wait(15)
+        cls.tmp.cleanup()
+
+    def js(self, script, *args):
+        return self.browser.execute_script(script, *args)
+
+    def open_page(self, name):
+        self.browser.get(self.url)
+        wait_for(lambda: self.js('return !!window.sketora'), what='page script')
+        field = self.browser.find_element(By.ID, 'name')
+        field.clear()
+        field.send_keys(name)
+        self.browser.find_element(By.ID, 'enter').click()
+        wait_for(lambda: self.js('return window.sketora.state.ready'), what='page connected')
+        wait_for(lambda: self.js('return window.sketora.state.snapshotResult') != 'waiting',
+                 timeout=8, what='snapshot answer')
+
+    def page_checksum(self):
+        return self.js('return window.sketora.board.checksum()')
+
+    def canvas_point(self, x, y):
+        """Client coordinates of board pixel (x, y)."""
+        r = self.js('const r = document.getElementById("board").getBoundingClientRect();'
+                    'return [r.left, r.top, r.width, r.height];')
+        return r[0] + (x + 0.5) * r[2] / 1600, r[1] + (y + 0.5) * r[3] / 1200
+
+    def test_address_printed_and_files_served(self):
+        self.assertIn(f':{self.http_port}/'.encode(), self.stderr)
+        self.browser.get(self.url + 'missing.js')
+        self.assertNotIn('Sketora', self.browser.page_source)
+
+    def test_rasteriser_matches_desktop(self):
+        rng = random.Random(7)
+        segments = []
+        for i in range(3000):
+            far = i % 5 == 0
+            coordinate = (lambda: rng.randint(-32768, 32767)) if far else (lambda: rng.randint(-60, 1660))
+            ys = (lambda: rng.randint(-32768, 32767)) if far else (lambda: rng.randint(-60, 1260))
+            colour = rng.choice([rng.randint(0, 16777215), rng.randint(0, 16777215), -1, 16777216])
+            segments.append([coordinate(), ys(), coordinate(), ys(), rng.randint(-2, 8), colour])
+        for edge in (-32768, 32767):  # pens reaching past the 16-bit range
+            segments.append([edge, 100, edge, 900, 3, 255])
+            segments.append([100, edge, 1500, edge + (3 if edge < 0 else -3), 2, 65280])
+        with tempfile.NamedTemporaryFile('w', suffix='.txt', delete=False) as f:
+            for s in segments:
+                f.write(' '.join(map(str, s)) + '\n')
+        try:
+            out = subprocess.run([WEBCHECK, 'segments', f.name], capture_output=True, check=True)
+        finally:
+            os.unlink(f.name)
+        desktop = [int(v) for v in out.stdout.split()]
+        self.browser.get(self.url + 'style.css')  # any page of the server's origin
+        page = self.browser.execute_async_script('''
+            const [segments, done] = arguments;
+            import('/board.js').then(({ Board }) => {
+              const board = new Board(); const sums = [];
+              segments.forEach((s, i) => {
+                board.lineWrite(...s);
+                if ((i + 1) % 50 === 0) sums.push(board.checksum());
+              });
+              if (segments.length % 50) sums.push(board.checksum());
+              done(sums);
+            }).catch((e) => done(String(e)));''', segments)
+        self.assertEqual(len(page), len(desktop), page)
+        for i, (a, b) in enumerate(zip(page, desktop)):
+            self.assertEqual(a, b, f'first difference within segments {i * 50}..{i * 50 + 49}')
+
+    def test_receive_rules_match_desktop(self):
+        rng = random.Random(11)
+        pieces = []
+        for _ in range(4000):
+            i = rng.choice(['3', '5', '0', '25', ' 4', '3.5', '-1', 'x', '70000'])
+            c = rng.choice(['1', '2', '2', '2', '6', '4', '5', '8', '9', '7', '2.5', ' 2', '1.5'])
+            x, y = rng.randint(-100, 1700), rng.randint(-100, 1300)
+            near_limit = ' ' * (15 - len(f'{x}, {y}') + rng.randint(-1, 2)) + f'{x}, {y}'
+            arg = rng.choice([near_limit, near_limit, f' {x}, {y}', f'{x},{y}', f'{x}', f' {x},  ', f'{x}.5,{y}.5',
+                              f'{x}   ,   {y}', f'99999,{y}', f'{rng.randint(0, 16777216)}',
+                              f'{rng.randint(-1, 4)}', f'{x},{y},7', ' ', f'{x}abc,{y}e3',
+                              f'{x},' + ' ' * rng.randint(5, 12)])
+            extra = rng.choice(['', '', '', ':z', ':a:b'])
+            pieces.append(f'{i}:{c}:{arg}{extra}')
+            if len(pieces) == 1000:
+                pieces.append('25:3: 0, 0')  # clears, although no pen has index 25
+        stream = '\r\n'.join(pieces) + '\r\n'
+        out = subprocess.run([WEBCHECK, 'replay'], input=stream.encode(), capture_output=True,
+                             check=True)
+        self.browser.get(self.url + 'style.css')  # any page of the server's origin
+        page = self.browser.execute_async_script('''
+            const [stream, done] = arguments;
+            import('/board.js').then(({ Board }) => {
+              const board = new Board();
+              stream.split('\\r\\n').forEach((l) => board.applyLine(l));
+              done([board.checksum(), board.memCount]);
+            }).catch((e) => done(String(e)));''', stream)
+        self.assertEqual(page[0], int(out.stdout))
+
+    def test_desktop_and_page_draw_and_talk(self):
+        desk = Desk(self.draw_port, self.text_port)
+        wait_for(lambda: desk.draw.received().count(b'\r\n') >= 40, what='greeting')
+        desk.say('1<:>机')
+        wait_for(lambda: any('<:>1<:>机' in t for t in desk.texts()), what='own join')
+        desk.stroke(255, 2, [(100, 100), (400, 300), (420, 900)])
+        desk.member_count()  # the stroke has reached the server
+
+        start = time.time()
+        self.open_page('花子')
+        snapshot = self.js('return window.sketora.state.snapshotResult')
+        if snapshot == 'applied':  # the server answers command 7
+            print(f'first paint of the board: {self.js("return window.sketora.state.snapshotAppliedAt"):.0f} ms '
+                  f'after navigation ({time.time() - start:.2f} s including the name form)', file=sys.stderr)
+            self.assertEqual(self.page_checksum(), desk.picture_checksum())
+        else:
+            self.assertEqual(snapshot, 'none')
+        wait_for(lambda: desk.member_count() == 2, what='two members at the desk')
+        wait_for(lambda: self.js('return document.getElementById("members").textContent') == 'メンバ: 2',
+                 timeout=20, what='member count on the page')
+        desk.line('3: 0, 0')  # both sides blank from here, whatever the server version
+        blank = desk.picture_checksum()
+        wait_for(lambda: self.page_checksum() == blank, what='the clear-all on the page')
+
+        # A stroke drawn with the mouse in the page reaches the desk.
+        self.js('window.sketora.setWidth(1); window.sketora.setColour(16711680)')
+        drawing = self.browser.find_element(By.ID, 'viewport')
+        before = desk.draw.received().count(b':0:0\r\n')
+        chain = ActionChains(self.browser)
+        x0, y0 = self.canvas_point(300, 300)
+        chain.move_by_offset(0, 0)
+        chain.w3c_actions.pointer_action.move_to_location(int(x0), int(y0))
+        chain.w3c_actions.pointer_action.pointer_down()
+        for k in range(1, 12):
+            x, y = self.canvas_point(300 + 60 * k, 300 + (25 * k) % 140)
+            chain.w3c_actions.pointer_action.move_to_location(int(x), int(y))
+        chain.w3c_actions.pointer_action.pointer_up()
+        chain.perform()
+        wait_for(lambda: desk.draw.received().count(b':0:0\r\n') > before, what='the page stroke')
+        self.assertRegex(desk.draw.received().decode(), r'\d+:2: \d+, \d+\r\n')
+        self.assertNotEqual(self.page_checksum(), blank, 'the page stroke painted nothing')
+        wait_for(lambda: self.page_checksum() == desk.picture_checksum(), what='same pixels after the page stroke')
+
+        # A desk stroke reaches the page.
+        desk.stroke(65280, 3, [(50, 1000), (1500, 1100), (1590, 20)])
+        wait_for(lambda: self.page_checksum() == desk.picture_checksum(), what='same pixels after the desk stroke')
+
+        # One finger of a touch screen draws; two fingers pan and zoom.
+        self.browser.execute_cdp_cmd('Emulation.setTouchEmulationEnabled', {'enabled': True, 'maxTouchPoints': 5})
+        before = desk.draw.received().count(b':0:0\r\n')
+        points = [self.canvas_point(200 + 40 * k, 700 - 20 * k) for k in range(10)]
+        touch = lambda kind, pts: self.browser.execute_cdp_cmd(
+            'Input.dispatchTouchEvent', {'type': kind, 'touchPoints': [{'x': x, 'y': y, 'id': i} for i, (x, y) in enumerate(pts)]})
+        touch('touchStart', points[:1])
+        for p in points[1:]:
+            touch('touchMove', [p])
+        touch('touchEnd', [])
+        wait_for(lambda: desk.draw.received().count(b':0:0\r\n') > before, what='the touch stroke')
+        wait_for(lambda: self.page_checksum() == desk.picture_checksum(), what='same pixels after touch')
+        lines_before = desk.draw.received().count(b'\r\n')
+        scale_before = self.js('return window.sketora.state.view.scale')
+        a, b = self.canvas_point(600, 600), self.canvas_point(800, 600)
+        touch('touchStart', [a])
+        touch('touchStart', [a, b])
+        for k in range(1, 8):
+            touch('touchMove', [(a[0] - 10 * k, a[1]), (b[0] + 10 * k, b[1])])
+        touch('touchEnd', [])
+        time.sleep(0.5)
+        self.assertGreater(self.js('return window.sketora.state.view.scale'), scale_before)
+        self.assertEqual(self.page_checksum(), desk.picture_checksum(), 'a pinch painted something')
+        new = desk.draw.received().split(b'\r\n')[lines_before:]
+        self.assertFalse([l for l in new if b':2:' in l or b':6:' in l], new)
+
+        # Chat both ways, Japanese text, shown as text.
+        desk.say('2<:>こんにちは、<b>ブラウザ</b>')
+        wait_for(lambda: 'こんにちは、<b>ブラウザ</b>' in self.js('return document.getElementById("log").textContent'),
+                 what='the desk remark on the page')
+        self.assertEqual(self.js('return document.querySelectorAll("#log b").length'), 0)
+        self.assertIn('机 の発言 :', self.js('return document.getElementById("log").textContent'))
+        remark = self.browser.find_element(By.ID, 'remark')
+        remark.send_keys('やあ、机さん')
+        remark.send_keys(Keys.ENTER)
+        wait_for(lambda: any(t.endswith('<:>2<:>やあ、机さん') for t in desk.texts()), what='the page remark at the desk')
+        self.assertTrue(any(t.endswith('<:>1<:>花子') for t in desk.texts()))
+
+        if os.environ.get('SKETORA_SCREENSHOTS'):
+            self.screenshots(desk)
+
+        # Closing the tab: the chat leave, then one member fewer.
+        self.browser.switch_to.new_window('tab')
+        keep = self.browser.current_window_handle
+        self.browser.switch_to.window(self.browser.window_handles[0])
+        self.browser.close()
+        self.browser.switch_to.window(keep)
+        wait_for(lambda: any(t.endswith('<:>0<:>END') for t in desk.texts()), what='the leave notice')
+        wait_for(lambda: desk.member_count() == 1, what='one member after the tab closed')
+
+    def screenshots(self, desk):
+        folder = os.environ['SKETORA_SCREENSHOTS']
+        desk.stroke(16711680, 1, [(700, 200), (900, 260), (1000, 420), (940, 560)])
+        wait_for(lambda: self.page_checksum() == desk.picture_checksum(), what='picture for the screenshot')
+        self.js('window.sketora.setTool("pencil")')
+        self.browser.save_screenshot(os.path.join(folder, 'web-desktop.png'))
+        phone = start_browser(390, 844)
+        try:
+            phone.get(self.url)
+            wait_for(lambda: phone.execute_script('return !!window.sketora'))
+            phone.find_element(By.ID, 'enter').click()
+            wait_for(lambda: phone.execute_script('return window.sketora.state.snapshotResult') != 'waiting', timeout=8)
+            time.sleep(0.5)
+            phone.save_screenshot(os.path.join(folder, 'web-phone.png'))
+        finally:
+            phone.quit()
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)
