@@ -358,17 +358,33 @@ class PageTest(unittest.TestCase):
 
     def screenshots(self, desk):
         folder = os.environ['SKETORA_SCREENSHOTS']
-        desk.stroke(16711680, 1, [(700, 200), (900, 260), (1000, 420), (940, 560)])
+        sketch = [
+            (16711680, 2, [(120, 620), (300, 420), (520, 560), (760, 380), (960, 600)]),
+            (255, 3, [(200, 150), (260, 120), (330, 150), (300, 230), (230, 240), (200, 150)]),
+            (32768, 1, [(700, 120), (800, 300), (600, 300), (700, 120)]),
+        ]
+        for colour, width, points in sketch:
+            desk.stroke(colour, width, points)
         wait_for(lambda: self.page_checksum() == desk.picture_checksum(), what='picture for the screenshot')
-        self.js('window.sketora.setTool("pencil")')
+        self.js('window.sketora.setTool("pencil"); window.sketora.fitView()')
         self.browser.save_screenshot(os.path.join(folder, 'web-desktop.png'))
-        phone = start_browser(390, 844)
+        phone = start_browser(500, 900)
         try:
+            phone.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
+                                  {'width': 390, 'height': 780, 'deviceScaleFactor': 1, 'mobile': True})
             phone.get(self.url)
             wait_for(lambda: phone.execute_script('return !!window.sketora'))
             phone.find_element(By.ID, 'enter').click()
             wait_for(lambda: phone.execute_script('return window.sketora.state.snapshotResult') != 'waiting', timeout=8)
-            time.sleep(0.5)
+            if phone.execute_script('return window.sketora.state.snapshotResult') != 'applied':
+                desk.line('3: 0, 0')  # a server without snapshots: start both from blank
+                for colour, width, points in sketch:
+                    desk.stroke(colour, width, points)
+            desk.say('2<:>スマホからも描けます')
+            wait_for(lambda: phone.execute_script('return window.sketora.board.checksum()') == desk.picture_checksum(),
+                     what='picture on the phone')
+            phone.execute_script('window.sketora.fitView()')
+            time.sleep(0.3)
             phone.save_screenshot(os.path.join(folder, 'web-phone.png'))
         finally:
             phone.quit()

@@ -425,4 +425,4 @@ requestAnimationFrame(paint);
 askName();
 
 // For the page's own tests and for people curious in the console.
-window.sketora = { board, chat, state, setTool, setColour, setWidth };
+window.sketora = { board, chat, state, setTool, setColour, setWidth, fitView };
