@@ -9,8 +9,11 @@ SKETORA_BIN_DIR names the built programs. SKETORA_SCREENSHOTS=<dir> also saves
 a desktop-sized and a phone-sized screenshot of the page there.
 """
 
+import base64
 import os
 import random
+import struct
+import zlib
 import socket
 import subprocess
 import sys
@@ -131,6 +134,24 @@ class Desk:
         self.line('8:member')
         wait_for(lambda: self.draw.received().count(b'0:8:') > before, what='member count')
         return int(self.draw.received().rsplit(b'0:8:', 1)[1].split(b'\r\n')[0])
+
+
+def fnv(pixels_rgb):
+    """The picture checksum over RGB bytes in row-major order."""
+    h = 2166136261
+    for i in range(0, len(pixels_rgb), 3):
+        v = pixels_rgb[i] | (pixels_rgb[i + 1] << 8) | (pixels_rgb[i + 2] << 16)
+        h = ((h ^ v) * 16777619) & 0xFFFFFFFF
+    return h
+
+
+def png_rgb(width, height, rows):
+    """An ordinary 8-bit RGB PNG without colour chunks."""
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+    raw = b''.join(b'\x00' + row for row in rows)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0))
+            + chunk(b'IDAT', zlib.compress(raw, 6)) + chunk(b'IEND', b''))
 
 
 def start_browser(width, height):
@@ -258,6 +279,70 @@ class PageTest(unittest.TestCase):
               done([board.checksum(), board.memCount]);
             }).catch((e) => done(String(e)));''', stream)
         self.assertEqual(page[0], int(out.stdout))
+
+    def test_snapshot_reader(self):
+        rng = random.Random(5)
+        rows = [bytes((x * 7 + y) % 256 for x in range(1600 * 3)) if y % 8 else rng.randbytes(1600 * 3)
+                for y in range(1200)]  # some noise: the PNG needs several chunks
+        png = png_rgb(1600, 1200, rows)
+        good_sum = fnv(b''.join(rows))
+        b64 = base64.b64encode(png).decode()
+        chunks = [b64[i:i + 48000] for i in range(0, len(b64), 48000)]
+        pens = [f'pen T {i} {i * 3} {-i} {i * 1000} {i % 4}' for i in range(21)]
+        good = [f'board T 1600 1200 {len(png)} {len(chunks)}'] + [f'data T {c}' for c in chunks] + pens + [f'end T {good_sum}']
+        odd = png_rgb(1599, 1200, [r[:1599 * 3] for r in rows])
+        odd_b64 = base64.b64encode(odd).decode()
+        cases = {
+            'good': good,
+            'checksum': good[:-1] + [f'end T {good_sum ^ 1}'],
+            'chunks': [good[0]] + good[2:],
+            'bytes': [f'board T 1600 1200 {len(png) + 1} {len(chunks)}'] + good[1:],
+            'long line': [good[0], 'data T ' + chunks[0] + chunks[1][:1]] + good[2:],
+            'pens': good[:-2] + [f'end T {good_sum}'],
+            'size': [f'board T 1600 1200 {len(odd)} 1', 'data T ' + odd_b64] + pens + [f'end T {good_sum}'],
+        }
+        self.browser.get(self.url + 'style.css')
+        results = self.browser.execute_async_script('''
+            const [cases, done] = arguments;
+            Promise.all([import('/snapshot.js'), import('/board.js')]).then(async ([{ SnapshotReceiver }, { Board }]) => {
+              const out = {};
+              for (const [name, lines] of Object.entries(cases)) {
+                const r = new SnapshotReceiver('T');
+                let state = r.take(0, 'snap T');  // a relayed request is not a reply
+                for (const line of lines) state = r.take(0, line);
+                const pixels = state === 'complete' ? await r.decode() : null;
+                let sum = null;
+                if (pixels) { const b = new Board(); b.replace(pixels, r.pens); sum = [b.checksum(), b.penX[20], b.penColor[20]]; }
+                out[name] = [state, sum];
+              }
+              done(out);
+            }).catch((e) => done(String(e)));''', cases)
+        self.assertGreater(len(chunks), 2)
+        self.assertEqual(results['good'], ['complete', [good_sum, 60, 20000]])
+        for name in cases:
+            if name != 'good':
+                self.assertIsNone(results[name][1], name)
+
+    def test_first_paint_of_a_full_board(self):
+        desk = Desk(self.draw_port, self.text_port)
+        wait_for(lambda: desk.draw.received().count(b'\r\n') >= 40, what='greeting')
+        desk.line('7:sum probe')
+        time.sleep(1)
+        if b'0:7:sum probe' not in desk.draw.received():
+            self.skipTest('this server does not answer command 7')
+        rng = random.Random(3)
+        for _ in range(600):
+            points = [(rng.randint(0, 1599), rng.randint(0, 1199)) for _ in range(6)]
+            desk.stroke(rng.randint(0, 16777215), 3, points)
+        desk.member_count()
+        self.open_page('全面')
+        wait_for(lambda: self.js('return window.sketora.state.snapshotPaintedAt'), what='painted')
+        self.assertEqual(self.page_checksum(), desk.picture_checksum())
+        timing = self.js('''const s = window.sketora.state; const nav = performance.getEntriesByType('navigation')[0];
+                           return [nav.domContentLoadedEventEnd, s.snapshotPaintedAt - s.connectedAt];''')
+        print(f'first paint of a full board: page loaded in {timing[0]:.0f} ms, picture on screen '
+              f'{timing[1]:.0f} ms after connecting', file=sys.stderr)
+        self.assertLess(timing[0] + timing[1], 5000)
 
     def test_desktop_and_page_draw_and_talk(self):
         desk = Desk(self.draw_port, self.text_port)

@@ -45,7 +45,9 @@ const state = {
   held: null,         // lines received while a complete snapshot decodes
   ownSince: null,     // own paints since the snapshot request, replayed over it
   snapshotResult: 'none',
-  snapshotAppliedAt: null,
+  snapshotAppliedAt: null,   // performance.now() when the picture was in place
+  snapshotPaintedAt: null,   // ... and on the screen
+  connectedAt: null,         // performance.now() of the WebSocket's opening
   timers: [],
 };
 
@@ -61,6 +63,7 @@ function sendText(message) {
 
 function connect() {
   setStatus('接続中…');
+  state.connectedAt = performance.now();
   const ws = new WebSocket(`ws://${location.host}/ws`);
   state.ws = ws;
   ws.onmessage = (event) => {
@@ -146,7 +149,10 @@ function endSnapshot(result) {
   state.snapshot = null;
   state.ownSince = null;
   state.snapshotResult = result;
-  if (result === 'applied') state.snapshotAppliedAt = performance.now();
+  if (result === 'applied') {
+    state.snapshotAppliedAt = performance.now();
+    requestAnimationFrame(() => requestAnimationFrame(() => { state.snapshotPaintedAt = performance.now(); }));
+  }
   const held = state.held || [];
   state.held = null;
   held.forEach((line) => board.applyLine(line));
