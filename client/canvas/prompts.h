@@ -19,13 +19,21 @@ public:
     virtual void message(QWidget* parent, const QString& text, const QString& title) = 0;
     // The colour dialog; nullopt when cancelled.
     virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) = 0;
-    // File dialogs; nullopt when cancelled. `filter` uses Qt's "Name (*.ext)" form.
+    // File dialogs; nullopt when cancelled. `filter` uses Qt's "Name (*.ext)" form;
+    // a pattern "*.*" stands for every file, with or without a dot in its name.
     virtual std::optional<QString> openFileName(QWidget* parent, const QString& title,
                                                 const QString& filter) = 0;
     // `initialName` pre-fills the dialog (the name last used, for example).
     virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title,
                                                 const QString& filter,
                                                 const QString& initialName = QString()) = 0;
+    // The save form of the file dialog used to pick a file to read: it takes
+    // any name, existing or not, and never asks whether to replace the file.
+    virtual std::optional<QString> pickFileName(QWidget* parent, const QString& title,
+                                                const QString& filter)
+    {
+        return saveFileName(parent, title, filter);
+    }
     // The system beep.
     virtual void beep() {}
 };
@@ -41,5 +49,12 @@ public:
     std::optional<QString> saveFileName(QWidget* parent, const QString& title,
                                         const QString& filter,
                                         const QString& initialName = QString()) override;
+    std::optional<QString> pickFileName(QWidget* parent, const QString& title,
+                                        const QString& filter) override;
     void beep() override;
+
+    // `filter` as the Qt file dialog shows it with HideNameFilterDetails: each
+    // entry keeps its caption, "*.*" included, and gets the patterns the
+    // dialog really matches appended ("全てのファイル(*.*) (*)").
+    static QString dialogFilter(const QString& filter);
 };

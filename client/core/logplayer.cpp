@@ -62,7 +62,7 @@ void LogPlayer::logPlayDialog() {
     if (!m_main)
         return;
     const std::optional<QString> path =
-        m_prompts.saveFileName(m_main, QStringLiteral("名前を付けて保存"),
+        m_prompts.pickFileName(m_main, QStringLiteral("名前を付けて保存"),
                                QStringLiteral("Sketoraログファイル(*.skl);;全てのファイル(*.*)"));
     if (path)
         logPlay(*path);
