@@ -97,12 +97,33 @@ std::optional<quint16> WebServer::listen(const QHostAddress& address, quint16 po
     return bound;
 }
 
-// Any path may be upgraded; the page uses "/ws".
+namespace {
+
+// A browser names the page that opens a WebSocket. Only our own page may make
+// its visitor a member: another site opened on a phone in the same network
+// must not draw or talk through it. Programs that send no origin are let in,
+// as they could use the TCP ports directly anyway.
+bool fromOwnPage(const QWebSocket& socket) {
+    if (socket.origin().isEmpty())
+        return true;
+    const QUrl origin(socket.origin());
+    const QUrl request = socket.requestUrl();
+    return origin.scheme() == u"http" && origin.host().compare(request.host(), Qt::CaseInsensitive) == 0 &&
+           origin.port(80) == request.port(80);
+}
+
+} // namespace
+
+// The page upgrades "/ws"; other paths are refused before they get here.
 void WebServer::acceptWebSockets() {
     while (m_http->hasPendingWebSocketConnections()) {
         std::unique_ptr<QWebSocket> socket = m_http->nextPendingWebSocketConnection();
         if (!socket)
             continue;
+        if (!fromOwnPage(*socket)) {
+            socket->abort();
+            continue;
+        }
         auto* member = new WebMember(std::move(socket), m_relay.drawingPort(), m_relay.textPort(),
                                      m_limits, this);
         ++m_members;

@@ -14,7 +14,7 @@ namespace {
 // A page as the bridge sees it: a real WebSocket that keeps every message.
 class Browser {
 public:
-    explicit Browser(quint16 port) {
+    explicit Browser(quint16 port, const QString& origin = {}) : socket(origin) {
         QObject::connect(&socket, &QWebSocket::textMessageReceived,
                          [this](const QString& m) { messages.append(m); });
         socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port)));
@@ -54,6 +54,7 @@ private slots:
     void oversizedMessageClosesTheMember();
     void leaveWhenThePageGoes();
     void pageThatStopsReadingIsCut();
+    void onlyTheOwnPageMayConnect();
 };
 
 // Upstream lines reach desktop members as relayed lines; downstream lines keep
@@ -229,6 +230,19 @@ void TestWebBridge::pageThatStopsReadingIsCut() {
     QTRY_VERIFY_WITH_TIMEOUT(reader->received().endsWith(":2: 7, 7\r\n"), 60000);
     QTRY_COMPARE_WITH_TIMEOUT(f.web.memberCount(), 0, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(!f.server->drawingEndpoints().isConnected(bridge), 5000);
+}
+
+// A page of another site must not make its visitor a member.
+void TestWebBridge::onlyTheOwnPageMayConnect() {
+    Fixture f;
+    Browser other(f.port, QStringLiteral("http://elsewhere.example"));
+    Browser otherPort(f.port, QStringLiteral("http://127.0.0.1:%1").arg(f.port + 1));
+    Browser own(f.port, QStringLiteral("http://127.0.0.1:%1").arg(f.port));
+    QVERIFY(own.waitReady());
+    QTRY_COMPARE_WITH_TIMEOUT(other.socket.state(), QAbstractSocket::UnconnectedState, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(otherPort.socket.state(), QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(f.web.memberCount(), 1);
+    QVERIFY(other.messages.isEmpty() && otherPort.messages.isEmpty());
 }
 
 QTEST_MAIN(TestWebBridge)
