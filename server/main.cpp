@@ -2,8 +2,8 @@
 // in serverlib (logic) and serverwindow (the window).
 
 #include "form1.h"
-#include "qtserverprompts.h"
 #include "localaddress.h"
+#include "qtserverprompts.h"
 #include "relayserver.h"
 #include "webserver.h"
 
@@ -73,8 +73,8 @@ Options readOptions(const QCoreApplication& app) {
         bool ok = false;
         const uint value = parser.value(option).toUInt(&ok);
         if (!ok || value > 65535 || (value == 0 && !zeroOk)) {
-            qCritical("sketoraServer: --%s needs a port number%s", qPrintable(option.names().first()),
-                      zeroOk ? "" : " from 1 to 65535");
+            qCritical("sketoraServer: --%s needs a port number%s",
+                      qPrintable(option.names().first()), zeroOk ? "" : " from 1 to 65535");
             std::exit(2);
         }
         target = quint16(value);

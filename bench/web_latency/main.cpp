@@ -80,7 +80,8 @@ Figures percentiles(std::vector<double> ms) {
 }
 
 // Times n segments: `send(i)` sends segment i, `arrived(i)` tells whether it is there.
-Figures measure(int n, const std::function<void(int)>& send, const std::function<bool(int)>& arrived) {
+Figures measure(int n, const std::function<void(int)>& send,
+                const std::function<bool(int)>& arrived) {
     std::vector<double> ms;
     QElapsedTimer timer;
     for (int i = 0; i < n; ++i) {
@@ -114,8 +115,9 @@ int main(int argc, char* argv[]) {
     server.setProcessEnvironment(env);
     server.setWorkingDirectory(dir.path());
     server.start(QCoreApplication::applicationDirPath() + QStringLiteral("/sketoraServer"),
-                 {QStringLiteral("--draw-port"), QString::number(drawPort), QStringLiteral("--text-port"),
-                  QString::number(textPort), QStringLiteral("--http-port"), QString::number(httpPort)});
+                 {QStringLiteral("--draw-port"), QString::number(drawPort),
+                  QStringLiteral("--text-port"), QString::number(textPort),
+                  QStringLiteral("--http-port"), QString::number(httpPort)});
     if (!server.waitForStarted() ||
         !spin([&] { return server.readAllStandardError().contains("http://"); }, 10000)) {
         std::fprintf(stderr, "web_latency: sketoraServer did not start\n");
@@ -137,18 +139,24 @@ int main(int argc, char* argv[]) {
     const Figures deskDesk = measure(
         n, [&](int i) { a.socket.write(line(i)); }, [&](int i) { return gotAt(b.received, i); });
     const Figures pageDesk = measure(
-        n, [&](int i) { page.socket.sendTextMessage(QLatin1Char('d') + QString::fromLatin1(line(i))); },
+        n,
+        [&](int i) {
+            page.socket.sendTextMessage(QLatin1Char('d') + QString::fromLatin1(line(i)));
+        },
         [&](int i) { return gotAt(b.received, i); });
     const Figures deskPage = measure(
         n, [&](int i) { a.socket.write(line(i)); },
         [&](int i) { return gotAt(page.received.toLatin1(), i); });
 
     std::printf("web_latency: %d single segments each way on loopback\n", n);
-    std::printf("  desktop -> desktop  p50 %.3f ms  p99 %.3f ms  (reference)\n", deskDesk.p50, deskDesk.p99);
+    std::printf("  desktop -> desktop  p50 %.3f ms  p99 %.3f ms  (reference)\n", deskDesk.p50,
+                deskDesk.p99);
     std::printf("  browser -> desktop  p50 %.3f ms  p99 %.3f ms  adds %.3f ms at p99 (x%.2f)\n",
-                pageDesk.p50, pageDesk.p99, pageDesk.p99 - deskDesk.p99, pageDesk.p99 / deskDesk.p99);
+                pageDesk.p50, pageDesk.p99, pageDesk.p99 - deskDesk.p99,
+                pageDesk.p99 / deskDesk.p99);
     std::printf("  desktop -> browser  p50 %.3f ms  p99 %.3f ms  adds %.3f ms at p99 (x%.2f)\n",
-                deskPage.p50, deskPage.p99, deskPage.p99 - deskDesk.p99, deskPage.p99 / deskDesk.p99);
+                deskPage.p50, deskPage.p99, deskPage.p99 - deskDesk.p99,
+                deskPage.p99 / deskDesk.p99);
     std::printf("  page weight %lld bytes (all files)\n", (long long)pageWeight());
     server.terminate();
     server.waitForFinished(15000);

@@ -34,12 +34,12 @@ class WebMember : public QObject {
     Q_OBJECT
 public:
     struct Limits {
-        qint64 messageCap = 64 * 1024;    // one incoming WebSocket message
-        qint64 pauseAbove = 256 * 1024;   // WebSocket unsent bytes: stop reading the relay
-        qint64 resumeBelow = 64 * 1024;   // ... and read again
-        qint64 outputCap = 8 * 1024 * 1024; // WebSocket unsent bytes: cut
+        qint64 messageCap = 64 * 1024;        // one incoming WebSocket message
+        qint64 pauseAbove = 256 * 1024;       // WebSocket unsent bytes: stop reading the relay
+        qint64 resumeBelow = 64 * 1024;       // ... and read again
+        qint64 outputCap = 8 * 1024 * 1024;   // WebSocket unsent bytes: cut
         qint64 upstreamCap = 4 * 1024 * 1024; // unsent bytes towards the relay: cut
-        int stallMs = 10000; // paused without any progress of the WebSocket: cut
+        int stallMs = 10000;                  // paused without any progress of the WebSocket: cut
     };
 
     WebMember(std::unique_ptr<QWebSocket> socket, quint16 drawingPort, quint16 textPort,
@@ -71,7 +71,7 @@ private:
     protocol::FrameSplitter m_textSplitter;
     Limits m_limits;
     bool m_paused = false;
-    bool m_joined = false;   // the page's last join was not followed by a leave
+    bool m_joined = false; // the page's last join was not followed by a leave
     bool m_finishing = false;
     bool m_done = false;
 };

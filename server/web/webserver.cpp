@@ -2,10 +2,10 @@
 
 #include "relayserver.h"
 
+#include <QAbstractHttpServer>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QAbstractHttpServer>
 #include <QHash>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -61,12 +61,13 @@ protected:
             return false;
         // The page is part of the server binary: a new server brings a new page.
         makeResponder(request, socket)
-            .write(file->data,
-                   {{"Content-Type", file->mime},
-                    {"Cache-Control", "no-cache"},
-                    {"X-Content-Type-Options", "nosniff"},
-                    {"Content-Security-Policy",
-                     "default-src 'self'; connect-src 'self' ws: wss:; img-src 'self' data: blob:"}});
+            .write(
+                file->data,
+                {{"Content-Type", file->mime},
+                 {"Cache-Control", "no-cache"},
+                 {"X-Content-Type-Options", "nosniff"},
+                 {"Content-Security-Policy",
+                  "default-src 'self'; connect-src 'self' ws: wss:; img-src 'self' data: blob:"}});
         return true;
     }
 
@@ -108,7 +109,8 @@ bool fromOwnPage(const QWebSocket& socket) {
         return true;
     const QUrl origin(socket.origin());
     const QUrl request = socket.requestUrl();
-    return origin.scheme() == u"http" && origin.host().compare(request.host(), Qt::CaseInsensitive) == 0 &&
+    return origin.scheme() == u"http" &&
+           origin.host().compare(request.host(), Qt::CaseInsensitive) == 0 &&
            origin.port(80) == request.port(80);
 }
 

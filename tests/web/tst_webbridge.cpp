@@ -75,7 +75,8 @@ void TestWebBridge::drawingLinesBothWays() {
 
     desk->send("2: 5, 6\r\n1: 1, 1\r\n");
     const QString j = QString::number(f.drawingIndex(*desk));
-    QVERIFY(page.waitFor('d', j + QStringLiteral(":2: 5, 6\r\n") + j + QStringLiteral(":1: 1, 1\r\n")));
+    QVERIFY(
+        page.waitFor('d', j + QStringLiteral(":2: 5, 6\r\n") + j + QStringLiteral(":1: 1, 1\r\n")));
     for (const QString& m : page.messages)
         if (m.startsWith('d'))
             QVERIFY2(m.endsWith(QStringLiteral("\r\n")), qPrintable(m));
@@ -116,8 +117,8 @@ void TestWebBridge::badInputNeverReachesOthers() {
     QVERIFY(draw->nextOne().startsWith("0:8:"));
 
     page.socket.sendBinaryMessage("2: 1, 1\r\n");
-    for (const char* bad : {"d2: 1\n, 1\r\n", "d2: 1\r, 1\r\n", "d2: 7, 7", "d\r\n",
-                            "t2<:>a%EOT%b", "t2<:>tail%EOT", "t", "x2: 1, 1\r\n"})
+    for (const char* bad : {"d2: 1\n, 1\r\n", "d2: 1\r, 1\r\n", "d2: 7, 7", "d\r\n", "t2<:>a%EOT%b",
+                            "t2<:>tail%EOT", "t", "x2: 1, 1\r\n"})
         page.socket.sendTextMessage(QString::fromLatin1(bad));
     page.socket.sendTextMessage(QStringLiteral("d2: 3, 4\u00e9\r\n"));
     page.socket.sendTextMessage(QStringLiteral("d2: 9, 9\r\n"));
