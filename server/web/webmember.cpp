@@ -149,15 +149,15 @@ void WebMember::readDrawing() {
 void WebMember::readText() {
     if (m_paused || m_finishing)
         return;
+    // Everything framed here goes out; a pause only stops further reading.
     const QList<QByteArray> messages = m_textSplitter.feed(m_text.readAll());
-    for (const QByteArray& message : messages) {
+    for (const QByteArray& message : messages)
         sendToPage(QLatin1Char('t') + fromCp932(message));
-        if (m_paused || m_finishing)
-            return;
-    }
 }
 
 void WebMember::sendToPage(const QString& message) {
+    if (m_finishing)
+        return;
     m_ws->sendTextMessage(message);
     const qint64 unsent = m_ws->bytesToWrite();
     if (unsent > m_limits.outputCap) {
