@@ -323,6 +323,31 @@ class PageTest(unittest.TestCase):
             if name != 'good':
                 self.assertIsNone(results[name][1], name)
 
+    def test_chat_rules(self):
+        """The desktop chat's reading of downstream messages, as the page shows them."""
+        self.browser.get(self.url + 'style.css')
+        shown = self.browser.execute_async_script('''
+            const [messages, done] = arguments;
+            import('/chat.js').then(({ Chat }) => {
+              const log = document.createElement('div');
+              const chat = new Chat(log);
+              messages.forEach((m) => chat.receive(m));
+              done([...log.children].map((p) => [p.className, p.textContent, p.style.color]));
+            }).catch((e) => done(String(e)));''', [
+            '3<:>5<:>taro', '3<:>6<:>255', '3<:>2<:>hello<:>cut here', '3<:>3<:>jiro', '3<:>9<:>nine',
+            '3<:>2', '25<:>1<:>outside', '4<:>1<:>  hanako ', '0<:>4<:>taro\r\nhanako\r\n',
+            '3<:>0<:>2', 'x<:>2<:>index 0'])
+        self.assertEqual(shown, [
+            ['notice', 'taro の発言 :', 'rgb(50, 50, 50)'],
+            ['remark gothic', 'hello', 'rgb(255, 0, 0)'],
+            ['notice', 'taro は jiro に名前変更しました', 'rgb(50, 50, 50)'],
+            ['notice', '  hanako  さんが入室しました', 'rgb(50, 50, 50)'],
+            ['notice', '\n現在のメンバ : \ntaro\nhanako\n', 'rgb(50, 50, 50)'],
+            ['notice', 'jiro さんが退室しました', 'rgb(50, 50, 50)'],
+            ['notice', ' の発言 :', 'rgb(50, 50, 50)'],
+            ['remark gothic', 'index 0', 'rgb(0, 0, 0)'],
+        ])
+
     def test_first_paint_of_a_full_board(self):
         desk = Desk(self.draw_port, self.text_port)
         wait_for(lambda: desk.draw.received().count(b'\r\n') >= 40, what='greeting')
