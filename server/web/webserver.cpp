@@ -84,7 +84,12 @@ private:
 };
 
 WebServer::WebServer(const RelayServer& relay, QObject* parent)
-    : QObject(parent), m_relay(relay), m_http(std::make_unique<PageServer>()) {
+    : WebServer(RelayPorts{[&relay] { return relay.drawingPort(); },
+                           [&relay] { return relay.textPort(); }},
+                parent) {}
+
+WebServer::WebServer(RelayPorts relay, QObject* parent)
+    : QObject(parent), m_relay(std::move(relay)), m_http(std::make_unique<PageServer>()) {
     connect(m_http.get(), &QAbstractHttpServer::newWebSocketConnection, this,
             &WebServer::acceptWebSockets);
 }
@@ -126,8 +131,8 @@ void WebServer::acceptWebSockets() {
             socket->abort();
             continue;
         }
-        auto* member = new WebMember(std::move(socket), m_relay.drawingPort(), m_relay.textPort(),
-                                     m_limits, this);
+        auto* member =
+            new WebMember(std::move(socket), m_relay.drawing(), m_relay.text(), m_limits, this);
         ++m_members;
         emit membersChanged(m_members);
         connect(member, &WebMember::finished, this, [this, member] {

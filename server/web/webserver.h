@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -19,7 +20,15 @@ class WebServer : public QObject {
 public:
     static constexpr quint16 DefaultPort = 13469;
 
+    // Where the relay listens, asked anew for every member (the relay may be
+    // restarted on other ports).
+    struct RelayPorts {
+        std::function<quint16()> drawing;
+        std::function<quint16()> text;
+    };
+
     explicit WebServer(const RelayServer& relay, QObject* parent = nullptr);
+    explicit WebServer(RelayPorts relay, QObject* parent = nullptr);
     ~WebServer() override;
 
     // Starts listening; the port actually used (0 picks one), or nullopt.
@@ -36,7 +45,7 @@ signals:
 private:
     void acceptWebSockets();
 
-    const RelayServer& m_relay;
+    RelayPorts m_relay;
     std::unique_ptr<PageServer> m_http;
     WebMember::Limits m_limits;
     int m_members = 0;

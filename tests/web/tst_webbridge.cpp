@@ -6,6 +6,7 @@
 #include "webserver.h"
 
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 #include <QWebSocket>
 
@@ -55,6 +56,7 @@ private slots:
     void leaveWhenThePageGoes();
     void pageThatStopsReadingIsCut();
     void onlyTheOwnPageMayConnect();
+    void pageFloodingARelayThatHoldsBackIsCut();
 };
 
 // Upstream lines reach desktop members as relayed lines; downstream lines keep
@@ -244,6 +246,46 @@ void TestWebBridge::onlyTheOwnPageMayConnect() {
     QTRY_COMPARE_WITH_TIMEOUT(otherPort.socket.state(), QAbstractSocket::UnconnectedState, 5000);
     QCOMPARE(f.web.memberCount(), 1);
     QVERIFY(other.messages.isEmpty() && otherPort.messages.isEmpty());
+}
+
+// A relay that takes nothing (as ours does while it holds arrivals back): the
+// page's lines wait in the bridge only up to its cap, then the member is cut.
+void TestWebBridge::pageFloodingARelayThatHoldsBackIsCut() {
+    QTcpServer draw, text;
+    QVERIFY(draw.listen(QHostAddress::LocalHost) && text.listen(QHostAddress::LocalHost));
+    std::vector<QTcpSocket*> accepted;
+    for (QTcpServer* server : {&draw, &text})
+        connect(server, &QTcpServer::pendingConnectionAvailable, this, [&accepted, server] {
+            while (QTcpSocket* socket = server->nextPendingConnection()) {
+                socket->setReadBufferSize(1); // and never read
+                accepted.push_back(socket);
+            }
+        });
+    WebServer web(WebServer::RelayPorts{[&] { return draw.serverPort(); },
+                                        [&] { return text.serverPort(); }});
+    WebMember::Limits limits;
+    limits.upstreamCap = 512 * 1024;
+    web.setLimits(limits);
+    const quint16 port = web.listen(QHostAddress::LocalHost, 0).value_or(0);
+    Browser page(port);
+    QVERIFY(page.waitReady());
+
+    const QString message =
+        QStringLiteral("d") + QStringLiteral("2: 1234, 1234\r\n").repeated(4000);
+    qint64 sent = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (page.socket.state() == QAbstractSocket::ConnectedState && clock.elapsed() < 30000 &&
+           sent < 256 * 1024 * 1024) {
+        if (page.socket.bytesToWrite() < 4 * message.size()) {
+            page.socket.sendTextMessage(message);
+            sent += message.size();
+        }
+        QTest::qWait(1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(web.memberCount(), 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(page.socket.state(), QAbstractSocket::UnconnectedState, 10000);
+    QVERIFY2(sent < 128 * 1024 * 1024, "the member was cut late or not at all");
 }
 
 QTEST_MAIN(TestWebBridge)
