@@ -4,7 +4,8 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 PACKAGES := build-essential cmake qt6-base-dev qt6-translations-l10n xvfb xauth lintian \
-            fonts-ipafont-gothic fonts-ipafont-mincho libxcb1-dev
+            fonts-ipafont-gothic fonts-ipafont-mincho libxcb1-dev \
+            qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium
 
 .PHONY: deps build test run clean
 
@@ -75,3 +76,5 @@ package-test: build
 .PHONY: screenshots
 screenshots: build
 	xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD_DIR)/bin/sketora-shots-server docs/screenshots
+	SKETORA_SCREENSHOTS=$(CURDIR)/docs/screenshots SKETORA_BIN_DIR=$(CURDIR)/$(BUILD_DIR)/bin \
+	  /usr/bin/python3 tests/web/browser_test.py PageTest.test_desktop_and_page_draw_and_talk

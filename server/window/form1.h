@@ -25,6 +25,10 @@ public:
     QAction* mAutoSave() const { return m_mAutoSave; }
     QAction* mEnd() const { return m_mEnd; }
 
+    // Adds "\r\n"-ended lines to the event log (the relay's own lines arrive
+    // through the connection table; the program adds a few of its own).
+    void appendLog(const QString& line);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -36,7 +40,6 @@ private:
     void formLoad();
     void command3Click();
     void mAutoSaveClick(bool checked);
-    void appendLog(const QString& line);
 
     RelayServer& m_server;
     ServerPrompts& m_prompts;
