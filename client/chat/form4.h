@@ -10,23 +10,20 @@ class QActionGroup;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QTextDocument;
 class QTextEdit;
-struct ClientSettings;
+class TextChannel;
+struct ChatSettings;
 
-namespace net {
-class SocketEndpoint;
-}
-
-// The chat window "Talkora - Sketora会話ウィンドウ". The conversation box
-// (`Text1`) is written only by the text channel handling; this window sends the
-// user's remarks and announcements over the main window's text endpoint, lets
-// the user choose the look of the own remarks and of the conversation, asks
-// for the member list, starts the name change and saves the conversation as
-// RTF. Every send goes out only while the text endpoint is connected (state
-// 7), except the leave message on closing, whose failure is ignored.
+// The chat window "Talkora - Sketora会話ウィンドウ". It shows the conversation
+// document (`Text1`), which only the text channel writes, and forwards what
+// the user does to the text channel: remarks, the look of the own remarks,
+// the member list request, the leave message. The look of its own boxes
+// follows the user's choices; the name change runs the dialog it is given,
+// and the conversation can be saved as RTF.
 //
-// The window is destroyed when it closes; the chat settings it reads and
-// changes belong to the main window and outlive it.
+// The window is destroyed when it closes; the chat settings it starts from
+// belong to the client and outlive it.
 class Form4 : public QMainWindow {
     Q_OBJECT
 public:
@@ -39,7 +36,7 @@ public:
     static constexpr int DesignClientHeight = 426;
     static constexpr int MinimumOuterSize = 200;
 
-    Form4(net::SocketEndpoint& wsTxt, ClientSettings& settings, Prompts& prompts,
+    Form4(TextChannel& channel, const ChatSettings& settings, Prompts& prompts,
           QWidget* parent = nullptr);
 
     void setRenameDialog(RenameDialog dialog) { m_renameDialog = std::move(dialog); }
@@ -52,9 +49,11 @@ public:
     void formLoad();
 
     void command1Click();               // send the remark in the input box
-    void sendTxtSize(qint16 size);      // "7<:>" size, when connected
     void rtfSaveDialog();               // ask for a file name, then rtfSave
     bool rtfSave(const QString& fileName);
+
+    // The conversation, written by the text channel while the window is open.
+    QTextDocument* conversation() const;
 
     QTextEdit* text1() const { return m_text1; }
     QPlainTextEdit* text2() const { return m_text2; }
@@ -94,8 +93,7 @@ private:
     void buildControls();
     void buildMenus();
     void layoutControls();
-    bool connected() const;
-    bool send(int type, const QString& payload);
+    void showNewest();
 
     void setFace(qint16 face);
     void setSize(qint16 size);
@@ -110,8 +108,8 @@ private:
     qint32 inputColor() const;
     qint32 backColor() const;
 
-    net::SocketEndpoint& m_wsTxt;
-    ClientSettings& m_settings;
+    TextChannel& m_channel;
+    const ChatSettings& m_settings;
     Prompts& m_prompts;
     RenameDialog m_renameDialog;
     QString m_lastSaveName;

@@ -5,7 +5,11 @@
 #include <QTimer>
 
 class DrawReceiver;
-class Form1;
+class StatusView;
+
+namespace net {
+class SocketEndpoint;
+}
 
 // Keeps the main window in step with the drawing socket. Timer1 (500 ms)
 // writes the status text, the title suffix (" / NetWork" or " / Stand Alone")
@@ -19,7 +23,8 @@ public:
     static constexpr int StatusInterval = 500;
     static constexpr int MemberInterval = 15000;
 
-    StatusLine(Form1& main, const DrawReceiver& receiver, QObject* parent = nullptr);
+    StatusLine(net::SocketEndpoint& ws, const DrawReceiver& receiver, StatusView& view,
+               QObject* parent = nullptr);
 
     void start();
 
@@ -35,8 +40,9 @@ public:
     QTimer& tMem() { return m_tMem; }
 
 private:
-    Form1& m_main;
+    net::SocketEndpoint& m_ws;
     const DrawReceiver& m_receiver;
+    StatusView& m_view;
     QTimer m_timer1;
     QTimer m_tMem;
 };

@@ -1,4 +1,5 @@
-#include "chatsession.h"
+#include "chatsettings.h"
+#include "textchannel.h"
 #include "cp932.h"
 #include "loopback.h"
 
@@ -15,16 +16,17 @@ const QColor Grey(50, 50, 50);
 struct Harness {
     net::SocketEndpoint wsTxt;
     QTextEdit box;
-    ChatSession session{wsTxt};
+    ChatSettings settings;
+    TextChannel session{wsTxt, settings};
     int opened = 0;
     bool windowVisible = true;
 
     Harness()
     {
-        box.document()->setDefaultFont(ChatSession::defaultFont());
-        session.setConversationOpener([this]() -> QTextEdit* {
+        box.document()->setDefaultFont(ConversationWriter::defaultFont());
+        session.setConversationOpener([this]() -> QTextDocument* {
             ++opened;
-            return windowVisible ? &box : nullptr;
+            return windowVisible ? box.document() : nullptr;
         });
     }
     void receive(const QString& message) { session.wsTxtProc1(message); }
@@ -71,9 +73,9 @@ void TestChatSession::noticesUseExactTextsInGrey()
              QStringList({"taro さんが入室しました", "taro さんが退室しました"}));
     for (int n = 0; n < 2; ++n) {
         QCOMPARE(lookOf(h.block(n)).foreground().color(), Grey);
-        QCOMPARE(h.block(n).blockFormat().leftMargin(), qreal(ChatSession::NoticeIndent));
+        QCOMPARE(h.block(n).blockFormat().leftMargin(), qreal(ConversationWriter::NoticeIndent));
     }
-    QVERIFY(h.session.backRTF().isEmpty());
+    QVERIFY(h.session.writer().backRTF().isEmpty());
     // The caret follows the newest line.
     QCOMPARE(h.box.textCursor().position(), h.box.document()->characterCount() - 1);
 }
@@ -91,13 +93,13 @@ void TestChatSession::remarkIsGreyHeaderThenStyledBody()
     const QTextCharFormat header = lookOf(h.block(0));
     QCOMPARE(header.foreground().color(), Grey);
     QCOMPARE(header.font().resolve(h.box.document()->defaultFont()).pointSize(), 9);
-    QCOMPARE(h.block(0).blockFormat().leftMargin(), qreal(ChatSession::NoticeIndent));
+    QCOMPARE(h.block(0).blockFormat().leftMargin(), qreal(ConversationWriter::NoticeIndent));
 
     const QTextCharFormat body = lookOf(h.block(1));
     QCOMPARE(body.foreground().color(), QColor(255, 0, 0));
     QCOMPARE(body.fontPointSize(), 12.0);
     QCOMPARE(body.fontFamilies().toStringList(), QStringList("ＭＳ 明朝"));
-    QCOMPARE(h.block(1).blockFormat().leftMargin(), qreal(ChatSession::RemarkIndent));
+    QCOMPARE(h.block(1).blockFormat().leftMargin(), qreal(ConversationWriter::RemarkIndent));
 
     // A later change of look affects only later remarks.
     h.receive("3<:>8<:>0");
@@ -140,7 +142,7 @@ void TestChatSession::memberListIsOneParagraphPerLine()
     h.receive("2<:>4<:>taro\r\n花子\r\n");
     QCOMPARE(h.paragraphs(), QStringList({"", "現在のメンバ : ", "taro", "花子"}));
     for (int n = 0; n < 4; ++n)
-        QCOMPARE(h.block(n).blockFormat().leftMargin(), qreal(ChatSession::NoticeIndent));
+        QCOMPARE(h.block(n).blockFormat().leftMargin(), qreal(ConversationWriter::NoticeIndent));
     QCOMPARE(lookOf(h.block(3)).foreground().color(), Grey);
 }
 
@@ -218,8 +220,9 @@ void TestChatSession::arrivalsAreFramedAndReassembled()
     LoopbackChannel channel;
     QVERIFY(channel.open());
     QTextEdit box;
-    ChatSession session(channel.client);
-    session.setConversationOpener([&box] { return &box; });
+    ChatSettings settings;
+    TextChannel session(channel.client, settings);
+    session.setConversationOpener([&box] { return box.document(); });
 
     // Two messages and an empty piece in one arrival, applied in order.
     channel.peer.sendBytes(protocol::toCp932("1<:>1<:>太郎%EOT%%EOT%1<:>2<:>一つ目%EOT%"));
@@ -247,11 +250,12 @@ void TestChatSession::peerCloseClosesTheEndpoint()
     LoopbackChannel channel;
     QVERIFY(channel.open());
     QTextEdit box;
-    ChatSession session(channel.client);
+    ChatSettings settings;
+    TextChannel session(channel.client, settings);
     int opened = 0;
     session.setConversationOpener([&] {
         ++opened;
-        return &box;
+        return box.document();
     });
     channel.peer.close();
     QTRY_COMPARE(channel.client.state(), int(net::SocketEndpoint::Closed));
@@ -270,8 +274,8 @@ void TestChatSession::floodKeepsOnlyTheNewestConversation()
     for (int i = 0; i < 40; ++i)
         h.receive(QStringLiteral("3<:>2<:>%1 ").arg(i) + remark);
     const QTextDocument& conversation = *h.box.document();
-    QVERIFY(conversation.characterCount() <= ChatSession::ConversationLimit);
-    QVERIFY(conversation.characterCount() > ChatSession::ConversationLimit - 2 * 60100);
+    QVERIFY(conversation.characterCount() <= ConversationWriter::ConversationLimit);
+    QVERIFY(conversation.characterCount() > ConversationWriter::ConversationLimit - 2 * 60100);
     // The newest remark is all there; the oldest ones and the join are gone.
     QVERIFY(h.box.toPlainText().endsWith(QStringLiteral("39 ") + remark));
     QVERIFY(!h.box.toPlainText().contains(QStringLiteral("入室")));
@@ -280,7 +284,7 @@ void TestChatSession::floodKeepsOnlyTheNewestConversation()
     const bool header = first.text() == QStringLiteral("taro の発言 :");
     QVERIFY(header || first.text().endsWith(remark));
     QCOMPARE(first.blockFormat().leftMargin(),
-             qreal(header ? ChatSession::NoticeIndent : ChatSession::RemarkIndent));
+             qreal(header ? ConversationWriter::NoticeIndent : ConversationWriter::RemarkIndent));
     QCOMPARE(lookOf(first).foreground().color(), header ? Grey : QColor(Qt::black));
 }
 

@@ -44,9 +44,6 @@ public:
         shots::fail(QStringLiteral("unexpected message box: ") + text);
     }
     std::optional<QColor> chooseColor(QWidget*, const QColor&) override { return std::nullopt; }
-    std::optional<QString> openFileName(QWidget*, const QString&, const QString&) override {
-        return std::nullopt;
-    }
     std::optional<QString> saveFileName(QWidget*, const QString&, const QString&,
                                         const QString&) override {
         return std::nullopt;
@@ -61,8 +58,8 @@ struct Person {
     std::unique_ptr<SketoraClient> client;
 
     Person(const QString& settingsDir, ConnectionControl::Ports ports) {
-        client = std::make_unique<SketoraClient>(SketoraClient::Options{&prompts, ports});
-        client->setSettingsDirectory(settingsDir);
+        client = std::make_unique<SketoraClient>(
+            SketoraClient::Options{&prompts, ports, settingsDir, nullptr});
         client->start();
         client->status().tMem().setInterval(100); // the member count shows at once
     }
@@ -70,17 +67,17 @@ struct Person {
 
     // Chat name and remark colour, as the settings file would give them.
     void introduce(const QString& name, qint32 colour) {
-        main().settings().confMyName = name;
-        main().settings().confFontColor = colour;
+        client->settings().confMyName = name;
+        client->settings().confFontColor = colour;
     }
 
     void pen(int cell, int width) {
-        QTest::mouseClick(main().lColPal(cell), Qt::LeftButton);
-        main().sWidth()->setValue(width);
+        QTest::mouseClick(main().controls().lColPal[cell], Qt::LeftButton);
+        main().controls().sWidth->setValue(width);
     }
     // One stroke through the canvas pixels, as a person drags the mouse.
     void stroke(const QList<QPoint>& points) {
-        CanvasWidget* canvas = main().pCanvas();
+        CanvasWidget* canvas = main().controls().pCanvas;
         QTest::mousePress(canvas, Qt::LeftButton, {}, CanvasWidget::widgetPos(points.first()));
         for (qsizetype i = 1; i < points.size(); ++i)
             QTest::mouseMove(canvas, CanvasWidget::widgetPos(points[i]));
@@ -144,14 +141,14 @@ void connectBoth(Person& a, Person& b, const QDir& out) {
             [p] { return p->main().WS().state() == 7 && p->main().WS_txt().state() == 7; },
             QStringLiteral("the connection"));
     }
-    shots::waitFor([&] { return a.main().lStatus()->text() == QStringLiteral("Member : 2人"); },
+    shots::waitFor([&] { return a.main().controls().lStatus->text() == QStringLiteral("Member : 2人"); },
                    QStringLiteral("the member count"));
 }
 
 void drawTogether(Person& a, Person& b) {
     for (Person* p : {&a, &b}) {
         p->main().resize(780, 560);
-        p->main().mPencil()->trigger();
+        p->main().controls().menu.mPencil->trigger();
     }
     // Strokes that cross are painted in arrival order: the second person
     // starts once the first one's house has arrived, as people do.
@@ -166,12 +163,12 @@ void drawTogether(Person& a, Person& b) {
 
 void talk(Person& a, Person& b) {
     for (Person* p : {&a, &b}) {
-        p->main().mMember()->trigger();
+        p->main().controls().menu.mMember->trigger();
         // A remark reaches only those who joined before it.
         const QString joined =
-            p->main().settings().confMyName + QStringLiteral(" さんが入室しました");
+            p->client->settings().confMyName + QStringLiteral(" さんが入室しました");
         shots::waitFor([&, joined] { return a.conversation().contains(joined); },
-                       QStringLiteral("the join of ") + p->main().settings().confMyName);
+                       QStringLiteral("the join of ") + p->client->settings().confMyName);
     }
     const QList<std::pair<Person*, QString>> remarks = {
         {&a, QStringLiteral("こんにちは！家を描いたよ")},
@@ -201,7 +198,7 @@ void waitForStdinClosed() {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    QApplication::setWindowIcon(Form3::programIcon());
+    QApplication::setWindowIcon(appsetup::programIcon());
     appsetup::installFontSubstitutions();
     appsetup::installQtTranslator(app);
     const QStringList args = app.arguments();

@@ -24,15 +24,6 @@ std::optional<QColor> QtPrompts::chooseColor(QWidget* parent, const QColor& init
     return chosen;
 }
 
-std::optional<QString> QtPrompts::openFileName(QWidget* parent, const QString& title,
-                                               const QString& filter)
-{
-    const QString name = QFileDialog::getOpenFileName(parent, title, QString(), filter);
-    if (name.isEmpty())
-        return std::nullopt;
-    return name;
-}
-
 std::optional<QString> QtPrompts::saveFileName(QWidget* parent, const QString& title,
                                                const QString& filter, const QString& initialName)
 {
