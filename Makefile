@@ -74,4 +74,4 @@ package-test: build
 # clients drawing and talking through it.
 .PHONY: screenshots
 screenshots: build
-	xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD_DIR)/bin/sketora-shots-server docs/screenshots
+	xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD_DIR)/bin/sketora-shots docs/screenshots

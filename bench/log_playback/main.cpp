@@ -30,6 +30,9 @@
 #include <cstdio>
 #include <ctime>
 
+using client::Form1;
+
+
 namespace {
 
 // CPU time of the calling thread since start(), in seconds.

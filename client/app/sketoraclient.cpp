@@ -16,6 +16,9 @@
 
 #include <QCloseEvent>
 
+using client::Form1;
+
+
 SketoraClient::SketoraClient(QObject* parent) : SketoraClient(Options{}, parent) {}
 
 SketoraClient::SketoraClient(Options options, QObject* parent)

@@ -9,7 +9,6 @@
 
 class ChatController;
 class DrawReceiver;
-class Form1;
 class Form2;
 class ImageExport;
 class LogPlayer;
@@ -17,6 +16,10 @@ class Prompts;
 class StatusLine;
 class VersionCommand;
 class WindowTransparency;
+
+namespace client {
+class Form1;
+}
 
 // One whole drawing client: the main window, the start-up dialog and the
 // controllers of every client layer, wired together, and the two sequences
@@ -48,7 +51,7 @@ public:
     // blocking; however it closes, the main window appears.
     void start();
 
-    Form1& form1() { return *m_form1; }
+    client::Form1& form1() { return *m_form1; }
     Form2& startupDialog() { return *m_form2; }
     Prompts& prompts() { return *m_prompts; }
     ChatSettings& settings() { return m_settings; }
@@ -76,7 +79,7 @@ private:
     std::unique_ptr<Prompts> m_ownPrompts;
     Prompts* m_prompts;
     ChatSettings m_settings;
-    std::unique_ptr<Form1> m_form1;
+    std::unique_ptr<client::Form1> m_form1;
     std::unique_ptr<DrawReceiver> m_receiver;
     std::unique_ptr<ConnectionControl> m_connection;
     std::unique_ptr<StatusLine> m_status;

@@ -21,6 +21,8 @@
 #include <QSlider>
 #include <QTabBar>
 
+namespace client {
+
 namespace {
 
 // The tool strip is 113 pixels wide; its four icon tabs share that width.
@@ -320,3 +322,5 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     }
     return QMainWindow::eventFilter(watched, event);
 }
+
+} // namespace client

@@ -25,6 +25,8 @@ class ToolController;
 class ViewportController;
 class ViewportFrame;
 
+namespace client {
+
 // The client's main window: the canvas in its scrolled viewport, the tool tabs,
 // pen width, palette, connection status, the preview and the playback panel,
 // and the whole menu bar. It owns the canvas and both sockets (drawing WS,
@@ -179,3 +181,5 @@ private:
     PaletteController* m_palette = nullptr;
     ToolController* m_tools = nullptr;
 };
+
+} // namespace client

@@ -18,6 +18,8 @@
 #include <QtTest>
 #include <memory>
 
+using client::Form1;
+
 namespace {
 
 // The chat as the main window holds it, on a live text channel.
@@ -329,3 +331,4 @@ void TestChatWindow::mainWindowMenuOpensTheChat()
 
 QTEST_MAIN(TestChatWindow)
 #include "tst_chatwindow.moc"
+

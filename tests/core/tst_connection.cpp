@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <memory>
 
+using client::Form1;
+
 namespace {
 
 const QString Base = QStringLiteral("Sketora - クライアント");
@@ -325,3 +327,4 @@ void TestConnection::renameMode() {
 
 QTEST_MAIN(TestConnection)
 #include "tst_connection.moc"
+

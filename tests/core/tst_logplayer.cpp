@@ -27,6 +27,8 @@
 #include <QTimer>
 #include <memory>
 
+using client::Form1;
+
 namespace {
 
 struct Client {
@@ -346,3 +348,4 @@ void TestLogPlayer::menuEntryAsksForTheFile() {
 
 QTEST_MAIN(TestLogPlayer)
 #include "tst_logplayer.moc"
+

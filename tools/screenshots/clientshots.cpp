@@ -1,13 +1,10 @@
-// The client half of the user guide's screenshots. Two whole clients in this
-// process connect to the relay server whose ports are given, draw one picture
-// through their canvases (pointer events, the normal send path, so the other
-// client paints every stroke from the network) and talk in the chat window.
-// Then the main window, the chat window, the connect dialog and the version
-// window are captured. "ready" on stdout says so; the connections stay until
-// stdin closes, so that the server half can capture its window with both
-// clients in its list.
-//
-// usage: sketora-shots-client <output folder> <drawing port> <text port>
+// The client half of the user guide's screenshots: two whole clients connect
+// to the relay server whose ports are given, draw one picture through their
+// canvases (pointer events, the normal send path, so the other client paints
+// every stroke from the network) and talk in the chat window. Then the main
+// window, the chat window, the connect dialog and the version window are
+// captured.
+#include "clientshots.h"
 #include "appsetup.h"
 #include "canvaswidget.h"
 #include "chatcontroller.h"
@@ -33,6 +30,9 @@
 #include <QTextEdit>
 #include <QtMath>
 #include <memory>
+
+using client::Form1;
+
 
 namespace {
 
@@ -186,47 +186,30 @@ void talk(Person& a, Person& b) {
     }
 }
 
-void waitForStdinClosed() {
-    QFile in;
-    if (!in.open(stdin, QIODevice::ReadOnly))
-        return;
-    while (!in.readLine().isEmpty()) {
-    }
-}
-
 } // namespace
 
-int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setWindowIcon(appsetup::programIcon());
-    appsetup::installFontSubstitutions();
-    appsetup::installQtTranslator(app);
-    const QStringList args = app.arguments();
-    if (args.size() != 4)
-        shots::fail(
-            QStringLiteral("usage: sketora-shots-client <folder> <drawing port> <text port>"));
-    const QDir out(args[1]);
-    const ConnectionControl::Ports ports{args[2].toUShort(), args[3].toUShort()};
-
+void takeClientShots(const QDir& out, quint16 drawingPort, quint16 textPort,
+                     const std::function<void()>& whileConnected) {
+    const ConnectionControl::Ports ports{drawingPort, textPort};
     QTemporaryDir work; // settings files of both people
     QDir(work.path()).mkpath(QStringLiteral("a"));
     QDir(work.path()).mkpath(QStringLiteral("b"));
+    const QString before = QDir::currentPath();
     QDir::setCurrent(work.path());
-    Person a(work.filePath(QStringLiteral("a")), ports);
-    Person b(work.filePath(QStringLiteral("b")), ports);
-    a.introduce(QStringLiteral("さくら"), 200 + 40 * 256 + 90 * 65536);
-    b.introduce(QStringLiteral("たろう"), 30 + 80 * 256 + 200 * 65536);
+    {
+        Person a(work.filePath(QStringLiteral("a")), ports);
+        Person b(work.filePath(QStringLiteral("b")), ports);
+        a.introduce(QStringLiteral("さくら"), 200 + 40 * 256 + 90 * 65536);
+        b.introduce(QStringLiteral("たろう"), 30 + 80 * 256 + 200 * 65536);
 
-    connectBoth(a, b, out);
-    drawTogether(a, b);
-    talk(a, b);
-    shots::capture(&a.main(), out, QStringLiteral("main-window.png"));
-    shots::capture(a.client->chat().chatWindow(), out, QStringLiteral("chat-window.png"));
-    Form3 version(&a.main());
-    shots::capture(&version, out, QStringLiteral("version-window.png"));
-
-    std::printf("ready\n");
-    std::fflush(stdout);
-    waitForStdinClosed();
-    return 0;
+        connectBoth(a, b, out);
+        drawTogether(a, b);
+        talk(a, b);
+        shots::capture(&a.main(), out, QStringLiteral("main-window.png"));
+        shots::capture(a.client->chat().chatWindow(), out, QStringLiteral("chat-window.png"));
+        Form3 version(&a.main());
+        shots::capture(&version, out, QStringLiteral("version-window.png"));
+        whileConnected();
+    }
+    QDir::setCurrent(before);
 }

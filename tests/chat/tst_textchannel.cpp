@@ -46,7 +46,7 @@ QTextCharFormat lookOf(const QTextBlock& block)
 
 } // namespace
 
-class TestChatSession : public QObject {
+class TestTextChannel : public QObject {
     Q_OBJECT
 private slots:
     void noticesUseExactTextsInGrey();
@@ -63,7 +63,7 @@ private slots:
     void floodKeepsOnlyTheNewestConversation();
 };
 
-void TestChatSession::noticesUseExactTextsInGrey()
+void TestTextChannel::noticesUseExactTextsInGrey()
 {
     Harness h;
     h.receive("3<:>1<:>taro");
@@ -80,7 +80,7 @@ void TestChatSession::noticesUseExactTextsInGrey()
     QCOMPARE(h.box.textCursor().position(), h.box.document()->characterCount() - 1);
 }
 
-void TestChatSession::remarkIsGreyHeaderThenStyledBody()
+void TestTextChannel::remarkIsGreyHeaderThenStyledBody()
 {
     Harness h;
     h.receive("3<:>5<:>taro");
@@ -110,7 +110,7 @@ void TestChatSession::remarkIsGreyHeaderThenStyledBody()
     QCOMPARE(lookOf(h.block(3)).fontFamilies().toStringList(), QStringList("ＭＳ ゴシック"));
 }
 
-void TestChatSession::remarkOfUnannouncedMemberKeepsDefaults()
+void TestTextChannel::remarkOfUnannouncedMemberKeepsDefaults()
 {
     Harness h;
     h.receive("7<:>2<:>hi");
@@ -126,7 +126,7 @@ void TestChatSession::remarkOfUnannouncedMemberKeepsDefaults()
     QCOMPARE(lookOf(h.block(3)).font().resolve(h.box.document()->defaultFont()).pointSize(), 9);
 }
 
-void TestChatSession::renameBuildsNoticeFromOldName()
+void TestTextChannel::renameBuildsNoticeFromOldName()
 {
     Harness h;
     h.receive("3<:>5<:>taro");
@@ -136,7 +136,7 @@ void TestChatSession::renameBuildsNoticeFromOldName()
     QCOMPARE(lookOf(h.block(0)).foreground().color(), Grey);
 }
 
-void TestChatSession::memberListIsOneParagraphPerLine()
+void TestTextChannel::memberListIsOneParagraphPerLine()
 {
     Harness h;
     h.receive("2<:>4<:>taro\r\n花子\r\n");
@@ -146,7 +146,7 @@ void TestChatSession::memberListIsOneParagraphPerLine()
     QCOMPARE(lookOf(h.block(3)).foreground().color(), Grey);
 }
 
-void TestChatSession::attributesAndNamesAreSilent()
+void TestTextChannel::attributesAndNamesAreSilent()
 {
     Harness h;
     h.receive("4<:>5<:>hana");
@@ -171,7 +171,7 @@ void TestChatSession::attributesAndNamesAreSilent()
     QCOMPARE(h.opened, 1);
 }
 
-void TestChatSession::malformedMessagesAreIgnored()
+void TestTextChannel::malformedMessagesAreIgnored()
 {
     Harness h;
     h.receive("3<:>1");          // two fields
@@ -186,7 +186,7 @@ void TestChatSession::malformedMessagesAreIgnored()
     QCOMPARE(h.paragraphs(), QStringList({" の発言 :", "before"}));
 }
 
-void TestChatSession::outOfRangeIndexNeverTouchesTables()
+void TestTextChannel::outOfRangeIndexNeverTouchesTables()
 {
     Harness h;
     h.receive("20<:>5<:>last");
@@ -204,7 +204,7 @@ void TestChatSession::outOfRangeIndexNeverTouchesTables()
     QCOMPARE(lookOf(h.block(3)).foreground().color(), QColor(0, 0, 0));
 }
 
-void TestChatSession::hiddenWindowGetsNothing()
+void TestTextChannel::hiddenWindowGetsNothing()
 {
     Harness h;
     h.windowVisible = false;
@@ -215,7 +215,7 @@ void TestChatSession::hiddenWindowGetsNothing()
     QCOMPARE(h.session.memName()[1], QString("taro")); // the table is still kept
 }
 
-void TestChatSession::arrivalsAreFramedAndReassembled()
+void TestTextChannel::arrivalsAreFramedAndReassembled()
 {
     LoopbackChannel channel;
     QVERIFY(channel.open());
@@ -245,7 +245,7 @@ void TestChatSession::arrivalsAreFramedAndReassembled()
     QCOMPARE(box.document()->blockCount(), 5);
 }
 
-void TestChatSession::peerCloseClosesTheEndpoint()
+void TestTextChannel::peerCloseClosesTheEndpoint()
 {
     LoopbackChannel channel;
     QVERIFY(channel.open());
@@ -265,7 +265,7 @@ void TestChatSession::peerCloseClosesTheEndpoint()
 // A member that floods the chat with long remarks must not take the
 // program's memory: the oldest paragraphs go once the conversation passes its
 // bound, whole, and what stays keeps its look.
-void TestChatSession::floodKeepsOnlyTheNewestConversation()
+void TestTextChannel::floodKeepsOnlyTheNewestConversation()
 {
     Harness h;
     h.receive("3<:>1<:>taro");
@@ -288,5 +288,5 @@ void TestChatSession::floodKeepsOnlyTheNewestConversation()
     QCOMPARE(lookOf(first).foreground().color(), header ? Grey : QColor(Qt::black));
 }
 
-QTEST_MAIN(TestChatSession)
-#include "tst_chatsession.moc"
+QTEST_MAIN(TestTextChannel)
+#include "tst_textchannel.moc"

@@ -48,7 +48,7 @@ struct Rig {
 void makeApplication()
 {
     static int argc = 1;
-    static char name[] = "fuzz_chatsession";
+    static char name[] = "fuzz_textchannel";
     static char* argv[] = {name, nullptr};
     // Never destroyed: Qt's font caches belong to the main thread's storage
     // and must not be torn down before the exit-time leak check runs.

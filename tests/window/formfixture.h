@@ -7,6 +7,9 @@
 #include <QTest>
 #include <memory>
 
+using client::Form1;
+
+
 // A loaded, visible main window with scripted prompts.
 struct FormFixture {
     FakePrompts prompts;

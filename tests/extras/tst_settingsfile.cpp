@@ -14,6 +14,8 @@
 #include <csignal>
 #include <sys/resource.h>
 
+using client::Form1;
+
 using settingsfile::Palette;
 
 namespace {
@@ -261,3 +263,4 @@ void TestSettingsFile::mainWindowPaletteAndSettings()
 
 QTEST_MAIN(TestSettingsFile)
 #include "tst_settingsfile.moc"
+

@@ -20,6 +20,8 @@
 #include <QTest>
 #include <memory>
 
+using client::Form1;
+
 namespace {
 
 // Fake prompts that also note, when the chat window asks whether to close,
@@ -141,3 +143,4 @@ void TestStartup::closeAsksAndShutsDownInOrder()
 
 QTEST_MAIN(TestStartup)
 #include "tst_startup.moc"
+

@@ -13,6 +13,9 @@
 #include <QTest>
 #include <memory>
 
+using client::Form1;
+
+
 // One whole client in the test process, driven like a person would: the
 // start-up dialog, the menus, the palette, the width slider and pointer
 // strokes on the canvas widget.
