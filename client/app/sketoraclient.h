@@ -53,15 +53,11 @@ public:
 
     client::Form1& form1() { return *m_form1; }
     Form2& startupDialog() { return *m_form2; }
-    Prompts& prompts() { return *m_prompts; }
     ChatSettings& settings() { return m_settings; }
     DrawReceiver& receiver() { return *m_receiver; }
     ConnectionControl& connection() { return *m_connection; }
     StatusLine& status() { return *m_status; }
     LogPlayer& player() { return *m_player; }
-    ImageExport& imageExport() { return *m_export; }
-    // Exists from start() on: the platform is asked while the window loads.
-    WindowTransparency* transparency() { return m_transparency.get(); }
     ChatController& chat() { return *m_chat; }
 
 protected:

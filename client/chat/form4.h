@@ -42,7 +42,6 @@ public:
     void setRenameDialog(RenameDialog dialog) { m_renameDialog = std::move(dialog); }
     // The save dialog opens with the name last chosen.
     void setLastSaveName(const QString& name) { m_lastSaveName = name; }
-    QString lastSaveName() const { return m_lastSaveName; }
 
     // The opening sequence: look of both boxes from the settings, show, focus
     // the input box, and while connected announce the user (types 1, 7, 6, 8).
@@ -59,20 +58,14 @@ public:
     QPlainTextEdit* text2() const { return m_text2; }
     QPushButton* command1() const { return m_command1; }
 
-    QMenu* mFile() const { return m_mFile; }
     QAction* mSave() const { return m_mSave; }
     QAction* mEnd() const { return m_mEnd; }
-    QMenu* mNet() const { return m_mNet; }
-    QMenu* mFont() const { return m_mFont; }
-    QMenu* mFontk() const { return m_mFontk; }
     QAction* mGothic() const { return m_mGothic; }
     QAction* mMincho() const { return m_mMincho; }
-    QMenu* mFonts() const { return m_mFonts; }
     QAction* m9pt() const { return m_m9pt; }
     QAction* m10pt() const { return m_m10pt; }
     QAction* m12pt() const { return m_m12pt; }
     QAction* m15pt() const { return m_m15pt; }
-    QMenu* mCol() const { return m_mCol; }
     QAction* mFCol() const { return m_mFCol; }
     QAction* mBackCol() const { return m_mBackCol; }
     QAction* mNameChange() const { return m_mNameChange; }

@@ -44,8 +44,6 @@ public:
 
     ConnectionControl(Parts parts, Prompts& prompts, Ports ports, QObject* parent = nullptr);
 
-    Ports ports() const { return m_ports; }
-
     // Hooks a dialog's Connect (modes 0 and 1) to connectFromDialog.
     void attachDialog(Form2& dialog);
 
@@ -66,9 +64,6 @@ public:
 
     // `addr`: the address the dialog last connected to, used by reconnect.
     QString addr() const { return m_addr; }
-    // The address the drawing socket was last connected to; the connect
-    // dialog offers it (the socket itself forgets its peer once closed).
-    QString lastPeer() const { return m_lastPeer; }
 
 signals:
     // The connect dialog of the menu is about to run modally (tests drive it).
@@ -79,5 +74,7 @@ private:
     Prompts& m_prompts;
     Ports m_ports;
     QString m_addr;
+    // The address the drawing socket was last connected to; the connect
+    // dialog offers it once the socket itself has forgotten its peer.
     QString m_lastPeer;
 };
