@@ -3,7 +3,7 @@
 
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
-PACKAGES := build-essential cmake qt6-base-dev qt6-translations-l10n xvfb xauth \
+PACKAGES := build-essential cmake qt6-base-dev qt6-translations-l10n xvfb xauth lintian \
             fonts-ipafont-gothic fonts-ipafont-mincho libxcb1-dev
 
 .PHONY: deps build test run clean

@@ -5,6 +5,7 @@
 #include "conversationwriter.h"
 #include "cp932.h"
 #include "prompts.h"
+#include "remarklimit.h"
 #include "rtfwriter.h"
 #include "textchannel.h"
 
@@ -47,6 +48,9 @@ void Form4::buildControls()
     m_text2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_text2->setGeometry(0, 376, 265, 49);
     m_text2->installEventFilter(this);
+    // Tab moves on to the send button; a remark never holds a tab typed here.
+    m_text2->setTabChangesFocus(true);
+    new RemarkLimit(m_text2);
 
     m_command1 = new QPushButton(QStringLiteral("送信"), m_body);
     m_command1->setObjectName(QStringLiteral("Command1"));

@@ -56,7 +56,7 @@ void LogPlayer::logPlayDialog() {
     if (!m_window)
         return;
     const std::optional<QString> path =
-        m_prompts.saveFileName(m_window, QStringLiteral("名前を付けて保存"),
+        m_prompts.pickFileName(m_window, QStringLiteral("名前を付けて保存"),
                                QStringLiteral("Sketoraログファイル(*.skl);;全てのファイル(*.*)"));
     if (path)
         logPlay(*path);

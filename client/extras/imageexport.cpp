@@ -4,7 +4,12 @@
 #include "prompts.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QImage>
+#include <QImageWriter>
+#include <QSaveFile>
+#include <QTemporaryDir>
 
 namespace {
 // JPEG quality the client always asks of the library.
@@ -67,48 +72,97 @@ void ImageExport::picSaveDialog()
 
 void ImageExport::picSave(const QString& fileName)
 {
-    // A failed write goes unreported, like every other save failure but the
-    // missing library.
-    m_picture().save(fileName, "BMP");
+    QSaveFile file(fileName);
+    file.setDirectWriteFallback(true); // a folder that takes no new files
+    QImageWriter writer(&file, "BMP");
+    // QSaveFile::commit() does not see a failed final flush (Qt 6.4): flush first.
+    if (!file.open(QIODevice::WriteOnly) || !writer.write(m_picture()) || !file.flush() ||
+        !file.commit())
+        reportNotSaved(fileName);
 }
 
 void ImageExport::jPicSave(const QString& fileName)
 {
-    if (!m_library.load()) {
-        reportMissingLibrary();
-        return;
-    }
-    const QByteArray name = libraryFileName(fileName);
-    if (name.isEmpty())
-        return;
-    const QImage& picture = m_picture();
-    m_library.saveJpeg(picture, picture.width(), picture.height(), name, JpegQuality);
+    saveThroughLibrary(fileName, Format::Jpeg);
 }
 
 void ImageExport::pPicSave(const QString& fileName)
 {
+    saveThroughLibrary(fileName, Format::Png);
+}
+
+void ImageExport::saveThroughLibrary(const QString& fileName, Format format)
+{
     if (!m_library.load()) {
         reportMissingLibrary();
         return;
     }
-    const QByteArray name = libraryFileName(fileName);
-    if (name.isEmpty())
+    // The scratch folder goes away with everything in it when this returns.
+    QTemporaryDir scratch(scratchTemplate());
+    if (!scratch.isValid()) {
+        reportNotSaved(fileName);
         return;
+    }
+    const bool jpeg = format == Format::Jpeg;
+    const QString written = scratch.filePath(jpeg ? QStringLiteral("picture.jpg")
+                                                  : QStringLiteral("picture.png"));
+    const QByteArray name = protocol::toCp932(written);
     const QImage& picture = m_picture();
-    m_library.savePng(picture, picture.width(), picture.height(), name);
+    if (jpeg)
+        m_library.saveJpeg(picture, picture.width(), picture.height(), name, JpegQuality);
+    else
+        m_library.savePng(picture, picture.width(), picture.height(), name);
+    // The library's result says little; what counts is the file it left.
+    if (!copyIntoPlace(written, fileName))
+        reportNotSaved(fileName);
 }
 
-QByteArray ImageExport::libraryFileName(const QString& fileName)
+// "<temp>/sketora-XXXXXX" when the system's temporary folder is plain ASCII
+// (which CP932 holds byte for byte), otherwise the same under /tmp.
+QString ImageExport::scratchTemplate()
 {
-    const QByteArray encoded = protocol::toCp932(fileName);
-    if (protocol::fromCp932(encoded) != fileName)
-        return {};
-    return encoded;
+    QString base = QDir::tempPath();
+    for (const QChar c : std::as_const(base)) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7E) {
+            base = QStringLiteral("/tmp");
+            break;
+        }
+    }
+    return base + QStringLiteral("/sketora-XXXXXX");
+}
+
+// Copies `source` to `target` so that `target` is either replaced as a whole
+// or left untouched (where the folder allows it). A missing or empty `source`
+// is a failed save.
+bool ImageExport::copyIntoPlace(const QString& source, const QString& target)
+{
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly) || in.size() == 0)
+        return false;
+    QSaveFile out(target);
+    // Where no scratch file can be made beside the target (a folder that
+    // takes no new files, only changes to this one), it is written in place.
+    out.setDirectWriteFallback(true);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    char buffer[64 * 1024];
+    for (qint64 got; (got = in.read(buffer, sizeof buffer)) > 0;) {
+        if (out.write(buffer, got) != got)
+            return false; // QSaveFile drops its temporary file unless committed
+    }
+    return in.error() == QFileDevice::NoError && out.flush() && out.commit();
 }
 
 void ImageExport::reportMissingLibrary()
 {
     m_prompts.message(m_mainWindow,
                       QStringLiteral("画像を保存できません\r\nTransG32.dllをシステムフォルダに入れて下さい"),
+                      QStringLiteral("保存エラー"));
+}
+
+void ImageExport::reportNotSaved(const QString& fileName)
+{
+    m_prompts.message(m_mainWindow,
+                      QStringLiteral("画像を保存できません\r\n") + QDir::toNativeSeparators(fileName),
                       QStringLiteral("保存エラー"));
 }

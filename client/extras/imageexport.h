@@ -17,6 +17,11 @@ class QWidget;
 // is written as JPEG at quality 100, "png" as PNG, anything else as a Windows
 // bitmap under exactly the chosen name. BMP is written here; JPEG and PNG go
 // through the image library TransG32, bound at the first such save.
+//
+// A save either replaces the chosen file as a whole or leaves it as it was and
+// tells the user ("保存エラー"). The library takes a CP932 name, which cannot
+// hold every folder or file name: it writes into a scratch folder with an
+// ASCII name, and the result is copied into place through QSaveFile.
 class ImageExport : public QObject {
     Q_OBJECT
 public:
@@ -44,11 +49,11 @@ public:
     void pPicSave(const QString& fileName); // PNG through the library
 
 private:
-    // The name in CP932 for the library; empty when the name has characters
-    // CP932 cannot hold, which would otherwise turn into '?' and write a
-    // different file.
-    static QByteArray libraryFileName(const QString& fileName);
+    void saveThroughLibrary(const QString& fileName, Format format);
+    static QString scratchTemplate();
+    static bool copyIntoPlace(const QString& source, const QString& target);
     void reportMissingLibrary();
+    void reportNotSaved(const QString& fileName);
 
     Prompts& m_prompts;
     QWidget* m_mainWindow;

@@ -20,11 +20,19 @@ public:
     // The colour dialog; nullopt when cancelled.
     virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) = 0;
     // The save-file dialog; nullopt when cancelled. `filter` uses Qt's
-    // "Name (*.ext)" form; `initialName` pre-fills the dialog (the name last
-    // used, for example).
+    // "Name (*.ext)" form, a pattern "*.*" standing for every file, with or
+    // without a dot in its name; `initialName` pre-fills the dialog (the name
+    // last used, for example).
     virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title,
                                                 const QString& filter,
                                                 const QString& initialName = QString()) = 0;
+    // The save form of the file dialog used to pick a file to read: it takes
+    // any name, existing or not, and never asks whether to replace the file.
+    virtual std::optional<QString> pickFileName(QWidget* parent, const QString& title,
+                                                const QString& filter)
+    {
+        return saveFileName(parent, title, filter);
+    }
     // The system beep.
     virtual void beep() {}
 };
@@ -38,5 +46,12 @@ public:
     std::optional<QString> saveFileName(QWidget* parent, const QString& title,
                                         const QString& filter,
                                         const QString& initialName = QString()) override;
+    std::optional<QString> pickFileName(QWidget* parent, const QString& title,
+                                        const QString& filter) override;
     void beep() override;
+
+    // `filter` as the Qt file dialog shows it with HideNameFilterDetails: each
+    // entry keeps its caption, "*.*" included, and gets the patterns the
+    // dialog really matches appended ("全てのファイル(*.*) (*)").
+    static QString dialogFilter(const QString& filter);
 };

@@ -7,9 +7,13 @@
 #include "loopback.h"
 #include "sketoraclient.h"
 #include "fakeprompts.h"
+#include "framesplitter.h"
+#include "remarklimit.h"
+#include "textmessage.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -67,6 +71,7 @@ private slots:
     void openingAppliesSettingsAndAnnounces();
     void openingWhileDisconnectedSendsNothing();
     void enterAndButtonSendRemarks();
+    void remarksStayWithinWhatReceiversAccept();
     void sizeFaceAndListCommands();
     void colourCommands();
     void closingAsksAndSaysGoodbye();
@@ -141,6 +146,60 @@ void TestChatWindow::enterAndButtonSendRemarks()
     QCOMPARE(c.sentUpToMarker(), QByteArray("2<:>button%EOT%"));
     // The remark itself is not written locally: only the relay's echo is shown.
     QVERIFY(window->text1()->document()->isEmpty());
+
+    // Tab moves on to the send button and types nothing.
+    QTest::keyClicks(input, "a");
+    QTest::keyClick(input, Qt::Key_Tab);
+    QCOMPARE(input->toPlainText(), QString("a"));
+    QCOMPARE(QApplication::focusWidget(), window->command1());
+}
+
+// A pasted text too long for the receivers' reassembly is cut at the limit,
+// on a character boundary, with a note in the box; typing more is refused.
+// What is then sent comes back from the relay whole.
+void TestChatWindow::remarksStayWithinWhatReceiversAccept()
+{
+    ChatClient c;
+    Form4* window = c.chat->showChatWindow();
+    c.sentUpToMarker();
+    QPlainTextEdit* input = window->text2();
+    auto wire = [](QString text) { return cp932(text.replace('\n', "\r\n")).size(); };
+
+    // Two-byte characters after one single-byte one, line breaks as CR LF:
+    // a cut by bytes would split a character.
+    const QString pasted = "x" + QStringLiteral("あい\n").repeated(20000);
+    QGuiApplication::clipboard()->setText(pasted);
+    QTest::keyClick(input, Qt::Key_V, Qt::ControlModifier);
+    const QString kept = input->toPlainText();
+    QVERIFY(kept.size() > 1000);
+    QVERIFY(pasted.startsWith(kept));
+    QVERIFY(wire(kept) <= RemarkLimit::MaxBytes);
+    QVERIFY(wire(pasted.left(kept.size() + 1)) > RemarkLimit::MaxBytes); // nothing cut early
+    auto* limit = input->findChild<RemarkLimit*>();
+    QVERIFY(limit && limit->limitReached());
+
+    // Typing fills the last bytes, then is refused.
+    QTest::keyClicks(input, "yyyyyyyyyy");
+    QCOMPARE(input->toPlainText(), kept + QString(RemarkLimit::MaxBytes - wire(kept), 'y'));
+    QTest::keyClick(input, Qt::Key_Backspace);
+    QVERIFY(!limit->limitReached());
+    QTest::keyClicks(input, "y");
+    const QString remark = input->toPlainText();
+    QVERIFY(remark.endsWith('y'));
+
+    QTest::keyClick(input, Qt::Key_Return);
+    const QByteArray sent = c.sentUpToMarker();
+    QVERIFY(sent.startsWith("2<:>") && sent.endsWith("%EOT%"));
+    // The relay sends it on with its index in front; a receiver reassembles
+    // it from arrivals of any size.
+    const QByteArray relayed =
+        protocol::text::relayedMessage(19, QByteArrayView(sent).chopped(5));
+    protocol::FrameSplitter receiver("%EOT%");
+    QList<QByteArray> pieces;
+    for (qsizetype at = 0; at < relayed.size(); at += 1400)
+        pieces += receiver.feed(relayed.mid(at, 1400));
+    QCOMPARE(pieces.size(), 1);
+    QCOMPARE(pieces.first(), "19<:>2<:>" + cp932(QString(remark).replace('\n', "\r\n")));
 }
 
 void TestChatWindow::sizeFaceAndListCommands()

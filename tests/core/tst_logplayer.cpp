@@ -9,16 +9,21 @@
 #include "loggen.h"
 #include "logplayer.h"
 #include "loopbackpeer.h"
+#include "modalwatch.h"
 #include "picturebox.h"
 #include "sketoraclient.h"
 #include "showncanvas.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -69,6 +74,7 @@ private slots:
     void secondPlaybackRunsToItsEndFirst();
     void logsLongerThan201000Lines();
     void menuEntryAsksForTheFile();
+    void realDialogPlaysAnExistingLogWithoutAsking();
 
 private:
     QString writeLog(const QString& name, const QByteArray& content);
@@ -344,6 +350,49 @@ void TestLogPlayer::menuEntryAsksForTheFile() {
     QCOMPARE(main.canvas().pixelValue(8, 7), 0);
     QCOMPARE(client.prompts.count("save"), 3);
     QCOMPARE(client.prompts.count("message"), 0);
+}
+
+// Through the real Qt file dialog: picking an existing log, the normal case,
+// plays it at once (a save dialog would ask whether to replace it), and
+// "全てのファイル(*.*)" keeps its caption but also lists names without a dot.
+void TestLogPlayer::realDialogPlaysAnExistingLogWithoutAsking() {
+    QtPrompts real;
+    SketoraClient::Options options;
+    options.prompts = &real;
+    SketoraClient client(options);
+    client.start();
+    client.startupDialog().Command2()->click();
+    const QString log = writeLog("existing.skl", "4:1: 9, 9\r\n4:2: 10, 9\r\n");
+    QVERIFY(!writeLog("nodot", "4:1: 30, 30\r\n").isEmpty());
+
+    ModalWatch<QMessageBox> replaceQuestion([](QMessageBox* box) { box->reject(); });
+    QStringList captions, listedByAll;
+    ModalWatch<QFileDialog> dialog([&](QFileDialog* shown) {
+        auto* types = shown->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        for (int i = 0; types && i < types->count(); ++i)
+            captions << types->itemText(i);
+        shown->selectNameFilter(shown->nameFilters().constLast());
+        // The folder is listed in the background.
+        auto* list = shown->findChild<QListView*>(QStringLiteral("listView"));
+        (void)QTest::qWaitFor([&] { return list && listedNames(list).contains("nodot"); }, 5000);
+        if (list)
+            listedByAll = listedNames(list);
+        // The user picks the existing log by its name.
+        if (auto* name = shown->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(QFileInfo(log).fileName());
+        static_cast<QDialog*>(shown)->accept(); // as the Save button does
+        if (shown->isVisible()) // still open after the question: give up
+            shown->reject();
+    });
+    client.form1().controls().menu.mLogPlay->trigger();
+
+    QCOMPARE(dialog.seen(), 1);
+    QCOMPARE(replaceQuestion.seen(), 0);
+    QCOMPARE(client.form1().canvas().pixelValue(10, 9), 0);
+    QCOMPARE(captions, (QStringList{QStringLiteral("Sketoraログファイル(*.skl)"),
+                                    QStringLiteral("全てのファイル(*.*)")}));
+    QVERIFY(listedByAll.contains(QStringLiteral("existing.skl")));
+    QVERIFY(listedByAll.contains(QStringLiteral("nodot")));
 }
 
 QTEST_MAIN(TestLogPlayer)

@@ -191,24 +191,83 @@ private slots:
         QCOMPARE(m_prompts.lastInitialName, first);
     }
 
-    // A name CP932 cannot hold would reach the library with '?' in it and
-    // write (or overwrite) some other file; such a save writes nothing.
-    void nameOutsideCp932WritesNoOtherFile()
+    // A name CP932 cannot hold, in the folder or the file name, must not
+    // reach the library with '?' in it (which would write or overwrite some
+    // other file): the library writes in a scratch folder under the temporary
+    // folder, and the picture lands under exactly the chosen name, replacing
+    // a file already there. The scratch folder is gone afterwards.
+    void namesOutsideCp932AreSavedUnderThatName_data()
     {
-        for (const char* decoy : {"pic?.png", "pic??.png"}) {
-            QFile file(m_dir->filePath(decoy));
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("accented folder, png") << QStringLiteral("café") << "picture.png";
+        QTest::newRow("accented folder, jpg") << QStringLiteral("café") << "picture.jpg";
+        QTest::newRow("thai folder, png") << QStringLiteral("ภาพ") << "picture.png";
+        QTest::newRow("emoji file name") << QString() << QStringLiteral("pic\U0001F3A8.png");
+        QTest::newRow("accented name, jpg") << QString() << QStringLiteral("café.jpg");
+    }
+    void namesOutsideCp932AreSavedUnderThatName()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, fileName);
+        const QString scratchRoot = m_dir->filePath("tmp");
+        QVERIFY(QDir().mkpath(scratchRoot));
+        qputenv("TMPDIR", QFile::encodeName(scratchRoot));
+        const QString folderPath = folder.isEmpty() ? m_dir->path() : m_dir->filePath(folder);
+        QVERIFY(QDir().mkpath(folderPath));
+        const QStringList decoys{"pic?.png", "pic??.png", "caf?.jpg", "picture.png"};
+        for (const QString& decoy : decoys) {
+            QFile file(QDir(m_dir->path()).filePath(decoy));
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("keep");
         }
-        m_prompts.fileAnswers.push_back(m_dir->filePath(QStringLiteral("pic\U0001F3A8.png")));
-        m_export->picSaveDialog();
+        const QString path = QDir(folderPath).filePath(fileName);
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Append)); // a decoy, or a file to replace
+        old.close();
 
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).size(), 2);
-        for (const char* decoy : {"pic?.png", "pic??.png"}) {
-            QFile file(m_dir->filePath(decoy));
+        m_prompts.fileAnswers.push_back(path);
+        m_export->picSaveDialog();
+        qunsetenv("TMPDIR");
+
+        QCOMPARE(m_prompts.count("message"), 0);
+        QCOMPARE(QImage(path).size(), m_picture.size());
+        if (fileName.endsWith("png"))
+            QCOMPARE(QImage(path).convertToFormat(QImage::Format_RGB32), m_picture);
+        for (const QString& decoy : decoys) {
+            QFile file(QDir(m_dir->path()).filePath(decoy));
+            if (file.fileName() == path)
+                continue;
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), QByteArray("keep"));
         }
+        QCOMPARE(QDir(folderPath).entryList(QDir::Files).filter(fileName).size(), 1);
+        QCOMPARE(QDir(scratchRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    // A file that cannot be written in any format is reported, and a file
+    // already there is left as it was.
+    void failedSaveIsReported_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("bmp") << "picture.bmp";
+        QTest::newRow("png") << "picture.png";
+        QTest::newRow("jpg") << "picture.jpg";
+    }
+    void failedSaveIsReported()
+    {
+        QFETCH(QString, fileName);
+        QFile notAFolder(m_dir->filePath("plain"));
+        QVERIFY(notAFolder.open(QIODevice::WriteOnly));
+        notAFolder.close();
+        const QString path = m_dir->filePath("plain/" + fileName);
+        m_prompts.fileAnswers.push_back(path);
+        m_export->picSaveDialog();
+        QCOMPARE(m_prompts.count("message"), 1);
+        QCOMPARE(m_prompts.shown.last().title, QStringLiteral("保存エラー"));
+        QCOMPARE(m_prompts.shown.last().text, "画像を保存できません\r\n" + path);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{"plain"});
     }
 
     // The library is found beside the executable first and writes the

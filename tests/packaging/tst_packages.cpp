@@ -90,6 +90,8 @@ private slots:
     void initTestCase();
     void dependenciesAndContents_data();
     void dependenciesAndContents();
+    void lintianFindsNoErrors();
+    void clientRecommendsFcitxQtModule();
     void desktopEntries_data();
     void desktopEntries();
     void programsAndLibraryResolve();
@@ -171,6 +173,30 @@ void TestPackages::dependenciesAndContents() {
         QVERIFY2(!paths.filter(QRegularExpression("^" + QRegularExpression::escape(path) + "(/|$)"))
                       .size(),
                  qPrintable(path));
+}
+
+// Debian's own package checker reports no errors (warnings are allowed: the
+// server's scripts call systemctl on purpose, and there are no manual pages).
+void TestPackages::lintianFindsNoErrors() {
+    const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian"));
+    if (lintian.isEmpty())
+        QSKIP("lintian is not installed");
+    const Run check = run(lintian, {"--no-tag-display-limit", deb("sketora"), deb("sketora-server")},
+                          {}, 300000);
+    QVERIFY2(check.code >= 0, check.err);
+    QStringList errors;
+    for (const QByteArray& line : check.out.split('\n'))
+        if (line.startsWith("E: "))
+            errors << QString::fromUtf8(line);
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+    QVERIFY2(check.code == 0, check.out + check.err);
+}
+
+// Japanese input: Qt brings its IBus module itself, Fcitx 5's Qt 6 module is
+// a package of its own, which the client recommends.
+void TestPackages::clientRecommendsFcitxQtModule() {
+    const Run field = run(QStringLiteral("dpkg-deb"), {"-f", deb("sketora"), "Recommends"});
+    QCOMPARE(field.out.trimmed(), QByteArray("fcitx5-frontend-qt6"));
 }
 
 void TestPackages::desktopEntries_data() {
