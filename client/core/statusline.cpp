@@ -40,16 +40,16 @@ QString StatusLine::statusText(int state, int count) {
     }
 }
 
-QString StatusLine::getStatusText(qint16 state, qint16 count) {
+void StatusLine::showState(qint16 state, qint16 count) {
     const bool connected = state == SocketEndpoint::Connected;
+    m_view.showStatus(statusText(state, count));
     m_view.setTitleStatus(connected ? QStringLiteral("NetWork") : QStringLiteral("Stand Alone"));
     m_view.setChatAvailable(connected);
-    return statusText(state, count);
 }
 
 void StatusLine::timer1Timer() {
     const int state = m_ws.state();
-    m_view.showStatus(getStatusText(qint16(state), m_receiver.memCount()));
+    showState(qint16(state), m_receiver.memCount());
     m_view.setLogPlayAvailable(state != SocketEndpoint::Connected);
 }
 

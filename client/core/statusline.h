@@ -30,8 +30,10 @@ public:
 
     // Text of the status label for a socket state and member count.
     static QString statusText(int state, int count);
-    // statusText, and also sets the title suffix and the chat menu entry.
-    QString getStatusText(qint16 state, qint16 count);
+    // Shows a socket state in the window: the status text, the title's
+    // status (NetWork or Stand Alone) and the chat entry (on only while
+    // connected). Set on every tick, changed or not.
+    void showState(qint16 state, qint16 count);
 
     void timer1Timer();
     void tMemTimer();

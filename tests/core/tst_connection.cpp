@@ -251,10 +251,12 @@ void TestConnection::statusTexts() {
     QVERIFY(status.Timer1().isActive());
     QVERIFY(status.tMem().isActive());
 
-    QCOMPARE(status.getStatusText(7, 3), QStringLiteral("Member : 3人"));
+    status.showState(7, 3);
+    QCOMPARE(rig.main().controls().lStatus->text(), QStringLiteral("Member : 3人"));
     QCOMPARE(rig.main().windowTitle(), Base + " / NetWork");
     QVERIFY(rig.main().controls().menu.mMember->isEnabled());
-    QCOMPARE(status.getStatusText(6, 3), QStringLiteral("Connecting"));
+    status.showState(6, 3);
+    QCOMPARE(rig.main().controls().lStatus->text(), QStringLiteral("Connecting"));
     QCOMPARE(rig.main().windowTitle(), Base + " / Stand Alone");
     QVERIFY(!rig.main().controls().menu.mMember->isEnabled());
 }
