@@ -18,7 +18,6 @@
 
 using client::Form1;
 
-
 SketoraClient::SketoraClient(QObject* parent) : SketoraClient(Options{}, parent) {}
 
 SketoraClient::SketoraClient(Options options, QObject* parent)
@@ -86,7 +85,8 @@ void SketoraClient::loadMainWindow() {
     // 10: the platform decides whether the transparency menu is on.
     const std::array<QAction*, 5> items = m_form1->transparencyItems();
     m_transparency = std::make_unique<WindowTransparency>(
-        m_form1.get(), WindowTransparency::Actions{items[0], items[1], items[2], items[3], items[4]},
+        m_form1.get(),
+        WindowTransparency::Actions{items[0], items[1], items[2], items[3], items[4]},
         m_options.winVer());
     // The status and member timers run from the load to the end of the program.
     m_status->start();

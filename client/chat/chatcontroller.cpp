@@ -3,21 +3,18 @@
 #include "chatsettings.h"
 #include "form2.h"
 
-ChatController::ChatController(net::SocketEndpoint& wsTxt, ChatSettings& settings,
-                               Prompts& prompts, QObject* parent)
+ChatController::ChatController(net::SocketEndpoint& wsTxt, ChatSettings& settings, Prompts& prompts,
+                               QObject* parent)
     : QObject(parent), m_settings(settings), m_prompts(prompts), m_channel(wsTxt, settings),
-      m_renameDialog([this](QWidget* parent) { runRenameDialog(parent); })
-{
+      m_renameDialog([this](QWidget* parent) { runRenameDialog(parent); }) {
     m_channel.setConversationOpener([this] { return openConversation(); });
 }
 
-ChatController::~ChatController()
-{
+ChatController::~ChatController() {
     delete m_window.data();
 }
 
-Form4* ChatController::showChatWindow()
-{
+Form4* ChatController::showChatWindow() {
     if (m_window) {
         m_window->show();
         m_window->raise();
@@ -43,23 +40,20 @@ Form4* ChatController::showChatWindow()
     return window;
 }
 
-bool ChatController::closeChatWindow()
-{
+bool ChatController::closeChatWindow() {
     if (!m_window)
         return true;
     m_window->close();
     return !m_window;
 }
 
-void ChatController::setRenameDialog(Form4::RenameDialog dialog)
-{
+void ChatController::setRenameDialog(Form4::RenameDialog dialog) {
     m_renameDialog = std::move(dialog);
     if (m_window)
         m_window->setRenameDialog(m_renameDialog);
 }
 
-QTextDocument* ChatController::openConversation()
-{
+QTextDocument* ChatController::openConversation() {
     if (!m_window)
         showChatWindow();
     if (!m_window || !m_window->isVisible())
@@ -69,8 +63,7 @@ QTextDocument* ChatController::openConversation()
 
 // The address dialog in its rename mode, offering the current name; the text
 // channel stores the new one and announces it.
-void ChatController::runRenameDialog(QWidget* parent)
-{
+void ChatController::runRenameDialog(QWidget* parent) {
     Form2 dialog(parent);
     dialog.setDlgMode(Form2::Rename, m_settings.confMyName);
     connect(&dialog, &Form2::renamed, &m_channel, &TextChannel::rename);

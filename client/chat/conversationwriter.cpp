@@ -11,8 +11,7 @@ namespace {
 // Line breaks inside a display text arrive as CR LF (the member list) or as
 // lone CR / LF; each starts a new paragraph. A final break ends the last
 // paragraph rather than opening an empty one.
-QString paragraphsOf(const QString& text)
-{
+QString paragraphsOf(const QString& text) {
     QString plain = text;
     plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     plain.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -23,26 +22,22 @@ QString paragraphsOf(const QString& text)
 
 } // namespace
 
-ConversationWriter::ConversationWriter()
-{
+ConversationWriter::ConversationWriter() {
     m_backRTF.setDefaultFont(defaultFont());
 }
 
-QFont ConversationWriter::defaultFont()
-{
+QFont ConversationWriter::defaultFont() {
     QFont font(chatfonts::gothicFace());
     font.setPointSize(chatfonts::DefaultPointSize);
     return font;
 }
 
-void ConversationWriter::writeNotice(QTextDocument& conversation, const QString& text)
-{
+void ConversationWriter::writeNotice(QTextDocument& conversation, const QString& text) {
     writeFragment(conversation, text, FragmentStyle{NoticeIndent, NoticeColor, 0, QString()});
 }
 
 void ConversationWriter::writeRemarkBody(QTextDocument& conversation, const QString& text,
-                                         const RemarkLook& look)
-{
+                                         const RemarkLook& look) {
     writeFragment(conversation, text,
                   FragmentStyle{RemarkIndent, look.color, look.pointSize, look.face});
 }
@@ -50,8 +45,7 @@ void ConversationWriter::writeRemarkBody(QTextDocument& conversation, const QStr
 // One fragment: fill the buffer, style all of it, append it to the
 // conversation as paragraphs of their own, empty the buffer again.
 void ConversationWriter::writeFragment(QTextDocument& conversation, const QString& text,
-                                       const FragmentStyle& style)
-{
+                                       const FragmentStyle& style) {
     m_backRTF.setPlainText(paragraphsOf(text));
     QTextCursor all(&m_backRTF);
     all.select(QTextCursor::Document);
@@ -77,8 +71,7 @@ void ConversationWriter::writeFragment(QTextDocument& conversation, const QStrin
     m_backRTF.clear();
 }
 
-void ConversationWriter::appendBuffer(QTextDocument& conversation) const
-{
+void ConversationWriter::appendBuffer(QTextDocument& conversation) const {
     QTextCursor caret(&conversation);
     caret.movePosition(QTextCursor::End);
     bool reuseFirst = conversation.isEmpty();
@@ -100,8 +93,7 @@ void ConversationWriter::appendBuffer(QTextDocument& conversation) const
 
 // Removes whole paragraphs from the start until the conversation is within
 // its bound again (the newest paragraph stays, however long it is).
-void ConversationWriter::trimConversation(QTextDocument& conversation)
-{
+void ConversationWriter::trimConversation(QTextDocument& conversation) {
     const int excess = conversation.characterCount() - ConversationLimit;
     if (excess <= 0)
         return;

@@ -9,8 +9,7 @@
 
 TextChannel::TextChannel(net::SocketEndpoint& wsTxt, ChatSettings& settings, QObject* parent)
     : QObject(parent), m_wsTxt(wsTxt), m_settings(settings),
-      m_splitter(QByteArray(protocol::text::Terminator))
-{
+      m_splitter(QByteArray(protocol::text::Terminator)) {
     connect(&m_wsTxt, &net::SocketEndpoint::dataArrival, this, &TextChannel::wsTxtDataArrival);
     connect(&m_wsTxt, &net::SocketEndpoint::closed, this, &TextChannel::wsTxtClose);
     // A new connection starts a new byte stream: no tail of the old one may
@@ -18,8 +17,7 @@ TextChannel::TextChannel(net::SocketEndpoint& wsTxt, ChatSettings& settings, QOb
     connect(&m_wsTxt, &net::SocketEndpoint::connected, this, [this] { m_splitter.reset(); });
 }
 
-void TextChannel::wsTxtDataArrival()
-{
+void TextChannel::wsTxtDataArrival() {
     // Frame on bytes first, decode each complete message afterwards, so a
     // double-byte character split between arrivals is decoded whole.
     const QList<QByteArray> pieces = m_splitter.feed(m_wsTxt.getData());
@@ -27,14 +25,12 @@ void TextChannel::wsTxtDataArrival()
         wsTxtProc1(protocol::fromCp932(piece));
 }
 
-void TextChannel::wsTxtClose()
-{
+void TextChannel::wsTxtClose() {
     m_wsTxt.close();
     m_splitter.reset();
 }
 
-void TextChannel::wsTxtProc1(QStringView data)
-{
+void TextChannel::wsTxtProc1(QStringView data) {
     const std::optional<protocol::text::DownMessage> message =
         protocol::text::parseDownMessage(data);
     if (!message)
@@ -42,8 +38,7 @@ void TextChannel::wsTxtProc1(QStringView data)
     wsTxtProc2(message->index, message->type, message->payload);
 }
 
-void TextChannel::wsTxtProc2(qint16 index, qint16 type, const QString& text)
-{
+void TextChannel::wsTxtProc2(qint16 index, qint16 type, const QString& text) {
     using namespace protocol::text;
     const bool slot = hasSlot(index);
     switch (type) {
@@ -91,8 +86,7 @@ void TextChannel::wsTxtProc2(qint16 index, qint16 type, const QString& text)
     }
 }
 
-void TextChannel::chatWrite(qint16 kind, const QString& text, qint16 index)
-{
+void TextChannel::chatWrite(qint16 kind, const QString& text, qint16 index) {
     QTextDocument* conversation = m_opener ? m_opener() : nullptr;
     if (!conversation)
         return;
@@ -112,15 +106,13 @@ void TextChannel::chatWrite(qint16 kind, const QString& text, qint16 index)
     }
 }
 
-QString TextChannel::nameOf(int index) const
-{
+QString TextChannel::nameOf(int index) const {
     return hasSlot(index) ? m_memName[index] : QString();
 }
 
 // A member whose colour, size or face was never announced speaks black, in
 // the buffer's size, gothic.
-ConversationWriter::RemarkLook TextChannel::remarkLook(int index) const
-{
+ConversationWriter::RemarkLook TextChannel::remarkLook(int index) const {
     ConversationWriter::RemarkLook look{0, 0, chatfonts::gothicFace()};
     if (!hasSlot(index))
         return look;
@@ -131,24 +123,20 @@ ConversationWriter::RemarkLook TextChannel::remarkLook(int index) const
     return look;
 }
 
-bool TextChannel::connected() const
-{
+bool TextChannel::connected() const {
     return m_wsTxt.state() == net::SocketEndpoint::Connected;
 }
 
-bool TextChannel::send(int type, const QString& payload)
-{
+bool TextChannel::send(int type, const QString& payload) {
     return m_wsTxt.sendBytes(protocol::text::clientMessage(type, payload));
 }
 
-void TextChannel::sendIfConnected(int type, const QString& payload)
-{
+void TextChannel::sendIfConnected(int type, const QString& payload) {
     if (connected())
         send(type, payload);
 }
 
-void TextChannel::announce(qint16 pointSize, qint32 colour)
-{
+void TextChannel::announce(qint16 pointSize, qint32 colour) {
     if (!connected())
         return;
     send(protocol::text::Join, m_settings.confMyName);
@@ -157,8 +145,7 @@ void TextChannel::announce(qint16 pointSize, qint32 colour)
     send(protocol::text::FontFace, QString::number(m_settings.confFontName));
 }
 
-bool TextChannel::sendRemark(const QString& typed)
-{
+bool TextChannel::sendRemark(const QString& typed) {
     if (!connected())
         return false;
     // A line break typed with Ctrl+Enter travels as CR LF inside the remark.
@@ -167,46 +154,38 @@ bool TextChannel::sendRemark(const QString& typed)
     return send(protocol::text::Remark, remark);
 }
 
-void TextChannel::sendTxtSize(qint16 size)
-{
+void TextChannel::sendTxtSize(qint16 size) {
     sendIfConnected(protocol::text::FontSize, QString::number(size));
 }
 
-void TextChannel::requestMemberList()
-{
+void TextChannel::requestMemberList() {
     sendIfConnected(protocol::text::MemberList, QStringLiteral("member"));
 }
 
-void TextChannel::leave()
-{
+void TextChannel::leave() {
     send(protocol::text::Leave, QStringLiteral("END"));
 }
 
-void TextChannel::chooseFace(qint16 face)
-{
+void TextChannel::chooseFace(qint16 face) {
     m_settings.confFontName = face;
     sendIfConnected(protocol::text::FontFace, QString::number(face));
 }
 
-void TextChannel::chooseSize(qint16 size)
-{
+void TextChannel::chooseSize(qint16 size) {
     m_settings.confFontSize = size;
     sendTxtSize(size);
 }
 
-void TextChannel::chooseColor(qint32 colour)
-{
+void TextChannel::chooseColor(qint32 colour) {
     m_settings.confFontColor = colour;
     sendIfConnected(protocol::text::FontColor, QString::number(colour));
 }
 
-void TextChannel::chooseBackColor(qint32 colour)
-{
+void TextChannel::chooseBackColor(qint32 colour) {
     m_settings.confFontBackColor = colour;
 }
 
-void TextChannel::rename(const QString& name)
-{
+void TextChannel::rename(const QString& name) {
     m_settings.confMyName = name;
     sendIfConnected(protocol::text::Rename, name);
 }

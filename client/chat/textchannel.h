@@ -81,14 +81,14 @@ public:
     void sendTxtSize(qint16 size); // "7<:>" size
     void requestMemberList();      // "4<:>member"
     // Sent without a connection test; a failed send changes nothing.
-    void leave();                  // "0<:>END"
+    void leave(); // "0<:>END"
 
     // --- the user's name and look: stored, then announced
-    void chooseFace(qint16 face);      // "8<:>0" or "8<:>1"
-    void chooseSize(qint16 size);      // "7<:>" size
-    void chooseColor(qint32 colour);   // "6<:>" colour
+    void chooseFace(qint16 face);        // "8<:>0" or "8<:>1"
+    void chooseSize(qint16 size);        // "7<:>" size
+    void chooseColor(qint32 colour);     // "6<:>" colour
     void chooseBackColor(qint32 colour); // the user's own: never sent
-    void rename(const QString& name);  // "3<:>" name
+    void rename(const QString& name);    // "3<:>" name
 
 private:
     static bool hasSlot(int index) { return index >= 0 && index < MemberSlots; }

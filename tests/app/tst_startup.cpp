@@ -28,16 +28,14 @@ namespace {
 // what the client had done by then.
 struct ShutdownPrompts : FakePrompts {
     std::function<void()> onChatQuestion;
-    bool question(QWidget* parent, const QString& text, const QString& title) override
-    {
+    bool question(QWidget* parent, const QString& text, const QString& title) override {
         if (text == QStringLiteral("会話ウィンドウを消しますか？") && onChatQuestion)
             onChatQuestion();
         return FakePrompts::question(parent, text, title);
     }
 };
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
@@ -53,8 +51,7 @@ private slots:
 };
 
 // A settings file whose cell 7 is not black must not change the start colour.
-void TestStartup::settingsLoadedAfterThePenIsChosen()
-{
+void TestStartup::settingsLoadedAfterThePenIsChosen() {
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("reduza.ini")));
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -81,8 +78,7 @@ void TestStartup::settingsLoadedAfterThePenIsChosen()
     prompts.questionAnswers = {false};
 }
 
-void TestStartup::transparencyMenuFollowsPlatform()
-{
+void TestStartup::transparencyMenuFollowsPlatform() {
     for (int ver : {0, 1, 2, 3}) {
         QTemporaryDir dir;
         FakePrompts prompts;
@@ -98,8 +94,7 @@ void TestStartup::transparencyMenuFollowsPlatform()
     }
 }
 
-void TestStartup::closeAsksAndShutsDownInOrder()
-{
+void TestStartup::closeAsksAndShutsDownInOrder() {
     QTemporaryDir dir;
     const QString settingsPath = dir.filePath(QStringLiteral("reduza.ini"));
     ShutdownPrompts prompts;
@@ -136,11 +131,11 @@ void TestStartup::closeAsksAndShutsDownInOrder()
     w.controls().menu.mEnd->trigger();
     QVERIFY(!w.isVisible());
     QCOMPARE(wsStateAtChatQuestion, 0);
-    QVERIFY(fileAtChatQuestion.contains("cMyName=" + protocol::toCp932(QStringLiteral("閉じる前"))));
+    QVERIFY(
+        fileAtChatQuestion.contains("cMyName=" + protocol::toCp932(QStringLiteral("閉じる前"))));
     QVERIFY(!client.chat().chatWindow());
     QCOMPARE(prompts.count("question"), 3);
 }
 
 QTEST_MAIN(TestStartup)
 #include "tst_startup.moc"
-
