@@ -75,6 +75,6 @@ package-test: build
 # clients drawing and talking through it.
 .PHONY: screenshots
 screenshots: build
-	xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD_DIR)/bin/sketora-shots-server docs/screenshots
+	xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD_DIR)/bin/sketora-shots docs/screenshots
 	SKETORA_SCREENSHOTS=$(CURDIR)/docs/screenshots SKETORA_BIN_DIR=$(CURDIR)/$(BUILD_DIR)/bin \
 	  /usr/bin/python3 tests/web/browser_test.py PageTest.test_desktop_and_page_draw_and_talk

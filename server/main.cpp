@@ -124,7 +124,7 @@ int main(int argc, char* argv[]) {
         });
     }
 
-    Form1 window(server, prompts);
+    server::Form1 window(server, prompts);
     prompts.setParent(&window);
     window.show();
 

@@ -9,6 +9,8 @@ class QTreeWidget;
 class RelayServer;
 class ServerPrompts;
 
+namespace server {
+
 // The server window `Form1`: the connection list, the event log, the buttons
 // Start / All Disconnect / Log Save and the menu. It owns no relay rule: it
 // forwards clicks to the RelayServer and paints what the server reports.
@@ -51,3 +53,5 @@ private:
     QAction* m_mAutoSave = nullptr;
     QAction* m_mEnd = nullptr;
 };
+
+} // namespace server

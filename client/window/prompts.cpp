@@ -59,13 +59,6 @@ QString QtPrompts::dialogFilter(const QString& filter)
     return entries.join(QStringLiteral(";;"));
 }
 
-std::optional<QString> QtPrompts::openFileName(QWidget* parent, const QString& title,
-                                               const QString& filter)
-{
-    return chosen(QFileDialog::getOpenFileName(parent, title, QString(), dialogFilter(filter),
-                                               nullptr, BaseOptions));
-}
-
 std::optional<QString> QtPrompts::saveFileName(QWidget* parent, const QString& title,
                                                const QString& filter, const QString& initialName)
 {

@@ -66,6 +66,8 @@ void MainMenu::buildKinou(QMenuBar* bar)
     menu->addSeparator();
     QMenu* transe = menu->addMenu(QStringLiteral("ウィンドウの透明度(&T)"));
     mTranse = transe->menuAction();
+    // Off until the platform is known to show translucent windows.
+    mTranse->setEnabled(false);
     mT100 = item(transe, QStringLiteral("100%(不透明)"), {}, true);
     mT75 = item(transe, QStringLiteral("75%"), {}, true);
     mT50 = item(transe, QStringLiteral("50%"), {}, true);

@@ -6,7 +6,7 @@
 // be pulled in by name or the linker drops it.
 static void initCanvasResources()
 {
-    Q_INIT_RESOURCE(canvas);
+    Q_INIT_RESOURCE(window);
 }
 
 QIcon toolIcon(int tool)
@@ -16,7 +16,7 @@ QIcon toolIcon(int tool)
     const QLatin1String name(names[tool >= 1 && tool <= 4 ? tool - 1 : 3]);
     QIcon icon;
     for (int size : {16, 32})
-        icon.addFile(QStringLiteral(":/canvas/icons/tool-%1-%2.png").arg(name).arg(size),
+        icon.addFile(QStringLiteral(":/window/icons/tool-%1-%2.png").arg(name).arg(size),
                      QSize(size, size));
     return icon;
 }

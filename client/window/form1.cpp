@@ -12,7 +12,7 @@
 #include "viewportcontroller.h"
 #include "viewportframe.h"
 
-#include <QCloseEvent>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
@@ -20,6 +20,8 @@
 #include <QScrollBar>
 #include <QSlider>
 #include <QTabBar>
+
+namespace client {
 
 namespace {
 
@@ -37,7 +39,7 @@ protected:
 Form1::Form1(Prompts& prompts, QWidget* parent)
     : QMainWindow(parent), m_prompts(prompts), m_sender(m_ws), m_menu(menuBar())
 {
-    setWindowTitle(QStringLiteral("Sketora - クライアント"));
+    setWindowTitle(baseTitle());
     auto* client = new QWidget(this);
     setCentralWidget(client);
     client->installEventFilter(this);
@@ -45,9 +47,7 @@ Form1::Form1(Prompts& prompts, QWidget* parent)
     createRightColumn(client);
     createControllers();
 
-    connect(m_menu.mEnd, &QAction::triggered, this, &QWidget::close);
-    connect(m_menu.mClear, &QAction::triggered, this, &Form1::clearAllCommand);
-    connect(m_menu.mColor, &QAction::triggered, m_palette, &PaletteController::choosePenColor);
+    connectCommands();
 
     resize(DesignClientWidth, DesignClientHeight + menuBar()->sizeHint().height());
     m_viewport->layout(DesignClientWidth, DesignClientHeight);
@@ -136,9 +136,18 @@ void Form1::createControllers()
                                  this);
 }
 
-void Form1::setHooks(Form1Hooks* hooks)
+void Form1::connectCommands()
 {
-    m_hooks = hooks ? hooks : &m_noHooks;
+    connect(m_menu.mEnd, &QAction::triggered, this, &QWidget::close);
+    connect(m_menu.mClear, &QAction::triggered, this, &Form1::clearAllCommand);
+    connect(m_menu.mColor, &QAction::triggered, m_palette, &PaletteController::choosePenColor);
+    connect(m_menu.mCon, &QAction::triggered, this, &Form1::connectChosen);
+    connect(m_menu.mReconnect, &QAction::triggered, this, &Form1::reconnectChosen);
+    connect(m_menu.mClose, &QAction::triggered, this, &Form1::disconnectChosen);
+    connect(m_menu.mMember, &QAction::triggered, this, &Form1::chatWindowChosen);
+    connect(m_menu.mLogPlay, &QAction::triggered, this, &Form1::logPlayChosen);
+    connect(m_menu.mSave, &QAction::triggered, this, &Form1::saveImageChosen);
+    connect(m_menu.mVersion, &QAction::triggered, this, &Form1::versionChosen);
 }
 
 // The start-up state, in this order; each step stands on its own.
@@ -155,8 +164,6 @@ void Form1::load()
     m_menu.mClose->setEnabled(false);
     m_frame4->hide();
     m_tools->selectTool(ToolController::HandScroll);
-    m_hooks->confLoad();
-    m_menu.mTranse->setEnabled(m_hooks->getWinVer() == 2);
 }
 
 void Form1::refreshPreview()
@@ -166,17 +173,12 @@ void Form1::refreshPreview()
     m_pPreview->update();
 }
 
-void Form1::clearPreview()
-{
-    m_pPreview->fill(Qt::white);
-}
-
 void Form1::clearAllCommand()
 {
     if (!m_prompts.question(this, QStringLiteral("全消去しますか？"), QStringLiteral("消去確認")))
         return;
     m_canvas.clearAll();
-    clearPreview();
+    m_pPreview->fill(Qt::white);
     if (m_sender.connected())
         m_sender.sendClearAll();
 }
@@ -196,31 +198,94 @@ qint16 Form1::penWidth() const
     return m_widths->value();
 }
 
-void Form1::sendColor(qint32 clrvalue)
+// Sent unconditionally: callers announce only on a connected drawing socket.
+void Form1::announcePen()
 {
-    m_sender.sendColor(clrvalue);
+    m_sender.sendColor(foreColor());
+    m_sender.sendSize(penWidth());
 }
 
-void Form1::sendSize(qint16 sizevalue)
+void Form1::showConnected(bool connected)
 {
-    m_sender.sendSize(sizevalue);
+    m_menu.mCon->setEnabled(!connected);
+    m_menu.mReconnect->setEnabled(!connected);
+    m_menu.mClose->setEnabled(connected);
 }
 
-ColorCell* Form1::lColPal(int cell) const
+void Form1::setTitleStatus(const QString& status)
 {
-    return cell >= 0 && cell < 8 ? m_lColPal[cell] : nullptr;
+    setWindowTitle(baseTitle() + QStringLiteral(" / ") + status);
 }
 
-void Form1::closeEvent(QCloseEvent* event)
+void Form1::showStatus(const QString& text)
 {
-    if (!m_prompts.question(this, QStringLiteral("終了しますか？"), QStringLiteral("終了確認"))) {
-        event->ignore();
-        return;
-    }
-    m_ws.close();
-    m_hooks->confSave();
-    m_hooks->closeChatWindow(); // its leave message still goes out on the open text socket
-    event->accept();
+    m_lStatus->setText(text);
+}
+
+void Form1::setChatAvailable(bool available)
+{
+    m_menu.mMember->setEnabled(available);
+}
+
+void Form1::setLogPlayAvailable(bool available)
+{
+    m_menu.mLogPlay->setEnabled(available);
+}
+
+// The panel shows either the line count (while reading) or the progress bar
+// (while drawing) in the same spot.
+void Form1::showPlaybackReading()
+{
+    m_logLabel->setText(QStringLiteral("読み込み中"));
+    m_lCnt->setText(QStringLiteral("0"));
+    m_lCnt->show();
+    m_pBar->hide();
+    m_frame4->show();
+}
+
+void Form1::showPlaybackLinesRead(qint64 lines, bool repaintNow)
+{
+    m_lCnt->setText(QString::number(lines));
+    if (repaintNow)
+        m_lCnt->repaint();
+}
+
+void Form1::showPlaybackDrawing(qint64 total)
+{
+    showPlaybackLinesRead(total, true);
+    m_logLabel->setText(QStringLiteral("描画中"));
+    m_lCnt->hide();
+    m_pBar->setRange(0, int(total));
+    m_pBar->setValue(0);
+    m_pBar->show();
+}
+
+void Form1::showPlaybackProgress(qint64 applied)
+{
+    m_pBar->setValue(int(applied));
+}
+
+void Form1::hidePlayback()
+{
+    m_frame4->hide();
+}
+
+std::array<QAction*, 3> Form1::playbackSpeedItems() const
+{
+    return {m_menu.mLSNoWait, m_menu.mLSHigh, m_menu.mLSslow};
+}
+
+std::array<QAction*, 5> Form1::transparencyItems() const
+{
+    return {m_menu.mTranse, m_menu.mT100, m_menu.mT75, m_menu.mT50, m_menu.mT25};
+}
+
+Form1::Controls Form1::controls() const
+{
+    return Controls{m_menu,   m_pCBase, m_pCanvas,  m_hs1,      m_vs1,     m_tabStrip,
+                    m_frame1, m_frame2, m_frame3,   m_frame4,   m_sWidth,  m_pWidth,
+                    m_pC,     m_pPreview, m_lColPal, m_lStatus, m_logLabel, m_lCnt,
+                    m_pBar,   *m_tools, *m_palette, *m_widths,  *m_viewport};
 }
 
 // The outer window never stays below 400 x 400 pixels.
@@ -257,3 +322,5 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     }
     return QMainWindow::eventFilter(watched, event);
 }
+
+} // namespace client

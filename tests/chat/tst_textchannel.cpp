@@ -1,4 +1,5 @@
-#include "chatsession.h"
+#include "chatsettings.h"
+#include "textchannel.h"
 #include "cp932.h"
 #include "loopback.h"
 
@@ -15,16 +16,17 @@ const QColor Grey(50, 50, 50);
 struct Harness {
     net::SocketEndpoint wsTxt;
     QTextEdit box;
-    ChatSession session{wsTxt};
+    ChatSettings settings;
+    TextChannel session{wsTxt, settings};
     int opened = 0;
     bool windowVisible = true;
 
     Harness()
     {
-        box.document()->setDefaultFont(ChatSession::defaultFont());
-        session.setConversationOpener([this]() -> QTextEdit* {
+        box.document()->setDefaultFont(ConversationWriter::defaultFont());
+        session.setConversationOpener([this]() -> QTextDocument* {
             ++opened;
-            return windowVisible ? &box : nullptr;
+            return windowVisible ? box.document() : nullptr;
         });
     }
     void receive(const QString& message) { session.wsTxtProc1(message); }
@@ -44,7 +46,7 @@ QTextCharFormat lookOf(const QTextBlock& block)
 
 } // namespace
 
-class TestChatSession : public QObject {
+class TestTextChannel : public QObject {
     Q_OBJECT
 private slots:
     void noticesUseExactTextsInGrey();
@@ -61,7 +63,7 @@ private slots:
     void floodKeepsOnlyTheNewestConversation();
 };
 
-void TestChatSession::noticesUseExactTextsInGrey()
+void TestTextChannel::noticesUseExactTextsInGrey()
 {
     Harness h;
     h.receive("3<:>1<:>taro");
@@ -71,14 +73,14 @@ void TestChatSession::noticesUseExactTextsInGrey()
              QStringList({"taro さんが入室しました", "taro さんが退室しました"}));
     for (int n = 0; n < 2; ++n) {
         QCOMPARE(lookOf(h.block(n)).foreground().color(), Grey);
-        QCOMPARE(h.block(n).blockFormat().leftMargin(), qreal(ChatSession::NoticeIndent));
+        QCOMPARE(h.block(n).blockFormat().leftMargin(), qreal(ConversationWriter::NoticeIndent));
     }
-    QVERIFY(h.session.backRTF().isEmpty());
+    QVERIFY(h.session.writer().backRTF().isEmpty());
     // The caret follows the newest line.
     QCOMPARE(h.box.textCursor().position(), h.box.document()->characterCount() - 1);
 }
 
-void TestChatSession::remarkIsGreyHeaderThenStyledBody()
+void TestTextChannel::remarkIsGreyHeaderThenStyledBody()
 {
     Harness h;
     h.receive("3<:>5<:>taro");
@@ -91,13 +93,13 @@ void TestChatSession::remarkIsGreyHeaderThenStyledBody()
     const QTextCharFormat header = lookOf(h.block(0));
     QCOMPARE(header.foreground().color(), Grey);
     QCOMPARE(header.font().resolve(h.box.document()->defaultFont()).pointSize(), 9);
-    QCOMPARE(h.block(0).blockFormat().leftMargin(), qreal(ChatSession::NoticeIndent));
+    QCOMPARE(h.block(0).blockFormat().leftMargin(), qreal(ConversationWriter::NoticeIndent));
 
     const QTextCharFormat body = lookOf(h.block(1));
     QCOMPARE(body.foreground().color(), QColor(255, 0, 0));
     QCOMPARE(body.fontPointSize(), 12.0);
     QCOMPARE(body.fontFamilies().toStringList(), QStringList("ＭＳ 明朝"));
-    QCOMPARE(h.block(1).blockFormat().leftMargin(), qreal(ChatSession::RemarkIndent));
+    QCOMPARE(h.block(1).blockFormat().leftMargin(), qreal(ConversationWriter::RemarkIndent));
 
     // A later change of look affects only later remarks.
     h.receive("3<:>8<:>0");
@@ -108,7 +110,7 @@ void TestChatSession::remarkIsGreyHeaderThenStyledBody()
     QCOMPARE(lookOf(h.block(3)).fontFamilies().toStringList(), QStringList("ＭＳ ゴシック"));
 }
 
-void TestChatSession::remarkOfUnannouncedMemberKeepsDefaults()
+void TestTextChannel::remarkOfUnannouncedMemberKeepsDefaults()
 {
     Harness h;
     h.receive("7<:>2<:>hi");
@@ -124,7 +126,7 @@ void TestChatSession::remarkOfUnannouncedMemberKeepsDefaults()
     QCOMPARE(lookOf(h.block(3)).font().resolve(h.box.document()->defaultFont()).pointSize(), 9);
 }
 
-void TestChatSession::renameBuildsNoticeFromOldName()
+void TestTextChannel::renameBuildsNoticeFromOldName()
 {
     Harness h;
     h.receive("3<:>5<:>taro");
@@ -134,17 +136,17 @@ void TestChatSession::renameBuildsNoticeFromOldName()
     QCOMPARE(lookOf(h.block(0)).foreground().color(), Grey);
 }
 
-void TestChatSession::memberListIsOneParagraphPerLine()
+void TestTextChannel::memberListIsOneParagraphPerLine()
 {
     Harness h;
     h.receive("2<:>4<:>taro\r\n花子\r\n");
     QCOMPARE(h.paragraphs(), QStringList({"", "現在のメンバ : ", "taro", "花子"}));
     for (int n = 0; n < 4; ++n)
-        QCOMPARE(h.block(n).blockFormat().leftMargin(), qreal(ChatSession::NoticeIndent));
+        QCOMPARE(h.block(n).blockFormat().leftMargin(), qreal(ConversationWriter::NoticeIndent));
     QCOMPARE(lookOf(h.block(3)).foreground().color(), Grey);
 }
 
-void TestChatSession::attributesAndNamesAreSilent()
+void TestTextChannel::attributesAndNamesAreSilent()
 {
     Harness h;
     h.receive("4<:>5<:>hana");
@@ -169,7 +171,7 @@ void TestChatSession::attributesAndNamesAreSilent()
     QCOMPARE(h.opened, 1);
 }
 
-void TestChatSession::malformedMessagesAreIgnored()
+void TestTextChannel::malformedMessagesAreIgnored()
 {
     Harness h;
     h.receive("3<:>1");          // two fields
@@ -184,7 +186,7 @@ void TestChatSession::malformedMessagesAreIgnored()
     QCOMPARE(h.paragraphs(), QStringList({" の発言 :", "before"}));
 }
 
-void TestChatSession::outOfRangeIndexNeverTouchesTables()
+void TestTextChannel::outOfRangeIndexNeverTouchesTables()
 {
     Harness h;
     h.receive("20<:>5<:>last");
@@ -202,7 +204,7 @@ void TestChatSession::outOfRangeIndexNeverTouchesTables()
     QCOMPARE(lookOf(h.block(3)).foreground().color(), QColor(0, 0, 0));
 }
 
-void TestChatSession::hiddenWindowGetsNothing()
+void TestTextChannel::hiddenWindowGetsNothing()
 {
     Harness h;
     h.windowVisible = false;
@@ -213,13 +215,14 @@ void TestChatSession::hiddenWindowGetsNothing()
     QCOMPARE(h.session.memName()[1], QString("taro")); // the table is still kept
 }
 
-void TestChatSession::arrivalsAreFramedAndReassembled()
+void TestTextChannel::arrivalsAreFramedAndReassembled()
 {
     LoopbackChannel channel;
     QVERIFY(channel.open());
     QTextEdit box;
-    ChatSession session(channel.client);
-    session.setConversationOpener([&box] { return &box; });
+    ChatSettings settings;
+    TextChannel session(channel.client, settings);
+    session.setConversationOpener([&box] { return box.document(); });
 
     // Two messages and an empty piece in one arrival, applied in order.
     channel.peer.sendBytes(protocol::toCp932("1<:>1<:>太郎%EOT%%EOT%1<:>2<:>一つ目%EOT%"));
@@ -242,16 +245,17 @@ void TestChatSession::arrivalsAreFramedAndReassembled()
     QCOMPARE(box.document()->blockCount(), 5);
 }
 
-void TestChatSession::peerCloseClosesTheEndpoint()
+void TestTextChannel::peerCloseClosesTheEndpoint()
 {
     LoopbackChannel channel;
     QVERIFY(channel.open());
     QTextEdit box;
-    ChatSession session(channel.client);
+    ChatSettings settings;
+    TextChannel session(channel.client, settings);
     int opened = 0;
     session.setConversationOpener([&] {
         ++opened;
-        return &box;
+        return box.document();
     });
     channel.peer.close();
     QTRY_COMPARE(channel.client.state(), int(net::SocketEndpoint::Closed));
@@ -261,7 +265,7 @@ void TestChatSession::peerCloseClosesTheEndpoint()
 // A member that floods the chat with long remarks must not take the
 // program's memory: the oldest paragraphs go once the conversation passes its
 // bound, whole, and what stays keeps its look.
-void TestChatSession::floodKeepsOnlyTheNewestConversation()
+void TestTextChannel::floodKeepsOnlyTheNewestConversation()
 {
     Harness h;
     h.receive("3<:>1<:>taro");
@@ -270,8 +274,8 @@ void TestChatSession::floodKeepsOnlyTheNewestConversation()
     for (int i = 0; i < 40; ++i)
         h.receive(QStringLiteral("3<:>2<:>%1 ").arg(i) + remark);
     const QTextDocument& conversation = *h.box.document();
-    QVERIFY(conversation.characterCount() <= ChatSession::ConversationLimit);
-    QVERIFY(conversation.characterCount() > ChatSession::ConversationLimit - 2 * 60100);
+    QVERIFY(conversation.characterCount() <= ConversationWriter::ConversationLimit);
+    QVERIFY(conversation.characterCount() > ConversationWriter::ConversationLimit - 2 * 60100);
     // The newest remark is all there; the oldest ones and the join are gone.
     QVERIFY(h.box.toPlainText().endsWith(QStringLiteral("39 ") + remark));
     QVERIFY(!h.box.toPlainText().contains(QStringLiteral("入室")));
@@ -280,9 +284,9 @@ void TestChatSession::floodKeepsOnlyTheNewestConversation()
     const bool header = first.text() == QStringLiteral("taro の発言 :");
     QVERIFY(header || first.text().endsWith(remark));
     QCOMPARE(first.blockFormat().leftMargin(),
-             qreal(header ? ChatSession::NoticeIndent : ChatSession::RemarkIndent));
+             qreal(header ? ConversationWriter::NoticeIndent : ConversationWriter::RemarkIndent));
     QCOMPARE(lookOf(first).foreground().color(), header ? Grey : QColor(Qt::black));
 }
 
-QTEST_MAIN(TestChatSession)
-#include "tst_chatsession.moc"
+QTEST_MAIN(TestTextChannel)
+#include "tst_textchannel.moc"

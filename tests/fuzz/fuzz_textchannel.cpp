@@ -9,7 +9,8 @@
 //
 // Input: byte 0 says whether the chat window is visible; the rest is the
 // stream.
-#include "chatsession.h"
+#include "chatsettings.h"
+#include "textchannel.h"
 #include "cp932.h"
 #include "framesplitter.h"
 #include "socketendpoint.h"
@@ -33,20 +34,21 @@ void check(bool condition)
 struct Rig {
     net::SocketEndpoint wsTxt; // never connected: wsTxtProc1 is fed directly
     QTextEdit box;
-    ChatSession session{wsTxt};
+    ChatSettings settings;
+    TextChannel session{wsTxt, settings};
     bool visible = true;
 
     Rig()
     {
-        box.document()->setDefaultFont(ChatSession::defaultFont());
-        session.setConversationOpener([this]() -> QTextEdit* { return visible ? &box : nullptr; });
+        box.document()->setDefaultFont(ConversationWriter::defaultFont());
+        session.setConversationOpener([this]() -> QTextDocument* { return visible ? box.document() : nullptr; });
     }
 };
 
 void makeApplication()
 {
     static int argc = 1;
-    static char name[] = "fuzz_chatsession";
+    static char name[] = "fuzz_textchannel";
     static char* argv[] = {name, nullptr};
     // Never destroyed: Qt's font caches belong to the main thread's storage
     // and must not be torn down before the exit-time leak check runs.
@@ -73,7 +75,7 @@ void applyOne(Rig& r, const QString& message)
 
     r.session.wsTxtProc1(message);
 
-    check(r.session.backRTF().isEmpty());
+    check(r.session.writer().backRTF().isEmpty());
     const auto parsed = protocol::text::parseDownMessage(message);
     const int index = parsed ? parsed->index : -1;
     check(othersUnchanged(names, r.session.memName(), index));

@@ -7,44 +7,17 @@
 #include <QTest>
 #include <memory>
 
-// Hooks that record what the main window asked, in order.
-class RecordingHooks : public Form1Hooks {
-public:
-    QStringList calls;
-    int winVer = 0;
-    std::function<void()> onConfLoad;
-    std::function<void()> onConfSave;
+using client::Form1;
 
-    void confLoad() override
-    {
-        calls << "confLoad";
-        if (onConfLoad)
-            onConfLoad();
-    }
-    int getWinVer() override
-    {
-        calls << "getWinVer";
-        return winVer;
-    }
-    void confSave() override
-    {
-        calls << "confSave";
-        if (onConfSave)
-            onConfSave();
-    }
-    void closeChatWindow() override { calls << "closeChatWindow"; }
-};
 
 // A loaded, visible main window with scripted prompts.
 struct FormFixture {
     FakePrompts prompts;
-    RecordingHooks hooks;
     std::unique_ptr<Form1> form;
 
     explicit FormFixture(bool show = true)
     {
         form = std::make_unique<Form1>(prompts);
-        form->setHooks(&hooks);
         form->load();
         if (show) {
             form->show();
@@ -58,7 +31,7 @@ struct FormFixture {
         form->hide();
     }
 
-    CanvasWidget* canvas() const { return form->pCanvas(); }
+    CanvasWidget* canvas() const { return form->controls().pCanvas; }
     // Pointer input in drawing-area pixels.
     void press(QPoint p, Qt::MouseButton b = Qt::LeftButton)
     {

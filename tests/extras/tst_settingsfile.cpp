@@ -3,6 +3,9 @@
 #include "cp932.h"
 #include "fakeprompts.h"
 #include "form1.h"
+#include "form2.h"
+#include "palettecontroller.h"
+#include "sketoraclient.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +13,8 @@
 #include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
+
+using client::Form1;
 
 using settingsfile::Palette;
 
@@ -68,7 +73,7 @@ private slots:
 void TestSettingsFile::missingFileIsCreatedWithDefaults()
 {
     QTemporaryDir dir;
-    ClientSettings settings;
+    ChatSettings settings;
     Palette palette{};
     settingsfile::confLoad(settings, palette, dir.path());
 
@@ -97,7 +102,7 @@ void TestSettingsFile::missingFileIsCreatedWithDefaults()
 void TestSettingsFile::saveAndLoadRoundTrip()
 {
     QTemporaryDir dir;
-    ClientSettings saved;
+    ChatSettings saved;
     saved.confFontName = 1;
     saved.confFontSize = 15;
     saved.confFontColor = 123456;
@@ -114,7 +119,7 @@ void TestSettingsFile::saveAndLoadRoundTrip()
     QCOMPARE(bytes.count("\r\n"), 13);
     QCOMPARE(bytes.count('\n'), 13);
 
-    ClientSettings loaded;
+    ChatSettings loaded;
     Palette palette{};
     settingsfile::confLoad(loaded, palette, dir.path());
     QCOMPARE(palette, colours);
@@ -127,7 +132,7 @@ void TestSettingsFile::saveAndLoadRoundTrip()
 
 void TestSettingsFile::spacingKeysAndPaletteRule()
 {
-    ClientSettings settings;
+    ChatSettings settings;
     settings.confFontColor = 77;
     settings.confFontBackColor = 88;
     Palette palette{};
@@ -154,7 +159,7 @@ void TestSettingsFile::spacingKeysAndPaletteRule()
     QCOMPARE(settings.confMyName, QString("山田 花子"));
 
     // A file written by confSave and one written by confCreate read alike.
-    ClientSettings fromDefault, fromSaved;
+    ChatSettings fromDefault, fromSaved;
     Palette a{}, b{};
     settingsfile::applyText(settingsfile::defaultText(), fromDefault, a);
     settingsfile::applyText(settingsfile::savedText(fromDefault, a), fromSaved, b);
@@ -169,7 +174,7 @@ void TestSettingsFile::onlyTwentyLinesAreRead()
     QByteArray nineteen;
     for (int i = 0; i < 19; ++i)
         nineteen += "comment line\r\n";
-    ClientSettings settings;
+    ChatSettings settings;
     Palette palette{};
     settingsfile::applyText(nineteen + "cFontSize=20\r\ncFontName=1\r\n", settings, palette);
     QCOMPARE(settings.confFontSize, qint16(20)); // line 20
@@ -183,7 +188,7 @@ void TestSettingsFile::onlyTwentyLinesAreRead()
 void TestSettingsFile::damagedOrUnreadableFilesNeverStopLoading()
 {
     QTemporaryDir dir;
-    ClientSettings settings;
+    ChatSettings settings;
     settings.confMyName = "before";
     Palette palette = StartPalette;
 
@@ -208,7 +213,7 @@ void TestSettingsFile::failedWritesKeepTheOldFile()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("reduza.ini");
-    ClientSettings settings;
+    ChatSettings settings;
     Palette palette{};
     settingsfile::confLoad(settings, palette, dir.path());
     const QByteArray before = readAll(path);
@@ -222,7 +227,7 @@ void TestSettingsFile::failedWritesKeepTheOldFile()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList("reduza.ini"));
 
     // A folder that cannot take the file: the defaults still reach memory.
-    ClientSettings fresh;
+    ChatSettings fresh;
     Palette freshPalette{};
     settingsfile::confLoad(fresh, freshPalette, dir.filePath("no/such/folder"));
     QCOMPARE(freshPalette, StartPalette);
@@ -231,21 +236,25 @@ void TestSettingsFile::failedWritesKeepTheOldFile()
     QVERIFY(!settingsfile::confSave(fresh, freshPalette, dir.filePath("no/such/folder")));
 }
 
+// A whole client reads the file at start-up and writes it when it closes.
 void TestSettingsFile::mainWindowPaletteAndSettings()
 {
     QTemporaryDir dir;
     FakePrompts prompts;
-    Form1 main(prompts);
-    const qint32 cell5 = main.paletteColor(5);
     QVERIFY(writeAll(dir.filePath("reduza.ini"), "pPalette3 =123\r\ncFontSize=12\r\n"));
-    settingsfile::confLoad(main, dir.path());
+    SketoraClient client({&prompts, {}, dir.path(), [] { return 0; }});
+    const qint32 cell5 = PaletteController::DefaultColors[5]; // the file leaves it alone
+    client.start();
+    client.startupDialog().reject();
+    Form1& main = client.form1();
     QCOMPARE(main.paletteColor(3), 123);
     QCOMPARE(main.paletteColor(5), cell5);
-    QCOMPARE(main.settings().confFontSize, qint16(12));
+    QCOMPARE(client.settings().confFontSize, qint16(12));
 
     main.setPaletteColor(0, 42);
-    main.settings().confMyName = "main";
-    QVERIFY(settingsfile::confSave(main, dir.path()));
+    client.settings().confMyName = "main";
+    prompts.questionAnswers = {true};
+    QVERIFY(main.close());
     const QByteArray bytes = readAll(dir.filePath("reduza.ini"));
     QVERIFY(bytes.startsWith("pPalette0 =42\r\n"));
     QVERIFY(bytes.contains("pPalette3 =123\r\n"));
@@ -254,3 +263,4 @@ void TestSettingsFile::mainWindowPaletteAndSettings()
 
 QTEST_MAIN(TestSettingsFile)
 #include "tst_settingsfile.moc"
+

@@ -19,11 +19,10 @@ public:
     virtual void message(QWidget* parent, const QString& text, const QString& title) = 0;
     // The colour dialog; nullopt when cancelled.
     virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) = 0;
-    // File dialogs; nullopt when cancelled. `filter` uses Qt's "Name (*.ext)" form;
-    // a pattern "*.*" stands for every file, with or without a dot in its name.
-    virtual std::optional<QString> openFileName(QWidget* parent, const QString& title,
-                                                const QString& filter) = 0;
-    // `initialName` pre-fills the dialog (the name last used, for example).
+    // The save-file dialog; nullopt when cancelled. `filter` uses Qt's
+    // "Name (*.ext)" form, a pattern "*.*" standing for every file, with or
+    // without a dot in its name; `initialName` pre-fills the dialog (the name
+    // last used, for example).
     virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title,
                                                 const QString& filter,
                                                 const QString& initialName = QString()) = 0;
@@ -44,8 +43,6 @@ public:
     bool question(QWidget* parent, const QString& text, const QString& title) override;
     void message(QWidget* parent, const QString& text, const QString& title) override;
     std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
-    std::optional<QString> openFileName(QWidget* parent, const QString& title,
-                                        const QString& filter) override;
     std::optional<QString> saveFileName(QWidget* parent, const QString& title,
                                         const QString& filter,
                                         const QString& initialName = QString()) override;

@@ -2,6 +2,7 @@
 // connected. A QTcpServer on loopback stands in for the relay server.
 #include "canvas.h"
 #include "colorcell.h"
+#include "drawingsender.h"
 #include "formfixture.h"
 #include "picturebox.h"
 
@@ -83,7 +84,7 @@ private slots:
 private:
     // Something that is known to send exactly "5: 0" next, to prove that
     // nothing came before it.
-    void sendMarker() { m_f->form->mWdt(0)->trigger(); }
+    void sendMarker() { m_f->form->controls().menu.mWdt[0]->trigger(); }
 
     std::unique_ptr<FormFixture> m_f;
     std::unique_ptr<LineServer> m_server;
@@ -106,7 +107,7 @@ void TestLines::cleanup()
 void TestLines::pencilStroke()
 {
     FormFixture& f = *m_f;
-    f.form->mPencil()->trigger();
+    f.form->controls().menu.mPencil->trigger();
     f.press({10, 20});
     QCOMPARE(m_server->line(), QByteArray("1: 10, 20\r\n"));
     f.move({15, 20});
@@ -123,7 +124,7 @@ void TestLines::pencilStroke()
 void TestLines::eraserAndOtherButtons()
 {
     FormFixture& f = *m_f;
-    f.form->mEraser()->trigger();
+    f.form->controls().menu.mEraser->trigger();
     f.press({5, 6});
     f.move({7, 8});
     f.release({7, 8});
@@ -148,13 +149,13 @@ void TestLines::handToolSendsOnlyPressAndRelease()
     QCOMPARE(m_server->lines(3), (QList<QByteArray>{"1: 200, 200\r\n", "0:0\r\n", "5: 0\r\n"}));
     // The grabbed point (200, 200) follows the pointer: it now sits where the
     // pointer is, over canvas pixel (100, 120) of the already moved canvas.
-    QCOMPARE(f.form->pCanvas()->pos(), QPoint(-150, -130));
+    QCOMPARE(f.form->controls().pCanvas->pos(), QPoint(-150, -130));
 }
 
 void TestLines::restartAfterCtrlHasNoBlanks()
 {
     FormFixture& f = *m_f;
-    f.form->mPencil()->trigger();
+    f.form->controls().menu.mPencil->trigger();
     f.press({100, 100});
     f.move({120, 100});
     QTest::keyPress(f.canvas(), Qt::Key_Control);
@@ -172,7 +173,7 @@ void TestLines::pickerSendsColoursFromInsideOnly()
 {
     FormFixture& f = *m_f;
     f.form->canvas().lineWrite(30, 30, 30, 30, 0, 255);
-    f.form->mSpoit()->trigger();
+    f.form->controls().menu.mSpoit->trigger();
     f.press({30, 30});
     f.move({31, 30});
     f.move({-1, 30}); // outside the drawing area: nothing to pick, nothing sent
@@ -190,39 +191,39 @@ void TestLines::paletteAndColourDialog()
 {
     FormFixture& f = *m_f;
     Form1& w = *f.form;
-    QTest::mouseClick(w.lColPal(1), Qt::LeftButton);
-    QTest::mouseClick(w.lColPal(1), Qt::LeftButton); // the same cell again sends again
+    QTest::mouseClick(w.controls().lColPal[1], Qt::LeftButton);
+    QTest::mouseClick(w.controls().lColPal[1], Qt::LeftButton); // the same cell again sends again
     QCOMPARE(m_server->lines(2), (QList<QByteArray>{"4: 65280\r\n", "4: 65280\r\n"}));
 
     f.prompts.colorAnswers = {QColor(0, 0, 128)};
-    QTest::mouseClick(w.lColPal(3), Qt::LeftButton);
-    QTest::mouseDClick(w.lColPal(3), Qt::LeftButton);
-    QTest::mouseRelease(w.lColPal(3), Qt::LeftButton);
+    QTest::mouseClick(w.controls().lColPal[3], Qt::LeftButton);
+    QTest::mouseDClick(w.controls().lColPal[3], Qt::LeftButton);
+    QTest::mouseRelease(w.controls().lColPal[3], Qt::LeftButton);
     QCOMPARE(m_server->lines(2), (QList<QByteArray>{"4: 16777215\r\n", "4: 8388608\r\n"}));
 
     f.prompts.colorAnswers = {std::nullopt, QColor(1, 0, 0), std::nullopt};
-    QTest::mouseClick(w.lColPal(0), Qt::LeftButton);
-    QTest::mouseDClick(w.lColPal(0), Qt::LeftButton); // cancelled
-    QTest::mouseRelease(w.lColPal(0), Qt::LeftButton);
-    w.mColor()->trigger();
-    w.mColor()->trigger(); // cancelled
+    QTest::mouseClick(w.controls().lColPal[0], Qt::LeftButton);
+    QTest::mouseDClick(w.controls().lColPal[0], Qt::LeftButton); // cancelled
+    QTest::mouseRelease(w.controls().lColPal[0], Qt::LeftButton);
+    w.controls().menu.mColor->trigger();
+    w.controls().menu.mColor->trigger(); // cancelled
     sendMarker();
     QCOMPARE(m_server->lines(3), (QList<QByteArray>{"4: 255\r\n", "4: 1\r\n", "5: 0\r\n"}));
 
-    w.sendColor(-1); // the announcement used after connecting sends as given
+    DrawingSender(w.WS()).sendColor(-1); // the announcement after connecting sends as given
     QCOMPARE(m_server->line(), QByteArray("4:-1\r\n"));
 }
 
 void TestLines::widthSliderAndMenuSendOnce()
 {
     FormFixture& f = *m_f;
-    f.form->sWidth()->setValue(3);
+    f.form->controls().sWidth->setValue(3);
     QCOMPARE(m_server->line(), QByteArray("5: 3\r\n"));
-    f.form->mWdt(2)->trigger();
-    f.form->mWdt(2)->trigger();
-    f.form->mWdt(0)->trigger();
+    f.form->controls().menu.mWdt[2]->trigger();
+    f.form->controls().menu.mWdt[2]->trigger();
+    f.form->controls().menu.mWdt[0]->trigger();
     QCOMPARE(m_server->lines(3), (QList<QByteArray>{"5: 2\r\n", "5: 2\r\n", "5: 0\r\n"}));
-    f.form->sendSize(1);
+    DrawingSender(f.form->WS()).sendSize(1);
     QCOMPARE(m_server->line(), QByteArray("5: 1\r\n"));
 }
 
@@ -230,8 +231,8 @@ void TestLines::clearAll()
 {
     FormFixture& f = *m_f;
     f.prompts.questionAnswers = {false, true};
-    f.form->mClear()->trigger();
-    f.form->mClear()->trigger();
+    f.form->controls().menu.mClear->trigger();
+    f.form->controls().menu.mClear->trigger();
     sendMarker();
     QCOMPARE(m_server->lines(2), (QList<QByteArray>{"3: 0, 0\r\n", "5: 0\r\n"}));
 }
@@ -243,14 +244,14 @@ void TestLines::nothingWhenNotConnected()
     QVERIFY(QTest::qWaitFor([&] { return m_server->peer()->state() != QTcpSocket::ConnectedState; }));
     f.prompts.questionAnswers = {true};
     f.prompts.colorAnswers = {QColor(9, 9, 9)};
-    f.form->mPencil()->trigger();
+    f.form->controls().menu.mPencil->trigger();
     f.press({10, 10});
     f.move({20, 10});
     f.release({20, 10});
-    QTest::mouseClick(f.form->lColPal(2), Qt::LeftButton);
-    f.form->mColor()->trigger();
-    f.form->mWdt(3)->trigger();
-    f.form->mClear()->trigger();
+    QTest::mouseClick(f.form->controls().lColPal[2], Qt::LeftButton);
+    f.form->controls().menu.mColor->trigger();
+    f.form->controls().menu.mWdt[3]->trigger();
+    f.form->controls().menu.mClear->trigger();
     QVERIFY(m_server->pending().isEmpty());
     QCOMPARE(f.form->foreColor(), 9 + 9 * 256 + 9 * 65536); // local changes still happen
     QCOMPARE(f.form->penWidth(), qint16(3));

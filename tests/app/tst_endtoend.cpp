@@ -82,8 +82,8 @@ void TestEndToEnd::connectPair(ClientDriver& a, ClientDriver& b)
         c->connectAtStartUp();
         QTRY_VERIFY(c->connected());
     }
-    QTRY_COMPARE_WITH_TIMEOUT(a.main().lStatus()->text(), QStringLiteral("Member : 2人"), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(b.main().lStatus()->text(), QStringLiteral("Member : 2人"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.main().controls().lStatus->text(), QStringLiteral("Member : 2人"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.main().controls().lStatus->text(), QStringLiteral("Member : 2人"), 10000);
     QCOMPARE(a.main().windowTitle(), QStringLiteral("Sketora - クライアント / NetWork"));
 }
 
@@ -92,7 +92,7 @@ void TestEndToEnd::strokesArePixelIdenticalOnBothCanvases()
     ClientDriver a, b;
     connectPair(a, b);
 
-    a.main().mPencil()->trigger();
+    a.main().controls().menu.mPencil->trigger();
     for (int width = 0; width <= 3; ++width) {
         a.setWidth(width);
         const int y = 100 + 60 * width;
@@ -103,7 +103,7 @@ void TestEndToEnd::strokesArePixelIdenticalOnBothCanvases()
     a.pickPalette(2); // blue
     a.setWidth(2);
     a.stroke({{-30, 500}, {30, 520}, {80, 470}}); // starts outside the drawing area
-    a.main().mEraser()->trigger();
+    a.main().controls().menu.mEraser->trigger();
     a.setWidth(1);
     a.stroke({{30, 80}, {150, 400}, {330, 120}});
 
@@ -113,12 +113,12 @@ void TestEndToEnd::strokesArePixelIdenticalOnBothCanvases()
 
     // Clear-all from A clears B.
     a.prompts.questionAnswers = {true};
-    a.main().mClear()->trigger();
+    a.main().controls().menu.mClear->trigger();
     QVERIFY(isWhite(a.picture()));
     QTRY_VERIFY_WITH_TIMEOUT(isWhite(b.picture()), 10000);
 
     // And B draws on A's canvas the same way.
-    b.main().mPencil()->trigger();
+    b.main().controls().menu.mPencil->trigger();
     b.pickPalette(4); // cyan
     b.setWidth(3);
     b.stroke({{600, 600}, {640, 660}, {700, 610}});
@@ -133,7 +133,7 @@ void TestEndToEnd::lateJoinerGetsThePenFromTheGreeting()
     QTRY_VERIFY(a.connected());
     const QColor custom(12, 34, 56);
     a.prompts.colorAnswers = {custom};
-    a.main().mColor()->trigger();
+    a.main().controls().menu.mColor->trigger();
     const qint32 colour = 12 + 256 * 34 + 65536 * 56;
     QCOMPARE(a.main().foreColor(), colour);
     a.setWidth(3);
@@ -150,7 +150,7 @@ void TestEndToEnd::lateJoinerGetsThePenFromTheGreeting()
     };
     QTRY_VERIFY_WITH_TIMEOUT(announced(), 10000);
 
-    a.main().mPencil()->trigger();
+    a.main().controls().menu.mPencil->trigger();
     a.stroke({{200, 200}, {260, 230}, {330, 180}});
     QCOMPARE(a.main().canvas().pixelValue(260, 233), colour);
     QTRY_VERIFY_WITH_TIMEOUT(b.picture() == a.picture(), 10000);

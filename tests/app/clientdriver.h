@@ -13,6 +13,9 @@
 #include <QTest>
 #include <memory>
 
+using client::Form1;
+
+
 // One whole client in the test process, driven like a person would: the
 // start-up dialog, the menus, the palette, the width slider and pointer
 // strokes on the canvas widget.
@@ -39,13 +42,13 @@ struct ClientDriver {
     void standAlone() { client->startupDialog().Command2()->click(); }
     bool connected() { return main().WS().state() == 7 && main().WS_txt().state() == 7; }
 
-    void pickPalette(int cell) { QTest::mouseClick(main().lColPal(cell), Qt::LeftButton); }
-    void setWidth(int value) { main().sWidth()->setValue(value); }
+    void pickPalette(int cell) { QTest::mouseClick(main().controls().lColPal[cell], Qt::LeftButton); }
+    void setWidth(int value) { main().controls().sWidth->setValue(value); }
 
     // One stroke through the given canvas pixels with the current tool.
     void stroke(const QList<QPoint>& points)
     {
-        CanvasWidget* canvas = main().pCanvas();
+        CanvasWidget* canvas = main().controls().pCanvas;
         QTest::mousePress(canvas, Qt::LeftButton, {}, CanvasWidget::widgetPos(points.first()));
         for (qsizetype i = 1; i < points.size(); ++i)
             QTest::mouseMove(canvas, CanvasWidget::widgetPos(points[i]));

@@ -7,10 +7,10 @@ class QMenu;
 class QMenuBar;
 
 // The main window's menu bar, built once in its fixed order with captions,
-// shortcuts and start-up check marks. Behaviour is wired by whoever owns it:
-// Form1 and its controllers for drawing, tools and widths; the connection,
-// chat, playback, export, transparency and version layers connect to the
-// triggered signals of their own items.
+// shortcuts and start-up check marks. Form1 wires it: its controllers take
+// the drawing, tool and width items, the playback speeds and transparency
+// levels go to the controllers of those layers, and every other command
+// leaves the window as one of Form1's signals.
 //
 // Items that carry a check mark are checkable; their handlers set the marks of
 // their whole group explicitly, so Qt's own toggling on a click never decides.

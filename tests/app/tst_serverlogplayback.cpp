@@ -49,10 +49,10 @@ void TestServerLogPlayback::startParty(Party& party)
         c->connectAtStartUp();
         QTRY_VERIFY(c->connected());
     }
-    QTRY_COMPARE(party.a->main().lStatus()->text(), QStringLiteral("Member : 2人"));
+    QTRY_COMPARE(party.a->main().controls().lStatus->text(), QStringLiteral("Member : 2人"));
 
     ClientDriver& a = *party.a;
-    a.main().mPencil()->trigger();
+    a.main().controls().menu.mPencil->trigger();
     a.pickPalette(1); // green
     for (int width = 0; width <= 3; ++width) {
         a.setWidth(width);
@@ -60,7 +60,7 @@ void TestServerLogPlayback::startParty(Party& party)
     }
     a.pickPalette(5); // magenta
     a.stroke({{400, 400}, {420, 300}, {480, 420}});
-    a.main().mEraser()->trigger();
+    a.main().controls().menu.mEraser->trigger();
     a.stroke({{60, 40}, {120, 200}});
     QTRY_VERIFY(party.b->picture() == a.picture());
 }
@@ -74,9 +74,9 @@ void TestServerLogPlayback::savedLogReproducesThePicture()
 
     ClientDriver c;
     c.standAlone();
-    c.main().mLSNoWait()->trigger();
+    c.main().controls().menu.mLSNoWait->trigger();
     c.prompts.fileAnswers = {*path};
-    c.main().mLogPlay()->trigger();
+    c.main().controls().menu.mLogPlay->trigger();
     QVERIFY(!isWhite(c.picture()));
     QVERIFY(c.picture() == party.a->picture());
 }
