@@ -4,6 +4,7 @@
 #include "chatsettings.h"
 #include "conversationwriter.h"
 #include "cp932.h"
+#include "outersizefloor.h"
 #include "prompts.h"
 #include "remarklimit.h"
 #include "rtfwriter.h"
@@ -271,14 +272,7 @@ void Form4::closeEvent(QCloseEvent* event)
 void Form4::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    if (isMinimized())
-        return;
-    // The outer size never goes below 3000 twips (200 pixels) either way.
-    const QSize outer = frameGeometry().size();
-    const int growWidth = qMax(0, MinimumOuterSize - outer.width());
-    const int growHeight = qMax(0, MinimumOuterSize - outer.height());
-    if (growWidth > 0 || growHeight > 0)
-        resize(width() + growWidth, height() + growHeight);
+    keepOuterSizeAtLeast(*this, MinimumOuterSize); // 3000 twips, 200 pixels
 }
 
 void Form4::layoutControls()

@@ -2,6 +2,7 @@
 
 #include "canvaswidget.h"
 #include "colorcell.h"
+#include "outersizefloor.h"
 #include "palettecontroller.h"
 #include "penwidthcontroller.h"
 #include "picturebox.h"
@@ -288,23 +289,10 @@ Form1::Controls Form1::controls() const
                     m_pBar,   *m_tools, *m_palette, *m_widths,  *m_viewport};
 }
 
-// The outer window never stays below 400 x 400 pixels.
-void Form1::keepMinimumSize()
-{
-    if (isMinimized())
-        return;
-    const QSize extra = frameGeometry().size() - size();
-    const QSize floor(MinimumOuterSize - extra.width(), MinimumOuterSize - extra.height());
-    if (minimumSize() != floor)
-        setMinimumSize(floor);
-    if (width() < floor.width() || height() < floor.height())
-        resize(std::max(width(), floor.width()), std::max(height(), floor.height()));
-}
-
 void Form1::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    keepMinimumSize();
+    keepOuterSizeAtLeast(*this, MinimumOuterSize); // 400 x 400 pixels
 }
 
 void Form1::changeEvent(QEvent* event)

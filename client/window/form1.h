@@ -146,7 +146,6 @@ private:
     void createControllers();
     void connectCommands();
     void clearAllCommand(); // ask, clear, announce
-    void keepMinimumSize();
 
     Prompts& m_prompts;
     bool m_loaded = false;
