@@ -32,6 +32,5 @@ void ConnectionTable::tick() {
     const qint16 count = qint16(qMin<qsizetype>(m_rows.size(), std::numeric_limits<qint16>::max()));
     if (count != m_memCount) {
         m_memCount = count;
-        emit memCountChanged(count);
     }
 }

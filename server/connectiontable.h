@@ -41,7 +41,6 @@ signals:
     void rowRemoved(int row);
     void rowsCleared();
     void logAppended(const QString& line);
-    void memCountChanged(qint16 count);
 
 private:
     QList<Row> m_rows;

@@ -2,10 +2,13 @@
 // in serverlib (logic) and serverwindow (the window).
 
 #include "form1.h"
+#include "localaddress.h"
 #include "qtserverprompts.h"
 #include "relayserver.h"
+#include "webserver.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -13,6 +16,7 @@
 #include <QTranslator>
 
 #include <csignal>
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -38,6 +42,51 @@ bool installSignalPipe() {
            ::sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
+struct Options {
+    quint16 drawingPort = RelayServer::DrawingPort;
+    quint16 textPort = RelayServer::TextPort;
+    quint16 httpPort = WebServer::DefaultPort; // 0: no page
+};
+
+// Ports from the command line; a bad value ends the program with a message.
+Options readOptions(const QCoreApplication& app) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Sketora relay server"));
+    parser.addHelpOption();
+    const QCommandLineOption drawPort(QStringLiteral("draw-port"),
+                                      QStringLiteral("TCP port of the drawing channel."),
+                                      QStringLiteral("port"));
+    const QCommandLineOption textPort(QStringLiteral("text-port"),
+                                      QStringLiteral("TCP port of the text channel."),
+                                      QStringLiteral("port"));
+    const QCommandLineOption httpPort(QStringLiteral("http-port"),
+                                      QStringLiteral("HTTP port of the browser page (0: none)."),
+                                      QStringLiteral("port"));
+    const QCommandLineOption noHttp(QStringLiteral("no-http"),
+                                    QStringLiteral("Do not serve the browser page."));
+    parser.addOptions({drawPort, textPort, httpPort, noHttp});
+    parser.process(app);
+    Options options;
+    const auto port = [&parser](const QCommandLineOption& option, quint16& target, bool zeroOk) {
+        if (!parser.isSet(option))
+            return;
+        bool ok = false;
+        const uint value = parser.value(option).toUInt(&ok);
+        if (!ok || value > 65535 || (value == 0 && !zeroOk)) {
+            qCritical("sketoraServer: --%s needs a port number%s",
+                      qPrintable(option.names().first()), zeroOk ? "" : " from 1 to 65535");
+            std::exit(2);
+        }
+        target = quint16(value);
+    };
+    port(drawPort, options.drawingPort, false);
+    port(textPort, options.textPort, false);
+    port(httpPort, options.httpPort, true);
+    if (parser.isSet(noHttp))
+        options.httpPort = 0;
+    return options;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -54,7 +103,8 @@ int main(int argc, char* argv[]) {
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtTranslator);
 
-    RelayServer server;
+    const Options options = readOptions(app);
+    RelayServer server(options.drawingPort, options.textPort);
     QtServerPrompts prompts;
 
     // SIGINT / SIGTERM: nobody is there to answer the exit question, so every
@@ -74,8 +124,24 @@ int main(int argc, char* argv[]) {
         });
     }
 
-    Form1 window(server, prompts);
+    server::Form1 window(server, prompts);
     prompts.setParent(&window);
     window.show();
+
+    // Phones and tablets join through the page; the address goes where
+    // people look: the event log, and stderr when there is no screen.
+    WebServer web(server);
+    if (options.httpPort != 0) {
+        const QString note = [&] {
+            if (const auto port = web.listen(QHostAddress::Any, options.httpPort))
+                return QStringLiteral("ブラウザ用ページ: %1")
+                    .arg(WebServer::pageAddress(localIpAddress(), *port));
+            return QStringLiteral("ブラウザ用ページを開けません (ポート %1)").arg(options.httpPort);
+        }();
+        window.appendLog(note + QStringLiteral("\r\n"));
+        if (QGuiApplication::platformName() == u"offscreen" ||
+            QGuiApplication::platformName() == u"minimal")
+            qInfo("sketoraServer: %s", qUtf8Printable(note));
+    }
     return app.exec();
 }

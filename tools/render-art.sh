@@ -25,9 +25,9 @@ for prog in sketora sketoraServer; do
 done
 render packaging/icons/sketora.svg 32 32 client/extras/sketora.png
 render docs/art/banner.svg 201 97 client/extras/banner.png
-mkdir -p client/canvas/icons
+mkdir -p client/window/icons
 for tool in pencil eraser dropper hand; do
     for size in 16 32; do
-        render "docs/art/tool-$tool.svg" "$size" "$size" "client/canvas/icons/tool-$tool-$size.png"
+        render "docs/art/tool-$tool.svg" "$size" "$size" "client/window/icons/tool-$tool-$size.png"
     done
 done

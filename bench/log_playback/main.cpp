@@ -31,6 +31,9 @@
 #include <cstdio>
 #include <ctime>
 
+using client::Form1;
+
+
 namespace {
 
 using benchlog::GeneratedLog;
@@ -63,13 +66,13 @@ Played playOnce(const QString& path, QImage& result) {
     main.load();
     main.show();
     DrawReceiver receiver(main.canvas(), [&main] { main.refreshPreview(); });
-    LogPlayer player(main, receiver, prompts);
-    main.mLSNoWait()->trigger();
+    LogPlayer player({main, main.playbackSpeedItems(), receiver}, prompts);
+    main.controls().menu.mLSNoWait->trigger();
     QApplication::processEvents();
 
     Played played;
     ThreadTimer timer;
-    QObject::connect(main.pBar(), &QProgressBar::valueChanged, [&](int value) {
+    QObject::connect(main.controls().pBar, &QProgressBar::valueChanged, [&](int value) {
         if (value == 0 && played.reading == 0)
             played.reading = timer.seconds();
     });

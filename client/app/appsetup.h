@@ -5,6 +5,7 @@
 #include <utility>
 
 class QCoreApplication;
+class QIcon;
 
 // Process-wide set-up of the drawing client before its first window.
 namespace appsetup {
@@ -17,5 +18,9 @@ void installFontSubstitutions();
 // Qt's own texts (OK, キャンセル, file dialogs) in Japanese; false when the
 // translation file is not installed.
 bool installQtTranslator(QCoreApplication& app);
+
+// The program's icon for its windows, 16, 32 and 48 pixels, drawn from the
+// same art as the desktop icon.
+QIcon programIcon();
 
 } // namespace appsetup

@@ -1,10 +1,10 @@
 #include "sketoraclient.h"
 
+#include "appsetup.h"
 #include "boardsync.h"
 #include "chatcontroller.h"
 #include "drawreceiver.h"
 #include "form1.h"
-#include "form1hooks.h"
 #include "form2.h"
 #include "form3.h"
 #include "imageexport.h"
@@ -15,63 +15,43 @@
 #include "statusline.h"
 #include "windowtransparency.h"
 
-#include <QAction>
+#include <QCloseEvent>
 
-// The main window calls these at its load and shutdown steps; each is
-// forwarded to the layer that owns it: the settings file and the platform
-// query (extras), the chat window (chat).
-class SketoraClient::Hooks : public Form1Hooks {
-public:
-    explicit Hooks(SketoraClient& client) : m_client(client) {}
-
-    void confLoad() override { settingsfile::confLoad(*m_client.m_form1, m_client.m_settingsDirectory); }
-    int getWinVer() override {
-        m_client.m_winVer = ::getWinVer();
-        return m_client.m_winVer;
-    }
-    void confSave() override { settingsfile::confSave(*m_client.m_form1, m_client.m_settingsDirectory); }
-    void closeChatWindow() override {
-        // Last shutdown step: a playback that is yielding must not draw on.
-        if (m_client.m_player)
-            m_client.m_player->abort();
-        // The chat window asks its own question and sends the leave message
-        // while the text channel is still open.
-        if (m_client.m_chat)
-            m_client.m_chat->closeChatWindow();
-    }
-
-private:
-    SketoraClient& m_client;
-};
+using client::Form1;
 
 SketoraClient::SketoraClient(QObject* parent) : SketoraClient(Options{}, parent) {}
 
 SketoraClient::SketoraClient(Options options, QObject* parent)
-    : QObject(parent), m_prompts(options.prompts) {
+    : QObject(parent), m_options(std::move(options)), m_prompts(m_options.prompts) {
     if (!m_prompts) {
         m_ownPrompts = std::make_unique<QtPrompts>();
         m_prompts = m_ownPrompts.get();
     }
-    m_hooks = std::make_unique<Hooks>(*this);
+    if (!m_options.winVer)
+        m_options.winVer = [] { return getWinVer(); };
+
     m_form1 = std::make_unique<Form1>(*m_prompts);
-    m_form1->setHooks(m_hooks.get());
-
-    Form1* main = m_form1.get();
-    m_receiver =
-        std::make_unique<DrawReceiver>(m_form1->canvas(), [main] { main->refreshPreview(); });
-    m_connection = std::make_unique<ConnectionControl>(*m_form1, *m_prompts, options.ports);
-    m_status = std::make_unique<StatusLine>(*m_form1, *m_receiver);
-    m_player = std::make_unique<LogPlayer>(*m_form1, *m_receiver, *m_prompts);
+    Form1& main = *m_form1;
+    m_receiver = std::make_unique<DrawReceiver>(main.canvas(), [&main] { main.refreshPreview(); });
+    m_connection = std::make_unique<ConnectionControl>(
+        ConnectionControl::Parts{main.WS(), main.WS_txt(), main}, *m_prompts, m_options.ports);
+    m_status = std::make_unique<StatusLine>(main.WS(), *m_receiver, main);
+    m_player = std::make_unique<LogPlayer>(
+        LogPlayer::Parts{main, main.playbackSpeedItems(), *m_receiver}, *m_prompts);
     // After the connection control: on connect the pen is announced first.
-    m_boardSync = std::make_unique<BoardSync>(*m_form1, *m_receiver, *m_player);
-    m_boardSync->setBackupDirectory([this] { return m_settingsDirectory; });
+    m_boardSync = std::make_unique<BoardSync>(
+        BoardSync::Parts{main.WS(), main.canvas(), [&main] { main.refreshPreview(); }},
+        *m_receiver, *m_player);
+    m_boardSync->setBackupDirectory([this] { return m_options.settingsDirectory; });
     m_status->setNote([this] { return m_boardSync ? m_boardSync->statusNote() : QString(); });
+    m_chat = std::make_unique<ChatController>(main.WS_txt(), m_settings, *m_prompts);
+    m_export = std::make_unique<ImageExport>(
+        *m_prompts, &main, [&main]() -> const QImage& { return main.canvas().image(); });
+    m_version = std::make_unique<VersionCommand>(*m_prompts, &main);
 
+    main.setWindowIcon(appsetup::programIcon());
     wireDrawingSocket();
-    wireNetworkMenu();
-    wireFileMenu();
-    wireChat();
-    wireExtras();
+    wireMainWindow();
 }
 
 SketoraClient::~SketoraClient() {
@@ -89,18 +69,81 @@ SketoraClient::~SketoraClient() {
     m_form1.reset();
 }
 
+// Program start: the main window is loaded hidden first (the address dialog
+// reads its drawing socket), then the address dialog is shown in start-up
+// mode without blocking. However the dialog closes, it shows the main window.
 void SketoraClient::start() {
-    m_form1->load();
-    m_transparency = std::make_unique<WindowTransparency>(
-        m_form1.get(),
-        WindowTransparency::Actions{m_form1->mTranse(), m_form1->mT100(), m_form1->mT75(),
-                                    m_form1->mT50(), m_form1->mT25()},
-        m_winVer);
-    m_status->start();
-    m_form2 = std::make_unique<Form2>(*m_form1);
+    loadMainWindow();
+    m_form2 = std::make_unique<Form2>();
     m_form2->setDlgMode(Form2::StartUp);
     m_connection->attachDialog(*m_form2);
+    connect(m_form2.get(), &Form2::startUpClosed, m_form1.get(), &QWidget::show);
     m_form2->show();
+}
+
+// The main window's load, in this order; a step that fails is skipped and
+// the next one runs.
+void SketoraClient::loadMainWindow() {
+    // 1-8: canvas at the origin, default palette, black pen (cell 7 clicked
+    //      before the settings may change cell 7), width 0, scroll ranges,
+    //      "切断(&Q)" off, playback panel hidden, hand-scroll tool.
+    m_form1->load();
+    // 9: the settings file.
+    loadSettings();
+    // 10: the platform decides whether the transparency menu is on.
+    const std::array<QAction*, 5> items = m_form1->transparencyItems();
+    m_transparency = std::make_unique<WindowTransparency>(
+        m_form1.get(),
+        WindowTransparency::Actions{items[0], items[1], items[2], items[3], items[4]},
+        m_options.winVer());
+    // The status and member timers run from the load to the end of the program.
+    m_status->start();
+}
+
+// The main window is asked to close (close box or "終了(&X)"): ask, then in
+// this order close the drawing socket, write the settings, stop a playback
+// that is yielding, and close the chat window, which asks its own question
+// and sends its leave message while the text channel is still open. The
+// text socket goes down with the program. False when the close is refused.
+bool SketoraClient::shutDown() {
+    if (!m_prompts->question(m_form1.get(), QStringLiteral("終了しますか？"),
+                             QStringLiteral("終了確認")))
+        return false;
+    m_form1->WS().close();
+    saveSettings();
+    m_player->abort();
+    m_chat->closeChatWindow();
+    return true;
+}
+
+bool SketoraClient::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_form1.get() && event->type() == QEvent::Close) {
+        event->setAccepted(shutDown());
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+// The settings file holds the chat settings and the palette; only the cells
+// whose colour the file changes are touched, so a cell the file leaves alone
+// keeps its start colour.
+void SketoraClient::loadSettings() {
+    settingsfile::Palette palette{};
+    for (int cell = 0; cell < int(palette.size()); ++cell)
+        palette[cell] = m_form1->paletteColor(cell);
+    const settingsfile::Palette before = palette;
+    settingsfile::confLoad(m_settings, palette, m_options.settingsDirectory);
+    for (int cell = 0; cell < int(palette.size()); ++cell) {
+        if (palette[cell] != before[cell])
+            m_form1->setPaletteColor(cell, palette[cell]);
+    }
+}
+
+void SketoraClient::saveSettings() {
+    settingsfile::Palette palette{};
+    for (int cell = 0; cell < int(palette.size()); ++cell)
+        palette[cell] = m_form1->paletteColor(cell);
+    settingsfile::confSave(m_settings, palette, m_options.settingsDirectory);
 }
 
 void SketoraClient::wireDrawingSocket() {
@@ -111,31 +154,18 @@ void SketoraClient::wireDrawingSocket() {
     connect(&ws, &net::SocketEndpoint::connected, this, [this] { m_receiver->resetFraming(); });
 }
 
-void SketoraClient::wireNetworkMenu() {
-    ConnectionControl* control = m_connection.get();
-    connect(m_form1->mCon(), &QAction::triggered, control, &ConnectionControl::mConClick);
-    connect(m_form1->mReconnect(), &QAction::triggered, control,
-            &ConnectionControl::mReconnectClick);
-    connect(m_form1->mClose(), &QAction::triggered, control, &ConnectionControl::mCloseClick);
-}
-
-void SketoraClient::wireFileMenu() {
-    connect(m_form1->mLogPlay(), &QAction::triggered, m_player.get(), &LogPlayer::logPlayDialog);
-}
-
-// The chat layer: the text channel handler, the chat window (mMember, Ctrl+M)
-// and the rename dialog (Form2 in mode 2).
-void SketoraClient::wireChat() { m_chat = std::make_unique<ChatController>(*m_form1); }
-
-// The extras layer: image export (mSave) and the version window (mVersion);
-// transparency follows the platform query made during the window's load
-// (start()). The settings file is read and written through the hooks.
-void SketoraClient::wireExtras() {
+// The menu commands of the main window, each to the layer that carries it
+// out, and its close request to the shutdown sequence.
+void SketoraClient::wireMainWindow() {
     Form1* main = m_form1.get();
-    main->setWindowIcon(Form3::programIcon());
-    m_export = std::make_unique<ImageExport>(
-        *m_prompts, main, [main]() -> const QImage& { return main->canvas().image(); });
-    m_export->attach(main->mSave());
-    m_version = std::make_unique<VersionCommand>(*m_prompts, main);
-    m_version->attach(main->mVersion());
+    ConnectionControl* connection = m_connection.get();
+    connect(main, &Form1::connectChosen, connection, &ConnectionControl::mConClick);
+    connect(main, &Form1::retakeChosen, m_boardSync.get(), &BoardSync::retake);
+    connect(main, &Form1::reconnectChosen, connection, &ConnectionControl::mReconnectClick);
+    connect(main, &Form1::disconnectChosen, connection, &ConnectionControl::mCloseClick);
+    connect(main, &Form1::chatWindowChosen, m_chat.get(), &ChatController::showChatWindow);
+    connect(main, &Form1::logPlayChosen, m_player.get(), &LogPlayer::logPlayDialog);
+    connect(main, &Form1::saveImageChosen, m_export.get(), &ImageExport::picSaveDialog);
+    connect(main, &Form1::versionChosen, m_version.get(), &VersionCommand::mVersionClick);
+    main->installEventFilter(this);
 }

@@ -1,14 +1,15 @@
 #pragma once
 
+#include "chatsettings.h"
 #include "connectioncontrol.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 class BoardSync;
 class ChatController;
 class DrawReceiver;
-class Form1;
 class Form2;
 class ImageExport;
 class LogPlayer;
@@ -17,56 +18,66 @@ class StatusLine;
 class VersionCommand;
 class WindowTransparency;
 
+namespace client {
+class Form1;
+}
+
 // One whole drawing client: the main window, the start-up dialog and the
-// controllers of every client layer, wired together. The program creates one
-// and calls start(); tests create several in one process (with their own
-// prompts and ports) to get complete clients.
+// controllers of every client layer, wired together, and the two sequences
+// that bring the client up (start()) and down (when the main window is asked
+// to close). The program creates one and calls start(); tests create several
+// in one process (with their own prompts and ports) to get complete clients.
+//
+// It also holds what lives as long as the client and belongs to no window:
+// the chat settings read from and written to the settings file.
 class SketoraClient : public QObject {
     Q_OBJECT
 public:
     struct Options {
         Prompts* prompts = nullptr; // Qt message boxes and dialogs when null
         ConnectionControl::Ports ports{};
+        // Folder of the settings file; empty means the current directory.
+        QString settingsDirectory;
+        // The platform query that decides about window transparency
+        // (getWinVer when null).
+        std::function<int()> winVer;
     };
 
     explicit SketoraClient(QObject* parent = nullptr);
     explicit SketoraClient(Options options, QObject* parent = nullptr);
     ~SketoraClient() override;
 
-    // Program entry: the main window loads hidden (its timers start), then
-    // the address dialog is shown in start-up mode without blocking; however
-    // it closes, the main window appears.
+    // The start-up sequence: the main window loads hidden (its timers
+    // start), then the address dialog is shown in start-up mode without
+    // blocking; however it closes, the main window appears.
     void start();
 
-    Form1& form1() { return *m_form1; }
+    client::Form1& form1() { return *m_form1; }
     Form2& startupDialog() { return *m_form2; }
-    Prompts& prompts() { return *m_prompts; }
+    ChatSettings& settings() { return m_settings; }
     DrawReceiver& receiver() { return *m_receiver; }
     ConnectionControl& connection() { return *m_connection; }
     StatusLine& status() { return *m_status; }
     LogPlayer& player() { return *m_player; }
     BoardSync& boardSync() { return *m_boardSync; }
-    ImageExport& imageExport() { return *m_export; }
-    VersionCommand& version() { return *m_version; }
-    // Exists from start() on: the platform is asked while the window loads.
-    WindowTransparency* transparency() { return m_transparency.get(); }
     ChatController& chat() { return *m_chat; }
-    // Folder of the settings file; empty means the current directory.
-    void setSettingsDirectory(const QString& directory) { m_settingsDirectory = directory; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    class Hooks;
-
-    void wireNetworkMenu();
-    void wireFileMenu();
+    void loadMainWindow();
+    bool shutDown();
+    void loadSettings();
+    void saveSettings();
+    void wireMainWindow();
     void wireDrawingSocket();
-    void wireChat();
-    void wireExtras();
 
+    Options m_options;
     std::unique_ptr<Prompts> m_ownPrompts;
     Prompts* m_prompts;
-    std::unique_ptr<Hooks> m_hooks;
-    std::unique_ptr<Form1> m_form1;
+    ChatSettings m_settings;
+    std::unique_ptr<client::Form1> m_form1;
     std::unique_ptr<DrawReceiver> m_receiver;
     std::unique_ptr<ConnectionControl> m_connection;
     std::unique_ptr<StatusLine> m_status;
@@ -76,7 +87,5 @@ private:
     std::unique_ptr<VersionCommand> m_version;
     std::unique_ptr<WindowTransparency> m_transparency;
     std::unique_ptr<ChatController> m_chat;
-    QString m_settingsDirectory;
-    int m_winVer = 0;
     std::unique_ptr<Form2> m_form2;
 };

@@ -1,37 +1,20 @@
 #include "chatcontroller.h"
 
-#include "form1.h"
+#include "chatsettings.h"
 #include "form2.h"
 
-#include <QAction>
-
-ChatController::ChatController(net::SocketEndpoint& wsTxt, ClientSettings& settings,
-                               Prompts& prompts, QObject* parent)
-    : QObject(parent), m_wsTxt(wsTxt), m_settings(settings), m_prompts(prompts),
-      m_session(wsTxt)
-{
-    m_session.setConversationOpener([this] { return openConversation(); });
+ChatController::ChatController(net::SocketEndpoint& wsTxt, ChatSettings& settings, Prompts& prompts,
+                               QObject* parent)
+    : QObject(parent), m_settings(settings), m_prompts(prompts), m_channel(wsTxt, settings),
+      m_renameDialog([this](QWidget* parent) { runRenameDialog(parent); }) {
+    m_channel.setConversationOpener([this] { return openConversation(); });
 }
 
-ChatController::ChatController(Form1& main, QObject* parent)
-    : ChatController(main.WS_txt(), main.settings(), main.prompts(), parent)
-{
-    connect(main.mMember(), &QAction::triggered, this, &ChatController::showChatWindow);
-    // The dialog itself stores the new name and announces it with "3<:>".
-    setRenameDialog([&main](QWidget* parent) {
-        Form2 dialog(main, parent);
-        dialog.setDlgMode(Form2::Rename);
-        dialog.exec();
-    });
-}
-
-ChatController::~ChatController()
-{
+ChatController::~ChatController() {
     delete m_window.data();
 }
 
-Form4* ChatController::showChatWindow()
-{
+Form4* ChatController::showChatWindow() {
     if (m_window) {
         m_window->show();
         m_window->raise();
@@ -40,7 +23,7 @@ Form4* ChatController::showChatWindow()
     }
     // Not parented to the main window: the chat window may outlive it when
     // the user keeps it open at shutdown.
-    auto* window = new Form4(m_wsTxt, m_settings, m_prompts);
+    auto* window = new Form4(m_channel, m_settings, m_prompts);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setRenameDialog(m_renameDialog);
     window->setLastSaveName(m_lastSaveName);
@@ -54,30 +37,35 @@ Form4* ChatController::showChatWindow()
             m_window = nullptr;
     });
     window->formLoad();
-    emit chatWindowOpened(window);
     return window;
 }
 
-bool ChatController::closeChatWindow()
-{
+bool ChatController::closeChatWindow() {
     if (!m_window)
         return true;
     m_window->close();
     return !m_window;
 }
 
-void ChatController::setRenameDialog(Form4::RenameDialog dialog)
-{
+void ChatController::setRenameDialog(Form4::RenameDialog dialog) {
     m_renameDialog = std::move(dialog);
     if (m_window)
         m_window->setRenameDialog(m_renameDialog);
 }
 
-QTextEdit* ChatController::openConversation()
-{
+QTextDocument* ChatController::openConversation() {
     if (!m_window)
         showChatWindow();
     if (!m_window || !m_window->isVisible())
         return nullptr;
-    return m_window->text1();
+    return m_window->conversation();
+}
+
+// The address dialog in its rename mode, offering the current name; the text
+// channel stores the new one and announces it.
+void ChatController::runRenameDialog(QWidget* parent) {
+    Form2 dialog(parent);
+    dialog.setDlgMode(Form2::Rename, m_settings.confMyName);
+    connect(&dialog, &Form2::renamed, &m_channel, &TextChannel::rename);
+    dialog.exec();
 }

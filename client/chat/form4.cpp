@@ -1,14 +1,14 @@
 #include "form4.h"
 
 #include "chatfonts.h"
-#include "chatsession.h"
-#include "clientsettings.h"
+#include "chatsettings.h"
+#include "conversationwriter.h"
 #include "cp932.h"
+#include "outersizefloor.h"
 #include "prompts.h"
 #include "remarklimit.h"
 #include "rtfwriter.h"
-#include "socketendpoint.h"
-#include "textmessage.h"
+#include "textchannel.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -19,9 +19,9 @@
 #include <QPushButton>
 #include <QTextEdit>
 
-Form4::Form4(net::SocketEndpoint& wsTxt, ClientSettings& settings, Prompts& prompts,
+Form4::Form4(TextChannel& channel, const ChatSettings& settings, Prompts& prompts,
              QWidget* parent)
-    : QMainWindow(parent), m_wsTxt(wsTxt), m_settings(settings), m_prompts(prompts)
+    : QMainWindow(parent), m_channel(channel), m_settings(settings), m_prompts(prompts)
 {
     setWindowTitle(QStringLiteral("Talkora - Sketora会話ウィンドウ"));
     buildControls();
@@ -39,8 +39,10 @@ void Form4::buildControls()
     m_text1->setObjectName(QStringLiteral("Text1"));
     m_text1->setReadOnly(true);
     m_text1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    m_text1->document()->setDefaultFont(ChatSession::defaultFont());
+    m_text1->document()->setDefaultFont(ConversationWriter::defaultFont());
     m_text1->setGeometry(0, 0, 329, 369);
+    // Whatever the channel appends, the newest line is in view.
+    connect(m_text1->document(), &QTextDocument::contentsChanged, this, &Form4::showNewest);
 
     m_text2 = new QPlainTextEdit(m_body);
     m_text2->setObjectName(QStringLiteral("Text2"));
@@ -126,61 +128,45 @@ void Form4::formLoad()
     activateWindow();
     m_text2->setFocus();
 
-    if (!connected())
-        return;
-    send(protocol::text::Join, m_settings.confMyName);
-    sendTxtSize(static_cast<qint16>(qRound(m_text2->font().pointSizeF())));
-    send(protocol::text::FontColor, QString::number(inputColor()));
-    send(protocol::text::FontFace, QString::number(m_settings.confFontName));
+    m_channel.announce(static_cast<qint16>(qRound(m_text2->font().pointSizeF())), inputColor());
 }
 
-bool Form4::connected() const
+QTextDocument* Form4::conversation() const
 {
-    return m_wsTxt.state() == net::SocketEndpoint::Connected;
+    return m_text1->document();
 }
 
-bool Form4::send(int type, const QString& payload)
+void Form4::showNewest()
 {
-    return m_wsTxt.sendBytes(protocol::text::clientMessage(type, payload));
+    m_text1->moveCursor(QTextCursor::End);
+    m_text1->ensureCursorVisible();
 }
 
 void Form4::command1Click()
 {
-    QString remark = m_text2->toPlainText();
+    const QString remark = m_text2->toPlainText();
     if (remark.isEmpty())
         return;
     // Not connected: nothing goes out and the typed remark stays for a later try.
-    if (!connected())
+    if (!m_channel.sendRemark(remark))
         return;
-    // A line break typed with Ctrl+Enter travels as CR LF inside the remark.
-    remark.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    send(protocol::text::Remark, remark);
     m_text2->clear();
     m_text2->setFocus();
 }
 
-void Form4::sendTxtSize(qint16 size)
-{
-    if (connected())
-        send(protocol::text::FontSize, QString::number(size));
-}
-
 void Form4::setFace(qint16 face)
 {
-    m_settings.confFontName = face;
     (face == 1 ? m_mMincho : m_mGothic)->setChecked(true);
     applyInputFont(face, m_text2->font().pointSize());
-    if (connected())
-        send(protocol::text::FontFace, QString::number(face));
+    m_channel.chooseFace(face);
 }
 
 void Form4::setSize(qint16 size)
 {
-    m_settings.confFontSize = size;
     applyInputFont(m_settings.confFontName, size);
     QAction* item = size == 9 ? m_m9pt : size == 12 ? m_m12pt : size == 15 ? m_m15pt : m_m10pt;
     item->setChecked(true);
-    sendTxtSize(size);
+    m_channel.chooseSize(size);
 }
 
 void Form4::mFColClick()
@@ -191,9 +177,7 @@ void Form4::mFColClick()
         return;
     const qint32 colour = protocol::valueFromColor(*chosen);
     applyInputColor(colour);
-    m_settings.confFontColor = colour;
-    if (connected())
-        send(protocol::text::FontColor, QString::number(inputColor()));
+    m_channel.chooseColor(inputColor());
 }
 
 void Form4::mBackColClick()
@@ -205,13 +189,12 @@ void Form4::mBackColClick()
     // The background is the user's own: it is never announced.
     const qint32 colour = protocol::valueFromColor(*chosen);
     applyBackColor(colour);
-    m_settings.confFontBackColor = colour;
+    m_channel.chooseBackColor(colour);
 }
 
 void Form4::mMListClick()
 {
-    if (connected())
-        send(protocol::text::MemberList, QStringLiteral("member"));
+    m_channel.requestMemberList();
 }
 
 void Form4::mNameChangeClick()
@@ -281,7 +264,7 @@ void Form4::closeEvent(QCloseEvent* event)
         return;
     }
     // Sent without a connection test; a failed send changes nothing.
-    send(protocol::text::Leave, QStringLiteral("END"));
+    m_channel.leave();
     event->accept();
     emit windowClosed();
 }
@@ -289,14 +272,7 @@ void Form4::closeEvent(QCloseEvent* event)
 void Form4::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    if (isMinimized())
-        return;
-    // The outer size never goes below 3000 twips (200 pixels) either way.
-    const QSize outer = frameGeometry().size();
-    const int growWidth = qMax(0, MinimumOuterSize - outer.width());
-    const int growHeight = qMax(0, MinimumOuterSize - outer.height());
-    if (growWidth > 0 || growHeight > 0)
-        resize(width() + growWidth, height() + growHeight);
+    keepOuterSizeAtLeast(*this, MinimumOuterSize); // 3000 twips, 200 pixels
 }
 
 void Form4::layoutControls()

@@ -10,23 +10,20 @@ class QActionGroup;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QTextDocument;
 class QTextEdit;
-struct ClientSettings;
+class TextChannel;
+struct ChatSettings;
 
-namespace net {
-class SocketEndpoint;
-}
-
-// The chat window "Talkora - Sketora会話ウィンドウ". The conversation box
-// (`Text1`) is written only by the text channel handling; this window sends the
-// user's remarks and announcements over the main window's text endpoint, lets
-// the user choose the look of the own remarks and of the conversation, asks
-// for the member list, starts the name change and saves the conversation as
-// RTF. Every send goes out only while the text endpoint is connected (state
-// 7), except the leave message on closing, whose failure is ignored.
+// The chat window "Talkora - Sketora会話ウィンドウ". It shows the conversation
+// document (`Text1`), which only the text channel writes, and forwards what
+// the user does to the text channel: remarks, the look of the own remarks,
+// the member list request, the leave message. The look of its own boxes
+// follows the user's choices; the name change runs the dialog it is given,
+// and the conversation can be saved as RTF.
 //
-// The window is destroyed when it closes; the chat settings it reads and
-// changes belong to the main window and outlive it.
+// The window is destroyed when it closes; the chat settings it starts from
+// belong to the client and outlive it.
 class Form4 : public QMainWindow {
     Q_OBJECT
 public:
@@ -39,41 +36,36 @@ public:
     static constexpr int DesignClientHeight = 426;
     static constexpr int MinimumOuterSize = 200;
 
-    Form4(net::SocketEndpoint& wsTxt, ClientSettings& settings, Prompts& prompts,
+    Form4(TextChannel& channel, const ChatSettings& settings, Prompts& prompts,
           QWidget* parent = nullptr);
 
     void setRenameDialog(RenameDialog dialog) { m_renameDialog = std::move(dialog); }
     // The save dialog opens with the name last chosen.
     void setLastSaveName(const QString& name) { m_lastSaveName = name; }
-    QString lastSaveName() const { return m_lastSaveName; }
 
     // The opening sequence: look of both boxes from the settings, show, focus
     // the input box, and while connected announce the user (types 1, 7, 6, 8).
     void formLoad();
 
     void command1Click();               // send the remark in the input box
-    void sendTxtSize(qint16 size);      // "7<:>" size, when connected
     void rtfSaveDialog();               // ask for a file name, then rtfSave
     bool rtfSave(const QString& fileName);
+
+    // The conversation, written by the text channel while the window is open.
+    QTextDocument* conversation() const;
 
     QTextEdit* text1() const { return m_text1; }
     QPlainTextEdit* text2() const { return m_text2; }
     QPushButton* command1() const { return m_command1; }
 
-    QMenu* mFile() const { return m_mFile; }
     QAction* mSave() const { return m_mSave; }
     QAction* mEnd() const { return m_mEnd; }
-    QMenu* mNet() const { return m_mNet; }
-    QMenu* mFont() const { return m_mFont; }
-    QMenu* mFontk() const { return m_mFontk; }
     QAction* mGothic() const { return m_mGothic; }
     QAction* mMincho() const { return m_mMincho; }
-    QMenu* mFonts() const { return m_mFonts; }
     QAction* m9pt() const { return m_m9pt; }
     QAction* m10pt() const { return m_m10pt; }
     QAction* m12pt() const { return m_m12pt; }
     QAction* m15pt() const { return m_m15pt; }
-    QMenu* mCol() const { return m_mCol; }
     QAction* mFCol() const { return m_mFCol; }
     QAction* mBackCol() const { return m_mBackCol; }
     QAction* mNameChange() const { return m_mNameChange; }
@@ -94,8 +86,7 @@ private:
     void buildControls();
     void buildMenus();
     void layoutControls();
-    bool connected() const;
-    bool send(int type, const QString& payload);
+    void showNewest();
 
     void setFace(qint16 face);
     void setSize(qint16 size);
@@ -110,8 +101,8 @@ private:
     qint32 inputColor() const;
     qint32 backColor() const;
 
-    net::SocketEndpoint& m_wsTxt;
-    ClientSettings& m_settings;
+    TextChannel& m_channel;
+    const ChatSettings& m_settings;
     Prompts& m_prompts;
     RenameDialog m_renameDialog;
     QString m_lastSaveName;

@@ -1,16 +1,14 @@
 #include "boardsync.h"
 
 #include "drawreceiver.h"
-#include "form1.h"
+#include "canvas.h"
 #include "logplayer.h"
 #include "socketendpoint.h"
 
-#include <QAction>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QImageWriter>
-#include <QLabel>
 #include <QRandomGenerator>
 #include <QSaveFile>
 
@@ -35,12 +33,13 @@ QStringView tokenOf(QStringView argument) {
 
 } // namespace
 
-BoardSync::BoardSync(Form1& main, DrawReceiver& receiver, const LogPlayer& player, QObject* parent)
-    : QObject(parent), m_main(main), m_player(player) {
+BoardSync::BoardSync(Parts parts, DrawReceiver& receiver, const LogPlayer& player,
+                     QObject* parent)
+    : QObject(parent), m_parts(std::move(parts)), m_player(player) {
     receiver.setCommand7Handler([this](QStringView argument) { onCommand7(argument); });
-    connect(&m_main.WS(), &SocketEndpoint::connected, this, &BoardSync::onConnected);
-    connect(&m_main.WS(), &SocketEndpoint::closed, this, &BoardSync::onClosed);
-    Canvas& canvas = m_main.canvas();
+    connect(&m_parts.ws, &SocketEndpoint::connected, this, &BoardSync::onConnected);
+    connect(&m_parts.ws, &SocketEndpoint::closed, this, &BoardSync::onClosed);
+    Canvas& canvas = m_parts.canvas;
     connect(&canvas, &Canvas::localSegment, this,
             [this](qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt, qint32 colour) {
                 onLocalChange({ox, oy, x, y, wdt, colour, false});
@@ -48,8 +47,6 @@ BoardSync::BoardSync(Form1& main, DrawReceiver& receiver, const LogPlayer& playe
     connect(&canvas, &Canvas::localCleared, this, [this] {
         onLocalChange({0, 0, 0, 0, 0, 0, true});
     });
-    connect(m_main.mRetake(), &QAction::triggered, this, &BoardSync::retake);
-    m_main.mRetake()->setEnabled(false);
     connect(&m_poll, &QTimer::timeout, this, &BoardSync::poll);
     m_poll.start(m_timing.pollMs);
     m_lastActivity.start();
@@ -76,7 +73,6 @@ void BoardSync::onConnected() {
     m_silent = false;
     m_firstAsk.invalidate();
     m_syncedRevision.reset();
-    m_main.mRetake()->setEnabled(true);
     m_localView = m_player.isPlaying();
     if (!m_localView)
         requestSnapshot(true);
@@ -85,7 +81,6 @@ void BoardSync::onConnected() {
 void BoardSync::onClosed() {
     m_connected = false;
     forgetRequests();
-    m_main.mRetake()->setEnabled(false);
 }
 
 void BoardSync::forgetRequests() {
@@ -97,7 +92,7 @@ void BoardSync::forgetRequests() {
 }
 
 void BoardSync::retake() {
-    if (!m_connected || m_main.WS().state() != SocketEndpoint::Connected)
+    if (!m_connected || m_parts.ws.state() != SocketEndpoint::Connected)
         return;
     m_localView = false;
     // The member asked: a server that stayed silent gets one more chance.
@@ -111,14 +106,14 @@ void BoardSync::retake() {
 bool BoardSync::send(const QByteArray& line) {
     if (!m_firstAsk.isValid())
         m_firstAsk.start();
-    return m_main.WS().sendBytes(line);
+    return m_parts.ws.sendBytes(line);
 }
 
 void BoardSync::requestSnapshot(bool keepLocal) {
     m_snapToken = newToken();
     m_snapSince.start();
     m_replay.clear();
-    m_localPicture = keepLocal ? m_main.canvas().image() : QImage();
+    m_localPicture = keepLocal ? m_parts.canvas.image() : QImage();
     send(boardsnapshot::snapRequestLine(m_snapToken.toLatin1()));
 }
 
@@ -139,14 +134,13 @@ void BoardSync::onLocalChange(const Segment& segment) {
 }
 
 void BoardSync::poll() {
-    const bool connected = m_main.WS().state() == SocketEndpoint::Connected;
-    m_main.mRetake()->setEnabled(connected);
+    const bool connected = m_parts.ws.state() == SocketEndpoint::Connected;
     if (!connected) {
         if (m_connected)
             onClosed(); // closed from this side: no event
         return;
     }
-    const Board& board = m_main.canvas().board();
+    const Board& board = m_parts.canvas.board();
     if (board.revision() != m_seenRevision) {
         m_seenRevision = board.revision();
         m_lastActivity.restart();
@@ -197,8 +191,8 @@ void BoardSync::onCommand7(QStringView argument) {
         // Own lines sent since asking are not in the server's sum yet.
         if (m_ownSinceSum || !m_snapToken.isEmpty())
             break;
-        if (event.checksum == boardsnapshot::checksum(m_main.canvas().image())) {
-            m_syncedRevision = m_main.canvas().board().revision();
+        if (event.checksum == boardsnapshot::checksum(m_parts.canvas.image())) {
+            m_syncedRevision = m_parts.canvas.board().revision();
             emit checksumCompared(true);
         } else {
             emit checksumCompared(false);
@@ -219,11 +213,9 @@ void BoardSync::apply(const boardsnapshot::Reader::Event& event) {
         m_snapToken.clear();
         m_replay.clear();
         m_localPicture = QImage();
-        m_main.lStatus()->setToolTip(
-            QStringLiteral("手元の絵を保存できないため、共有画面を取り込んでいません"));
         return;
     }
-    Board& board = m_main.canvas().board();
+    Board& board = m_parts.canvas.board();
     board.replace(event.picture, event.pens);
     for (const Segment& s : m_replay) {
         if (s.clear)
@@ -240,7 +232,7 @@ void BoardSync::apply(const boardsnapshot::Reader::Event& event) {
     m_replay.clear();
     m_snapToken.clear();
     m_localPicture = QImage();
-    m_main.refreshPreview();
+    m_parts.refreshPreview();
     emit snapshotApplied();
 }
 
@@ -261,6 +253,5 @@ bool BoardSync::writeBackup(const QImage& picture) {
         return false;
     m_lastBackup = path;
     m_noteSince.start();
-    m_main.lStatus()->setToolTip(QStringLiteral("手元の絵を %1 に保存しました").arg(path));
     return true;
 }

@@ -11,9 +11,13 @@
 #include <optional>
 #include <vector>
 
+class Canvas;
 class DrawReceiver;
-class Form1;
 class LogPlayer;
+
+namespace net {
+class SocketEndpoint;
+}
 
 // Keeps the member's canvas equal to the server's board over command 7
 // (wire format in snapshot.h).
@@ -47,7 +51,15 @@ public:
         int pendingMs = 60000; // a request without its reply is forgotten
     };
 
-    BoardSync(Form1& main, DrawReceiver& receiver, const LogPlayer& player,
+    // What it works on: the drawing socket, the canvas (own strokes are
+    // heard from it, snapshots land on its board) and the preview refresh.
+    struct Parts {
+        net::SocketEndpoint& ws;
+        Canvas& canvas;
+        std::function<void()> refreshPreview;
+    };
+
+    BoardSync(Parts parts, DrawReceiver& receiver, const LogPlayer& player,
               QObject* parent = nullptr);
 
     void setTiming(const Timing& timing);
@@ -89,7 +101,7 @@ private:
     void apply(const boardsnapshot::Reader::Event& event);
     bool writeBackup(const QImage& picture);
 
-    Form1& m_main;
+    Parts m_parts;
     const LogPlayer& m_player;
     Timing m_timing;
     QTimer m_poll;

@@ -1,18 +1,16 @@
 #include "connectioncontrol.h"
 
-#include "form1.h"
 #include "form2.h"
 #include "prompts.h"
 #include "socketendpoint.h"
-
-#include <QAction>
+#include "windowviews.h"
 
 using net::SocketEndpoint;
 
-ConnectionControl::ConnectionControl(Form1& main, Prompts& prompts, Ports ports, QObject* parent)
-    : QObject(parent), m_main(main), m_prompts(prompts), m_ports(ports) {
-    connect(&m_main.WS(), &SocketEndpoint::connected, this, &ConnectionControl::wsConnect);
-    connect(&m_main.WS(), &SocketEndpoint::closed, this, &ConnectionControl::wsClose);
+ConnectionControl::ConnectionControl(Parts parts, Prompts& prompts, Ports ports, QObject* parent)
+    : QObject(parent), m_parts(parts), m_prompts(prompts), m_ports(ports) {
+    connect(&m_parts.ws, &SocketEndpoint::connected, this, &ConnectionControl::wsConnect);
+    connect(&m_parts.ws, &SocketEndpoint::closed, this, &ConnectionControl::wsClose);
 }
 
 void ConnectionControl::attachDialog(Form2& dialog) {
@@ -20,72 +18,63 @@ void ConnectionControl::attachDialog(Form2& dialog) {
 }
 
 void ConnectionControl::mConClick() {
-    Form2 dialog(m_main, &m_main);
+    Form2 dialog(m_parts.view.dialogParent());
     dialog.setDlgMode(Form2::Connect);
-    dialog.setLastPeer(m_lastPeer);
+    // The server the drawing socket talks to, or else the one it talked to last.
+    const QString peer = m_parts.ws.remoteHostIP();
+    dialog.setLastPeer(peer.isEmpty() ? m_lastPeer : peer);
     attachDialog(dialog);
     emit connectDialogOpened(&dialog);
     dialog.exec();
-    if (m_main.WS().state() == SocketEndpoint::Connected)
-        announcePen();
+    if (m_parts.ws.state() == SocketEndpoint::Connected)
+        m_parts.view.announcePen();
 }
 
 void ConnectionControl::connectFromDialog(const QString& address, qint16 mode) {
     if (mode == Form2::Connect) {
-        m_main.WS().close();
-        m_main.WS_txt().close();
+        m_parts.ws.close();
+        m_parts.wsTxt.close();
     }
-    m_main.WS().connectTo(address, m_ports.drawing);
-    m_main.WS_txt().connectTo(address, m_ports.text);
-    m_main.setAddr(address);
+    m_parts.ws.connectTo(address, m_ports.drawing);
+    m_parts.wsTxt.connectTo(address, m_ports.text);
+    m_addr = address;
 }
 
 void ConnectionControl::mReconnectClick() {
-    const QString address = m_main.addr();
-    if (address.isEmpty()) {
-        m_prompts.message(&m_main, QStringLiteral("サーバのアドレスが入力されていません"),
+    QWidget* parent = m_parts.view.dialogParent();
+    if (m_addr.isEmpty()) {
+        m_prompts.message(parent, QStringLiteral("サーバのアドレスが入力されていません"),
                           QStringLiteral("エラー"));
         return;
     }
     // A socket left in state 9 by a failed attempt would refuse to connect
     // for ever; it is closed first. Connected or connecting sockets are not.
-    for (SocketEndpoint* socket : {&m_main.WS(), &m_main.WS_txt()}) {
+    for (SocketEndpoint* socket : {&m_parts.ws, &m_parts.wsTxt}) {
         if (socket->state() == SocketEndpoint::Error)
             socket->close();
     }
-    bool ok = m_main.WS().connectTo(address, m_ports.drawing) &&
-              m_main.WS_txt().connectTo(address, m_ports.text);
-    if (ok && m_main.WS().state() == SocketEndpoint::Connected)
-        announcePen();
+    bool ok = m_parts.ws.connectTo(m_addr, m_ports.drawing) &&
+              m_parts.wsTxt.connectTo(m_addr, m_ports.text);
+    if (ok && m_parts.ws.state() == SocketEndpoint::Connected)
+        m_parts.view.announcePen();
     if (!ok)
-        m_prompts.message(&m_main, QStringLiteral("接続できません"), QStringLiteral("エラー"));
+        m_prompts.message(parent, QStringLiteral("接続できません"), QStringLiteral("エラー"));
 }
 
 void ConnectionControl::mCloseClick() {
-    m_main.WS().close();
-    m_main.WS_txt().close();
-    setMenusConnected(false);
-    m_main.setWindowTitle(baseTitle() + QStringLiteral(" / Disconnect"));
+    m_parts.ws.close();
+    m_parts.wsTxt.close();
+    m_parts.view.showConnected(false);
+    m_parts.view.setTitleStatus(QStringLiteral("Disconnect"));
 }
 
 void ConnectionControl::wsConnect() {
-    m_lastPeer = m_main.WS().remoteHostIP();
-    setMenusConnected(true);
-    announcePen();
+    m_lastPeer = m_parts.ws.remoteHostIP();
+    m_parts.view.showConnected(true);
+    m_parts.view.announcePen();
 }
 
 void ConnectionControl::wsClose() {
-    m_main.WS().close();
-    setMenusConnected(false);
-}
-
-void ConnectionControl::announcePen() {
-    m_main.sendColor(m_main.foreColor());
-    m_main.sendSize(m_main.penWidth());
-}
-
-void ConnectionControl::setMenusConnected(bool connected) {
-    m_main.mCon()->setEnabled(!connected);
-    m_main.mReconnect()->setEnabled(!connected);
-    m_main.mClose()->setEnabled(connected);
+    m_parts.ws.close();
+    m_parts.view.showConnected(false);
 }

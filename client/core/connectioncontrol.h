@@ -3,9 +3,13 @@
 #include <QObject>
 #include <QString>
 
-class Form1;
+class ConnectionView;
 class Form2;
 class Prompts;
+
+namespace net {
+class SocketEndpoint;
+}
 
 // The network menu of the main window and the drawing socket's connect and
 // close events. A client talks to one host over two connections: drawing on
@@ -30,12 +34,15 @@ public:
         quint16 drawing = 13467;
         quint16 text = 13468;
     };
+    // The drawing and text endpoints, and the window as far as the network
+    // menu, its title and the pen announcement go.
+    struct Parts {
+        net::SocketEndpoint& ws;
+        net::SocketEndpoint& wsTxt;
+        ConnectionView& view;
+    };
 
-    ConnectionControl(Form1& main, Prompts& prompts, Ports ports, QObject* parent = nullptr);
-    ConnectionControl(Form1& main, Prompts& prompts, QObject* parent = nullptr)
-        : ConnectionControl(main, prompts, Ports{}, parent) {}
-
-    Ports ports() const { return m_ports; }
+    ConnectionControl(Parts parts, Prompts& prompts, Ports ports, QObject* parent = nullptr);
 
     // Hooks a dialog's Connect (modes 0 and 1) to connectFromDialog.
     void attachDialog(Form2& dialog);
@@ -55,24 +62,19 @@ public:
     void wsConnect();
     void wsClose();
 
-    // Sends the pen colour line and then the pen width line.
-    void announcePen();
-
-    // The address the drawing socket was last connected to; the connect
-    // dialog offers it (the socket itself forgets its peer once closed).
-    QString lastPeer() const { return m_lastPeer; }
-
-    static QString baseTitle() { return QStringLiteral("Sketora - クライアント"); }
+    // `addr`: the address the dialog last connected to, used by reconnect.
+    QString addr() const { return m_addr; }
 
 signals:
     // The connect dialog of the menu is about to run modally (tests drive it).
     void connectDialogOpened(Form2* dialog);
 
 private:
-    void setMenusConnected(bool connected);
-
-    Form1& m_main;
+    Parts m_parts;
     Prompts& m_prompts;
     Ports m_ports;
+    QString m_addr;
+    // The address the drawing socket was last connected to; the connect
+    // dialog offers it once the socket itself has forgotten its peer.
     QString m_lastPeer;
 };

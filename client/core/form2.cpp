@@ -1,13 +1,10 @@
 #include "form2.h"
 
-#include "form1.h"
-#include "textmessage.h"
-
 #include <QLineEdit>
 #include <QPushButton>
 
-Form2::Form2(Form1& main, QWidget* parent)
-    : QDialog(parent), m_main(main), m_text1(new QLineEdit(this)),
+Form2::Form2(QWidget* parent)
+    : QDialog(parent), m_text1(new QLineEdit(this)),
       m_command1(new QPushButton(QStringLiteral("Connect"), this)),
       m_command2(new QPushButton(QStringLiteral("Cancel"), this)) {
     setWindowTitle(QStringLiteral("Sketora - サーバアドレス入力"));
@@ -23,13 +20,13 @@ Form2::Form2(Form1& main, QWidget* parent)
     connect(m_command2, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void Form2::setDlgMode(qint16 mode) {
+void Form2::setDlgMode(qint16 mode, const QString& myName) {
     m_dlgMode = mode;
     if (mode != Rename)
         return;
     setWindowTitle(QStringLiteral("Talkora - 名前の変更"));
     m_command1->setText(QStringLiteral("Change"));
-    m_text1->setText(m_main.settings().confMyName);
+    m_text1->setText(myName);
 }
 
 void Form2::showEvent(QShowEvent* event) {
@@ -41,16 +38,11 @@ void Form2::showEvent(QShowEvent* event) {
 }
 
 // Enter in the text box presses Connect; the connect dialog offers the server
-// the drawing socket last talked to.
+// last talked to.
 void Form2::formLoad() {
     m_command1->setDefault(true);
-    if (m_dlgMode != Connect)
-        return;
-    QString peer = m_main.WS().remoteHostIP();
-    if (peer.isEmpty())
-        peer = m_lastPeer;
-    if (!peer.isEmpty())
-        m_text1->setText(peer);
+    if (m_dlgMode == Connect && !m_lastPeer.isEmpty())
+        m_text1->setText(m_lastPeer);
 }
 
 void Form2::command1Click() {
@@ -60,9 +52,6 @@ void Form2::command1Click() {
         return;
 
     if (m_dlgMode == Rename) {
-        m_main.settings().confMyName = text;
-        if (m_main.WS_txt().state() == net::SocketEndpoint::Connected)
-            m_main.WS_txt().sendBytes(protocol::text::clientMessage(protocol::text::Rename, text));
         emit renamed(text);
         accept();
         return;
@@ -76,6 +65,6 @@ void Form2::command1Click() {
 // that no window is visible at start-up.
 void Form2::done(int result) {
     if (m_dlgMode == StartUp)
-        m_main.show();
+        emit startUpClosed();
     QDialog::done(result);
 }

@@ -2,30 +2,30 @@
 
 #include <QDialog>
 
-class Form1;
 class QLineEdit;
 class QPushButton;
 
 // The small server-address dialog. It is the start-up screen (mode 0: however
 // it closes, the main window is shown), the connect dialog of the network menu
-// (mode 1) and the chat window's rename dialog (mode 2: "Change" stores the
-// user's name and announces it on the text channel).
+// (mode 1) and the chat window's rename dialog (mode 2, "Change").
 //
-// Connecting itself is not done here: in modes 0 and 1 "Connect" emits
-// connectRequested with the trimmed address and the connection control opens
-// the sockets. An empty address is refused silently; the dialog stays open.
+// The dialog only asks: in modes 0 and 1 "Connect" emits connectRequested
+// with the trimmed address and the connection control opens the sockets; in
+// mode 2 "Change" emits renamed and the text channel stores and announces the
+// name. An empty text is refused silently; the dialog stays open.
 class Form2 : public QDialog {
     Q_OBJECT
 public:
     enum Mode : qint16 { StartUp = 0, Connect = 1, Rename = 2 };
 
-    explicit Form2(Form1& main, QWidget* parent = nullptr);
+    explicit Form2(QWidget* parent = nullptr);
 
-    // Stores the mode; mode 2 also sets the rename title, caption and name.
-    void setDlgMode(qint16 mode);
+    // Stores the mode; mode 2 also sets the rename title, the caption and
+    // the user's current name `myName` in the text box.
+    void setDlgMode(qint16 mode, const QString& myName = QString());
     qint16 dlgMode() const { return m_dlgMode; }
 
-    // Offered in mode 1 when the drawing socket no longer knows its peer.
+    // The server offered in mode 1.
     void setLastPeer(const QString& address) { m_lastPeer = address; }
 
     QLineEdit* Text1() const { return m_text1; }
@@ -37,6 +37,9 @@ public:
 signals:
     void connectRequested(const QString& address, qint16 mode);
     void renamed(const QString& name);
+    // Mode 0 is closing, however; the main window is to appear now, before
+    // the dialog hides, so that some window is always shown.
+    void startUpClosed();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -45,7 +48,6 @@ private:
     void formLoad();
     void command1Click();
 
-    Form1& m_main;
     qint16 m_dlgMode = StartUp;
     bool m_loaded = false;
     QString m_lastPeer;

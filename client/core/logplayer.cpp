@@ -2,18 +2,15 @@
 
 #include "drawingline.h"
 #include "drawreceiver.h"
-#include "form1.h"
 #include "logblocks.h"
 #include "prompts.h"
+#include "windowviews.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QGroupBox>
-#include <QLabel>
-#include <QProgressBar>
-#include <array>
+#include <QWidget>
 #include <optional>
 
 namespace {
@@ -32,76 +29,61 @@ struct DepthGuard {
 
 } // namespace
 
-LogPlayer::LogPlayer(Form1& main, DrawReceiver& receiver, Prompts& prompts, QObject* parent)
-    : QObject(parent), m_main(&main), m_receiver(receiver), m_prompts(prompts) {
+LogPlayer::LogPlayer(Parts parts, Prompts& prompts, QObject* parent)
+    : QObject(parent), m_view(parts.view), m_window(parts.view.dialogParent()),
+      m_speeds(parts.speedItems), m_receiver(parts.receiver), m_prompts(prompts) {
     // The three speed entries behave as one choice.
-    const std::array<QAction*, 3> speeds{main.mLSNoWait(), main.mLSHigh(), main.mLSslow()};
     for (int entry = 0; entry < 3; ++entry) {
-        speeds[entry]->setCheckable(true);
-        connect(speeds[entry], &QAction::triggered, this, [this, entry] { speedChosen(entry); });
+        m_speeds[entry]->setCheckable(true);
+        connect(m_speeds[entry], &QAction::triggered, this, [this, entry] { speedChosen(entry); });
     }
 }
 
 void LogPlayer::speedChosen(int entry) {
-    if (!m_main)
-        return;
-    m_main->mLSNoWait()->setChecked(entry == 0);
-    m_main->mLSHigh()->setChecked(entry == 1);
-    m_main->mLSslow()->setChecked(entry == 2);
+    for (int other = 0; other < 3; ++other)
+        m_speeds[other]->setChecked(other == entry);
 }
 
 int LogPlayer::playWait() const {
-    if (m_main && m_main->mLSNoWait()->isChecked())
+    if (m_speeds[0]->isChecked())
         return NoWaitLines;
-    if (m_main && m_main->mLSslow()->isChecked())
+    if (m_speeds[2]->isChecked())
         return SlowLines;
     return HighLines;
 }
 
 void LogPlayer::logPlayDialog() {
-    if (!m_main)
+    if (!m_window)
         return;
     const std::optional<QString> path =
-        m_prompts.pickFileName(m_main, QStringLiteral("名前を付けて保存"),
+        m_prompts.pickFileName(m_window, QStringLiteral("名前を付けて保存"),
                                QStringLiteral("Sketoraログファイル(*.skl);;全てのファイル(*.*)"));
     if (path)
         logPlay(*path);
 }
 
 bool LogPlayer::logPlay(const QString& path) {
-    if (!m_main)
+    if (!m_window)
         return false;
     DepthGuard depth(m_depth, m_abort);
-    Form1& main = *m_main;
-    const bool wasVisible = main.isVisible();
+    const bool wasVisible = m_window->isVisible();
 
-    main.logLabel()->setText(QStringLiteral("読み込み中"));
-    main.lCnt()->setText(QStringLiteral("0"));
-    main.lCnt()->show();
-    main.pBar()->hide();
-    main.Frame4()->show();
+    m_view.showPlaybackReading();
     const int wait = playWait();
 
     QList<QString> blocks;
     qint64 lineCount = 0;
     if (!readBlocks(path, blocks, lineCount)) {
-        main.Frame4()->hide();
+        m_view.hidePlayback();
         return false;
     }
 
-    main.lCnt()->setText(QString::number(lineCount));
-    main.lCnt()->repaint();
-    main.logLabel()->setText(QStringLiteral("描画中"));
-    main.lCnt()->hide();
-    main.pBar()->setRange(0, int(lineCount));
-    main.pBar()->setValue(0);
-    main.pBar()->show();
-
+    m_view.showPlaybackDrawing(lineCount);
     if (!drawBlocks(blocks, wait, wasVisible))
         return false;
 
-    main.Frame4()->hide();
-    main.refreshPreview();
+    m_view.hidePlayback();
+    m_view.refreshPreview();
     return true;
 }
 
@@ -122,12 +104,11 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
     file.close();
 
     lineCount = logblocks::readBlocks(data, blocks, [&](qint64 linesRead) {
-        if (m_main) {
-            m_main->lCnt()->setText(QString::number(linesRead));
-            if (sinceRepaint.hasExpired(CountRepaintMs)) {
-                m_main->lCnt()->repaint();
+        if (m_window) {
+            const bool repaintNow = sinceRepaint.hasExpired(CountRepaintMs);
+            m_view.showPlaybackLinesRead(linesRead, repaintNow);
+            if (repaintNow)
                 sinceRepaint.restart();
-            }
         }
         emit readProgress(linesRead);
     });
@@ -153,19 +134,19 @@ bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasV
             if (--untilYield > 0)
                 continue;
             untilYield = playWait;
-            m_main->pBar()->setValue(int(count));
+            m_view.showPlaybackProgress(count);
             emit yielded(count);
             QCoreApplication::processEvents();
             if (!self || windowGone(wasVisible))
                 return false;
         }
     }
-    m_main->pBar()->setValue(int(count));
+    m_view.showPlaybackProgress(count);
     return true;
 }
 
 // The window has gone when it was destroyed, when it was closed (it was
 // visible at the start and is hidden now) or when a stop was requested.
 bool LogPlayer::windowGone(bool wasVisible) const {
-    return m_abort || !m_main || (wasVisible && !m_main->isVisible());
+    return m_abort || !m_window || (wasVisible && !m_window->isVisible());
 }

@@ -6,17 +6,20 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <array>
 
 class DrawReceiver;
-class Form1;
+class PlaybackView;
 class Prompts;
+class QAction;
+class QWidget;
 
 // Plays a drawing log (".skl": one downstream drawing line per "\r\n" line,
 // as the server stores them) onto the canvas through the same receiver that
 // applies network data, with flag 1 so pen-up lines do not refresh the
 // preview; the preview is refreshed once at the end.
 //
-// The whole file is read first (the Frame4 panel says "読み込み中" and counts
+// The whole file is read first (the progress panel says "読み込み中" and counts
 // lines in thousands), gathered in blocks of 1000 lines so that appending
 // never copies the text read so far; any number of blocks is allowed. Then
 // the lines are applied ("描画中", progress bar) and after every `playWait`
@@ -38,7 +41,15 @@ public:
     // Least time between two repaints of the line count while reading.
     static constexpr int CountRepaintMs = 20;
 
-    LogPlayer(Form1& main, DrawReceiver& receiver, Prompts& prompts, QObject* parent = nullptr);
+    // The window's progress panel and preview, its three speed items (一瞬,
+    // 速め, 遅め: one of them ticked) and the receiver that applies lines.
+    struct Parts {
+        PlaybackView& view;
+        std::array<QAction*, 3> speedItems;
+        DrawReceiver& receiver;
+    };
+
+    LogPlayer(Parts parts, Prompts& prompts, QObject* parent = nullptr);
 
     // Lines between two yields, from the checked speed entry.
     int playWait() const;
@@ -64,7 +75,9 @@ private:
     bool windowGone(bool wasVisible) const;
     void speedChosen(int entry);
 
-    QPointer<Form1> m_main;
+    PlaybackView& m_view;
+    QPointer<QWidget> m_window; // the view is only used while this is set
+    std::array<QAction*, 3> m_speeds;
     DrawReceiver& m_receiver;
     Prompts& m_prompts;
     int m_depth = 0;

@@ -1,18 +1,15 @@
 #include "statusline.h"
 
-#include "connectioncontrol.h"
 #include "drawingline.h"
 #include "drawreceiver.h"
-#include "form1.h"
 #include "socketendpoint.h"
-
-#include <QAction>
-#include <QLabel>
+#include "windowviews.h"
 
 using net::SocketEndpoint;
 
-StatusLine::StatusLine(Form1& main, const DrawReceiver& receiver, QObject* parent)
-    : QObject(parent), m_main(main), m_receiver(receiver) {
+StatusLine::StatusLine(SocketEndpoint& ws, const DrawReceiver& receiver, StatusView& view,
+                       QObject* parent)
+    : QObject(parent), m_ws(ws), m_receiver(receiver), m_view(view) {
     m_timer1.setInterval(StatusInterval);
     m_tMem.setInterval(MemberInterval);
     connect(&m_timer1, &QTimer::timeout, this, &StatusLine::timer1Timer);
@@ -43,24 +40,22 @@ QString StatusLine::statusText(int state, int count) {
     }
 }
 
-QString StatusLine::getStatusText(qint16 state, qint16 count) {
+void StatusLine::showState(qint16 state, qint16 count) {
     const bool connected = state == SocketEndpoint::Connected;
-    m_main.setWindowTitle(
-        ConnectionControl::baseTitle() +
-        (connected ? QStringLiteral(" / NetWork") : QStringLiteral(" / Stand Alone")));
-    m_main.mMember()->setEnabled(connected);
-    return statusText(state, count);
+    const QString note = m_note ? m_note() : QString();
+    const QString text = statusText(state, count);
+    m_view.showStatus(note.isEmpty() ? text : text + QLatin1Char(' ') + note);
+    m_view.setTitleStatus(connected ? QStringLiteral("NetWork") : QStringLiteral("Stand Alone"));
+    m_view.setChatAvailable(connected);
 }
 
 void StatusLine::timer1Timer() {
-    const int state = m_main.WS().state();
-    const QString note = m_note ? m_note() : QString();
-    const QString text = getStatusText(qint16(state), m_receiver.memCount());
-    m_main.lStatus()->setText(note.isEmpty() ? text : text + QLatin1Char(' ') + note);
-    m_main.mLogPlay()->setEnabled(state != SocketEndpoint::Connected);
+    const int state = m_ws.state();
+    showState(qint16(state), m_receiver.memCount());
+    m_view.setLogPlayAvailable(state != SocketEndpoint::Connected);
 }
 
 void StatusLine::tMemTimer() {
-    if (m_main.WS().state() == SocketEndpoint::Connected)
-        m_main.WS().sendBytes(protocol::drawing::memberRequestLine());
+    if (m_ws.state() == SocketEndpoint::Connected)
+        m_ws.sendBytes(protocol::drawing::memberRequestLine());
 }

@@ -6,7 +6,11 @@
 #include <functional>
 
 class DrawReceiver;
-class Form1;
+class StatusView;
+
+namespace net {
+class SocketEndpoint;
+}
 
 // Keeps the main window in step with the drawing socket. Timer1 (500 ms)
 // writes the status text, the title suffix (" / NetWork" or " / Stand Alone")
@@ -20,7 +24,8 @@ public:
     static constexpr int StatusInterval = 500;
     static constexpr int MemberInterval = 15000;
 
-    StatusLine(Form1& main, const DrawReceiver& receiver, QObject* parent = nullptr);
+    StatusLine(net::SocketEndpoint& ws, const DrawReceiver& receiver, StatusView& view,
+               QObject* parent = nullptr);
 
     void start();
     // A short remark appended to the status text at each tick (the shared
@@ -29,8 +34,10 @@ public:
 
     // Text of the status label for a socket state and member count.
     static QString statusText(int state, int count);
-    // statusText, and also sets the title suffix and the chat menu entry.
-    QString getStatusText(qint16 state, qint16 count);
+    // Shows a socket state in the window: the status text, the title's
+    // status (NetWork or Stand Alone) and the chat entry (on only while
+    // connected). Set on every tick, changed or not.
+    void showState(qint16 state, qint16 count);
 
     void timer1Timer();
     void tMemTimer();
@@ -39,8 +46,9 @@ public:
     QTimer& tMem() { return m_tMem; }
 
 private:
-    Form1& m_main;
+    net::SocketEndpoint& m_ws;
     const DrawReceiver& m_receiver;
+    StatusView& m_view;
     QTimer m_timer1;
     QTimer m_tMem;
     std::function<QString()> m_note;

@@ -27,7 +27,7 @@ QPixmap Form3::bannerPicture()
     return QPixmap(QStringLiteral(":/extras/banner.png"));
 }
 
-QIcon Form3::programIcon()
+QIcon Form3::fallbackIcon()
 {
     initExtrasResources();
     return QIcon(QStringLiteral(":/extras/sketora.png"));
@@ -62,7 +62,7 @@ Form3::Form3(QWidget* mainWindow)
     m_image2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     QIcon icon = mainWindow ? mainWindow->windowIcon() : QIcon();
     if (icon.isNull())
-        icon = programIcon();
+        icon = fallbackIcon();
     m_image2->setPixmap(icon.pixmap(32, 32));
 
     m_label1->setGeometry(104, 96, 89, 17);

@@ -20,8 +20,9 @@ public:
 
     // The first picture of the window's image list: the banner.
     static QPixmap bannerPicture();
-    // The program's icon; the main window shows it unless it has one already.
-    static QIcon programIcon();
+    // Image2's picture when the main window has no icon of its own (the
+    // program's windows take theirs from the application).
+    static QIcon fallbackIcon();
     // Where the window's outer top-left corner goes on screen: half the main
     // window's outer size less 20 twips, counted from the screen's corner
     // whatever the main window's position.

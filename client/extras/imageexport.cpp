@@ -11,11 +11,6 @@
 #include <QSaveFile>
 #include <QTemporaryDir>
 
-namespace {
-// JPEG quality the client always asks of the library.
-constexpr quint8 JpegQuality = 100;
-} // namespace
-
 ImageExport::ImageExport(Prompts& prompts, QWidget* mainWindow, PictureSource picture,
                          QObject* parent)
     : QObject(parent), m_prompts(prompts), m_mainWindow(mainWindow), m_picture(std::move(picture))
@@ -57,17 +52,11 @@ void ImageExport::picSaveDialog()
     if (!chosen || chosen->isEmpty())
         return;
     m_lastName = *chosen;
-    switch (formatFor(*chosen)) {
-    case Format::Jpeg:
-        jPicSave(*chosen);
-        break;
-    case Format::Png:
-        pPicSave(*chosen);
-        break;
-    case Format::Bmp:
+    const Format format = formatFor(*chosen);
+    if (format == Format::Bmp)
         picSave(*chosen);
-        break;
-    }
+    else
+        saveThroughLibrary(*chosen, format);
 }
 
 void ImageExport::picSave(const QString& fileName)
@@ -79,16 +68,6 @@ void ImageExport::picSave(const QString& fileName)
     if (!file.open(QIODevice::WriteOnly) || !writer.write(m_picture()) || !file.flush() ||
         !file.commit())
         reportNotSaved(fileName);
-}
-
-void ImageExport::jPicSave(const QString& fileName)
-{
-    saveThroughLibrary(fileName, Format::Jpeg);
-}
-
-void ImageExport::pPicSave(const QString& fileName)
-{
-    saveThroughLibrary(fileName, Format::Png);
 }
 
 void ImageExport::saveThroughLibrary(const QString& fileName, Format format)
@@ -108,10 +87,8 @@ void ImageExport::saveThroughLibrary(const QString& fileName, Format format)
                                                   : QStringLiteral("picture.png"));
     const QByteArray name = protocol::toCp932(written);
     const QImage& picture = m_picture();
-    if (jpeg)
-        m_library.saveJpeg(picture, picture.width(), picture.height(), name, JpegQuality);
-    else
-        m_library.savePng(picture, picture.width(), picture.height(), name);
+    m_library.save(jpeg ? TransG32Library::Kind::Jpeg : TransG32Library::Kind::Png, picture,
+                   picture.width(), picture.height(), name);
     // The library's result says little; what counts is the file it left.
     if (!copyIntoPlace(written, fileName))
         reportNotSaved(fileName);

@@ -44,11 +44,10 @@ public:
     // Asks for the file name and saves in the format the name selects.
     // Cancelling does nothing.
     void picSaveDialog();
-    void picSave(const QString& fileName);  // BMP
-    void jPicSave(const QString& fileName); // JPEG through the library
-    void pPicSave(const QString& fileName); // PNG through the library
+    void picSave(const QString& fileName); // BMP
 
 private:
+    // JPEG and PNG through the library.
     void saveThroughLibrary(const QString& fileName, Format format);
     static QString scratchTemplate();
     static bool copyIntoPlace(const QString& source, const QString& target);

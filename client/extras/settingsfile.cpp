@@ -1,7 +1,6 @@
 #include "settingsfile.h"
 
 #include "cp932.h"
-#include "form1.h"
 #include "numbers.h"
 
 #include <QBuffer>
@@ -55,7 +54,7 @@ bool writeSafely(const QString& path, const QByteArray& content)
     return file.commit();
 }
 
-void applyLine(QStringView line, ClientSettings& settings, Palette& palette)
+void applyLine(QStringView line, ChatSettings& settings, Palette& palette)
 {
     const qsizetype equals = line.indexOf(QLatin1Char('='));
     if (equals < 0)
@@ -96,7 +95,7 @@ void applyLine(QStringView line, ClientSettings& settings, Palette& palette)
     }
 }
 
-void applyLines(QIODevice& device, ClientSettings& settings, Palette& palette)
+void applyLines(QIODevice& device, ChatSettings& settings, Palette& palette)
 {
     for (int read = 0; read < MaxLines && !device.atEnd(); ++read) {
         QByteArray line = device.readLine();
@@ -110,7 +109,7 @@ void applyLines(QIODevice& device, ClientSettings& settings, Palette& palette)
 
 } // namespace
 
-QByteArray savedText(const ClientSettings& settings, const Palette& palette)
+QByteArray savedText(const ChatSettings& settings, const Palette& palette)
 {
     QStringList texts;
     for (int cell = 0; cell < int(palette.size()); ++cell)
@@ -142,7 +141,7 @@ QByteArray defaultText()
     });
 }
 
-void applyText(const QByteArray& content, ClientSettings& settings, Palette& palette)
+void applyText(const QByteArray& content, ChatSettings& settings, Palette& palette)
 {
     QByteArray copy = content;
     QBuffer buffer(&copy);
@@ -150,7 +149,7 @@ void applyText(const QByteArray& content, ClientSettings& settings, Palette& pal
     applyLines(buffer, settings, palette);
 }
 
-void confLoad(ClientSettings& settings, Palette& palette, const QString& directory)
+void confLoad(ChatSettings& settings, Palette& palette, const QString& directory)
 {
     const QString path = filePath(directory);
     if (!QFileInfo::exists(path)) {
@@ -166,7 +165,7 @@ void confLoad(ClientSettings& settings, Palette& palette, const QString& directo
 namespace {
 
 // Reads back the file confCreate has just written, without creating it again.
-void loadWritten(const QString& path, ClientSettings& settings, Palette& palette)
+void loadWritten(const QString& path, ChatSettings& settings, Palette& palette)
 {
     QFile file(path);
     if (file.open(QIODevice::ReadOnly))
@@ -175,12 +174,12 @@ void loadWritten(const QString& path, ClientSettings& settings, Palette& palette
 
 } // namespace
 
-bool confSave(const ClientSettings& settings, const Palette& palette, const QString& directory)
+bool confSave(const ChatSettings& settings, const Palette& palette, const QString& directory)
 {
     return writeSafely(filePath(directory), savedText(settings, palette));
 }
 
-bool confCreate(ClientSettings& settings, Palette& palette, const QString& directory)
+bool confCreate(ChatSettings& settings, Palette& palette, const QString& directory)
 {
     const QByteArray content = defaultText();
     if (!writeSafely(filePath(directory), content)) {
@@ -191,34 +190,6 @@ bool confCreate(ClientSettings& settings, Palette& palette, const QString& direc
     }
     loadWritten(filePath(directory), settings, palette);
     return true;
-}
-
-namespace {
-
-Palette paletteOf(const Form1& main)
-{
-    Palette palette{};
-    for (int cell = 0; cell < int(palette.size()); ++cell)
-        palette[cell] = main.paletteColor(cell);
-    return palette;
-}
-
-} // namespace
-
-void confLoad(Form1& main, const QString& directory)
-{
-    const Palette before = paletteOf(main);
-    Palette palette = before;
-    confLoad(main.settings(), palette, directory);
-    for (int cell = 0; cell < int(palette.size()); ++cell) {
-        if (palette[cell] != before[cell])
-            main.setPaletteColor(cell, palette[cell]);
-    }
-}
-
-bool confSave(Form1& main, const QString& directory)
-{
-    return confSave(main.settings(), paletteOf(main), directory);
 }
 
 } // namespace settingsfile

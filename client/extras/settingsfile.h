@@ -1,12 +1,10 @@
 #pragma once
 
-#include "clientsettings.h"
+#include "chatsettings.h"
 
 #include <QByteArray>
 #include <QString>
 #include <array>
-
-class Form1;
 
 // The client's settings file "reduza.ini": the eight palette colours and the
 // five chat settings. Text in CP932, one "key=value" line each, ended by CR LF.
@@ -33,27 +31,22 @@ using Palette = std::array<qint32, 8>;
 // Reads the file into the settings and the palette; creates the default file
 // first when there is none. A file that exists but cannot be read changes
 // nothing.
-void confLoad(ClientSettings& settings, Palette& palette, const QString& directory = QString());
+void confLoad(ChatSettings& settings, Palette& palette, const QString& directory = QString());
 
 // Writes all settings (13 lines). False when the file could not be written;
 // the previous file is then left as it was.
-bool confSave(const ClientSettings& settings, const Palette& palette,
+bool confSave(const ChatSettings& settings, const Palette& palette,
               const QString& directory = QString());
 
 // Writes the default file and reads it back. When it cannot be written the
 // defaults are still taken into memory. False when the write failed.
-bool confCreate(ClientSettings& settings, Palette& palette, const QString& directory = QString());
+bool confCreate(ChatSettings& settings, Palette& palette, const QString& directory = QString());
 
 // The exact bytes of both kinds of file.
-QByteArray savedText(const ClientSettings& settings, const Palette& palette);
+QByteArray savedText(const ChatSettings& settings, const Palette& palette);
 QByteArray defaultText();
 
 // Applies settings-file content (at most the first 20 lines) as confLoad does.
-void applyText(const QByteArray& content, ClientSettings& settings, Palette& palette);
-
-// The main window's settings and palette cells. confLoad changes only the
-// cells whose colour the file changes.
-void confLoad(Form1& main, const QString& directory = QString());
-bool confSave(Form1& main, const QString& directory = QString());
+void applyText(const QByteArray& content, ChatSettings& settings, Palette& palette);
 
 } // namespace settingsfile

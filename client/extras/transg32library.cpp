@@ -62,20 +62,14 @@ QString TransG32Library::loadedFrom() const
     return isLoaded() ? m_library.fileName() : QString();
 }
 
-bool TransG32Library::saveJpeg(const QImage& picture, qint32 width, qint32 height,
-                               const QByteArray& cp932Name, quint8 quality)
+bool TransG32Library::save(Kind kind, const QImage& picture, qint32 width, qint32 height,
+                           const QByteArray& cp932Name)
 {
     if (!load())
         return false;
-    m_jpeg(&picture, width, height, cp932Name.constData(), quality, 0);
-    return true;
-}
-
-bool TransG32Library::savePng(const QImage& picture, qint32 width, qint32 height,
-                              const QByteArray& cp932Name)
-{
-    if (!load())
-        return false;
-    m_png(&picture, width, height, cp932Name.constData(), 0);
+    if (kind == Kind::Jpeg)
+        m_jpeg(&picture, width, height, cp932Name.constData(), JpegQuality, 0);
+    else
+        m_png(&picture, width, height, cp932Name.constData(), 0);
     return true;
 }

@@ -22,6 +22,10 @@ class QImage;
 // where `dc` points to the QImage holding the picture.
 class TransG32Library {
 public:
+    enum class Kind { Jpeg, Png };
+    // The JPEG quality the client always asks of the library.
+    static constexpr quint8 JpegQuality = 100;
+
     // Looks in the default places (defaultCandidates()).
     TransG32Library();
     // Looks only at `candidates`, in order: library names or paths as QLibrary
@@ -39,11 +43,11 @@ public:
     bool isLoaded() const { return m_jpeg && m_png; }
     QString loadedFrom() const;
 
-    // Calls the entry point; false only when the library cannot be loaded.
-    // The library's own result is not examined.
-    bool saveJpeg(const QImage& picture, qint32 width, qint32 height, const QByteArray& cp932Name,
-                  quint8 quality);
-    bool savePng(const QImage& picture, qint32 width, qint32 height, const QByteArray& cp932Name);
+    // Writes the top-left `width` x `height` of the picture under the CP932
+    // name through the entry point of that kind (JPEG at JpegQuality). False
+    // only when the library cannot be loaded: its own result is not examined.
+    bool save(Kind kind, const QImage& picture, qint32 width, qint32 height,
+              const QByteArray& cp932Name);
 
 private:
     using JpegFn = qint16 (*)(const void*, qint32, qint32, const char*, quint8, qint32);

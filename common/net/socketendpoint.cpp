@@ -1,7 +1,5 @@
 #include "socketendpoint.h"
 
-#include "cp932.h"
-
 #include <QCoreApplication>
 #include <QSet>
 #include <functional>
@@ -174,11 +172,6 @@ void SocketEndpoint::onBytesWritten()
     if (m_socket && m_socket->bytesToWrite() <= m_outputCap)
         m_capReported = false;
     emit outputWritten();
-}
-
-bool SocketEndpoint::sendData(const QString& text)
-{
-    return sendBytes(protocol::toCp932(text));
 }
 
 bool SocketEndpoint::sendBytes(QByteArrayView bytes)

@@ -69,8 +69,8 @@ public:
     // unless the state is 0 (close a listening endpoint first).
     bool accept(qintptr requestId);
 
-    // Queues text (encoded as CP932) or raw bytes. Fails unless connected.
-    bool sendData(const QString& text);
+    // Queues bytes (text is encoded by the caller, see protocol::toCp932).
+    // Fails unless connected.
     bool sendBytes(QByteArrayView bytes);
 
     // All bytes received and not yet taken. Framing and decoding are the

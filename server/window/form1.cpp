@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+namespace server {
+
 namespace {
 
 // The layout is given in twips; at 96 dpi 15 twips make one pixel.
@@ -143,3 +145,5 @@ void Form1::closeEvent(QCloseEvent* event) {
     m_server.shutdown();
     event->accept();
 }
+
+} // namespace server

@@ -9,6 +9,8 @@ class QTreeWidget;
 class RelayServer;
 class ServerPrompts;
 
+namespace server {
+
 // The server window `Form1`: the connection list, the event log, the buttons
 // Start / All Disconnect / Log Save and the menu. It owns no relay rule: it
 // forwards clicks to the RelayServer and paints what the server reports.
@@ -25,6 +27,10 @@ public:
     QAction* mAutoSave() const { return m_mAutoSave; }
     QAction* mEnd() const { return m_mEnd; }
 
+    // Adds "\r\n"-ended lines to the event log (the relay's own lines arrive
+    // through the connection table; the program adds a few of its own).
+    void appendLog(const QString& line);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -36,7 +42,6 @@ private:
     void formLoad();
     void command3Click();
     void mAutoSaveClick(bool checked);
-    void appendLog(const QString& line);
 
     RelayServer& m_server;
     ServerPrompts& m_prompts;
@@ -48,3 +53,5 @@ private:
     QAction* m_mAutoSave = nullptr;
     QAction* m_mEnd = nullptr;
 };
+
+} // namespace server

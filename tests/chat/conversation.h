@@ -1,6 +1,7 @@
 #pragma once
 
-#include "chatsession.h"
+#include "chatsettings.h"
+#include "textchannel.h"
 #include "socketendpoint.h"
 
 #include <QColor>
@@ -22,12 +23,13 @@ struct Conversation {
 
     net::SocketEndpoint wsTxt;
     QTextEdit box;
-    ChatSession session{wsTxt};
+    ChatSettings settings;
+    TextChannel session{wsTxt, settings};
 
     Conversation()
     {
-        box.document()->setDefaultFont(ChatSession::defaultFont());
-        session.setConversationOpener([this] { return &box; });
+        box.document()->setDefaultFont(ConversationWriter::defaultFont());
+        session.setConversationOpener([this] { return box.document(); });
         for (const char* message : {
                  "0<:>1<:>太郎", "0<:>6<:>255", "0<:>7<:>10", "0<:>8<:>0",
                  "1<:>1<:>花子", "1<:>6<:>16711680", "1<:>7<:>15", "1<:>8<:>1",

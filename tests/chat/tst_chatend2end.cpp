@@ -1,5 +1,5 @@
 #include "chatcontroller.h"
-#include "clientsettings.h"
+#include "chatsettings.h"
 #include "fakeprompts.h"
 #include "form4.h"
 #include "socketendpoint.h"
@@ -48,7 +48,7 @@ private:
 // The rename goes the way the address dialog in rename mode takes it.
 struct Member {
     net::SocketEndpoint wsTxt;
-    ClientSettings settings;
+    ChatSettings settings;
     FakePrompts prompts;
     ChatController chat{wsTxt, settings, prompts};
     QString nextName;

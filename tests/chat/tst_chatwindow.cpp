@@ -1,10 +1,11 @@
 #include "chatcontroller.h"
-#include "clientsettings.h"
+#include "chatsettings.h"
 #include "cp932.h"
 #include "form1.h"
 #include "form2.h"
 #include "form4.h"
 #include "loopback.h"
+#include "sketoraclient.h"
 #include "fakeprompts.h"
 #include "framesplitter.h"
 #include "remarklimit.h"
@@ -21,12 +22,14 @@
 #include <QtTest>
 #include <memory>
 
+using client::Form1;
+
 namespace {
 
 // The chat as the main window holds it, on a live text channel.
 struct ChatClient {
     LoopbackChannel channel;
-    ClientSettings settings;
+    ChatSettings settings;
     FakePrompts prompts;
     std::unique_ptr<ChatController> chat;
 
@@ -279,7 +282,7 @@ void TestChatWindow::arrivingRemarkReopensTheWindow()
 {
     ChatClient c;
     c.channel.peer.sendBytes(cp932("2<:>6<:>255%EOT%"));
-    QTRY_COMPARE(c.chat->session().memColor()[2], 255);
+    QTRY_COMPARE(c.chat->channel().memColor()[2], 255);
     QCOMPARE(c.chat->chatWindow(), nullptr); // attributes do not open it
 
     c.channel.peer.sendBytes(cp932("2<:>5<:>花子%EOT%2<:>2<:>やあ%EOT%"));
@@ -344,13 +347,17 @@ void TestChatWindow::saveConversationAsRtf()
 
 void TestChatWindow::mainWindowMenuOpensTheChat()
 {
+    QTemporaryDir dir;
     FakePrompts prompts;
-    Form1 main(prompts);
-    main.settings().confMyName = "旧名";
+    SketoraClient client({&prompts, {}, dir.path(), [] { return 0; }});
+    client.start();
+    Form1& main = client.form1();
+    ChatController& chat = client.chat();
+    client.settings() = ChatSettings{}; // as if no settings had been read
+    client.settings().confMyName = "旧名";
     LoopbackChannel channel;
     QVERIFY(channel.openFor(main.WS_txt()));
-    ChatController chat(main);
-    main.mMember()->trigger();
+    main.controls().menu.mMember->trigger();
     QVERIFY(chat.chatWindow() && chat.chatWindow()->isVisible());
     // Size 0 (no settings read yet) leaves the input box usable at 9pt, and
     // that is the size announced.
@@ -358,9 +365,9 @@ void TestChatWindow::mainWindowMenuOpensTheChat()
     QTRY_COMPARE(channel.sent, cp932("1<:>旧名%EOT%7<:>9%EOT%6<:>0%EOT%8<:>0%EOT%"));
     channel.sent.clear();
 
-    // The window works on the main window's settings.
+    // The window works on the client's settings.
     chat.chatWindow()->m15pt()->trigger();
-    QCOMPARE(main.settings().confFontSize, qint16(15));
+    QCOMPARE(client.settings().confFontSize, qint16(15));
 
     // The name change runs the address dialog in rename mode.
     QString title, caption, offered;
@@ -377,9 +384,10 @@ void TestChatWindow::mainWindowMenuOpensTheChat()
     QCOMPARE(title, QString("Talkora - 名前の変更"));
     QCOMPARE(caption, QString("Change"));
     QCOMPARE(offered, QString("旧名"));
-    QCOMPARE(main.settings().confMyName, QString("新名"));
+    QCOMPARE(client.settings().confMyName, QString("新名"));
     QTRY_VERIFY(channel.sent.endsWith(cp932("3<:>新名%EOT%")));
 }
 
 QTEST_MAIN(TestChatWindow)
 #include "tst_chatwindow.moc"
+

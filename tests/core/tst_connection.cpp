@@ -1,14 +1,17 @@
 // The address dialog, the network menu and the status line of a whole client,
 // against a loopback stand-in for the server.
+#include "chatcontroller.h"
 #include "drawreceiver.h"
 #include "fakeprompts.h"
 #include "form1.h"
 #include "form2.h"
+#include "form4.h"
 #include "loopbackpeer.h"
 #include "sketoraclient.h"
 #include "statusline.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,7 +20,10 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
+
+using client::Form1;
 
 namespace {
 
@@ -59,9 +65,9 @@ struct Rig {
         });
     }
     void expectMenus(bool con, bool reconnect, bool close) {
-        QCOMPARE(main().mCon()->isEnabled(), con);
-        QCOMPARE(main().mReconnect()->isEnabled(), reconnect);
-        QCOMPARE(main().mClose()->isEnabled(), close);
+        QCOMPARE(main().controls().menu.mCon->isEnabled(), con);
+        QCOMPARE(main().controls().menu.mReconnect->isEnabled(), reconnect);
+        QCOMPARE(main().controls().menu.mClose->isEnabled(), close);
     }
 };
 
@@ -102,14 +108,14 @@ void TestConnection::startUpConnectWithTrimmedAddressAndEnter() {
     rig.expectMenus(true, true, false);
 
     rig.main().canvas().setForeColor(255);
-    rig.main().sWidth()->setValue(2);
+    rig.main().controls().sWidth->setValue(2);
     QTest::keyClicks(dialog.Text1(), QStringLiteral("   127.0.0.1  "));
     QTest::keyClick(dialog.Text1(), Qt::Key_Return);
 
     QVERIFY(!dialog.isVisible());
     QVERIFY(rig.main().isVisible());
     QCOMPARE(dialog.Text1()->text(), QStringLiteral("127.0.0.1"));
-    QCOMPARE(rig.main().addr(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(rig.client->connection().addr(), QStringLiteral("127.0.0.1"));
     QTRY_COMPARE(rig.peer.drawing.open(), 1);
     QTRY_COMPARE(rig.peer.text.open(), 1);
     QTRY_COMPARE(rig.wsState(), 7);
@@ -120,10 +126,10 @@ void TestConnection::startUpConnectWithTrimmedAddressAndEnter() {
     QTRY_VERIFY(rig.peer.drawing.received.startsWith("4: 255\r\n5: 2\r\n7:snap "));
     QCOMPARE(rig.peer.drawing.received.count("7:"), 1);
 
-    QTRY_COMPARE(rig.main().lStatus()->text(), QStringLiteral("Member : 0人"));
+    QTRY_COMPARE(rig.main().controls().lStatus->text(), QStringLiteral("Member : 0人"));
     QCOMPARE(rig.main().windowTitle(), Base + " / NetWork");
-    QVERIFY(rig.main().mMember()->isEnabled());
-    QVERIFY(!rig.main().mLogPlay()->isEnabled());
+    QVERIFY(rig.main().controls().menu.mMember->isEnabled());
+    QVERIFY(!rig.main().controls().menu.mLogPlay->isEnabled());
     QCOMPARE(rig.prompts.shown.size(), 0);
 }
 
@@ -144,12 +150,12 @@ void TestConnection::startUpCancelOrCloseShowsStandAlone() {
     QTest::mouseClick(cancelled.client->startupDialog().Command2(), Qt::LeftButton);
     QVERIFY(cancelled.main().isVisible());
     QTRY_COMPARE(cancelled.main().windowTitle(), Base + " / Stand Alone");
-    QCOMPARE(cancelled.main().lStatus()->text(), QStringLiteral("Closed"));
-    QVERIFY(!cancelled.main().mMember()->isEnabled());
-    QVERIFY(cancelled.main().mLogPlay()->isEnabled());
+    QCOMPARE(cancelled.main().controls().lStatus->text(), QStringLiteral("Closed"));
+    QVERIFY(!cancelled.main().controls().menu.mMember->isEnabled());
+    QVERIFY(cancelled.main().controls().menu.mLogPlay->isEnabled());
 
     // Reconnect without an address used so far.
-    cancelled.main().mReconnect()->trigger();
+    cancelled.main().controls().menu.mReconnect->trigger();
     QCOMPARE(cancelled.prompts.shown.size(), 1);
     QCOMPARE(cancelled.prompts.shown[0].text,
              QStringLiteral("サーバのアドレスが入力されていません"));
@@ -188,7 +194,7 @@ void TestConnection::serverCloseDisconnectAndConnectAgain() {
                              },
                              Qt::QueuedConnection);
                      });
-    rig.main().mCon()->trigger();
+    rig.main().controls().menu.mCon->trigger();
     QCOMPARE(offered, QStringLiteral("127.0.0.1"));
     QTRY_COMPARE(rig.peer.drawing.sockets.size(), 2);
     QTRY_COMPARE(rig.peer.text.sockets.size(), 2);
@@ -198,7 +204,7 @@ void TestConnection::serverCloseDisconnectAndConnectAgain() {
     rig.expectMenus(false, false, true);
 
     // "切断(&Q)" closes both; the title says so until the next status tick.
-    rig.main().mClose()->trigger();
+    rig.main().controls().menu.mClose->trigger();
     QCOMPARE(rig.wsState(), 0);
     QCOMPARE(rig.main().WS_txt().state(), 0);
     rig.expectMenus(true, true, false);
@@ -211,7 +217,7 @@ void TestConnection::serverCloseDisconnectAndConnectAgain() {
 void TestConnection::reconnectWhileConnectedFails() {
     Rig rig;
     QVERIFY(rig.connectAtStartUp());
-    rig.main().mReconnect()->trigger(); // disabled entries are not triggered
+    rig.main().controls().menu.mReconnect->trigger(); // disabled entries are not triggered
     QCOMPARE(rig.prompts.shown.size(), 0);
     rig.client->connection().mReconnectClick();
     QCOMPARE(rig.prompts.shown.size(), 1);
@@ -230,14 +236,14 @@ void TestConnection::reconnectAfterAFailedAttempt() {
     rig.client->startupDialog().Text1()->setText(QStringLiteral("127.0.0.1"));
     rig.client->startupDialog().Command1()->click();
     QTRY_COMPARE(rig.wsState(), 9);
-    QTRY_COMPARE(rig.main().lStatus()->text(), QStringLiteral("Error"));
+    QTRY_COMPARE(rig.main().controls().lStatus->text(), QStringLiteral("Error"));
     QCOMPARE(rig.prompts.shown.size(), 0);
     rig.expectMenus(true, true, false);
 
     // The server is back: reconnect closes the failed sockets and connects.
     LoopbackPeer back;
     QVERIFY(back.listen(drawingPort, textPort));
-    rig.main().mReconnect()->trigger();
+    rig.main().controls().menu.mReconnect->trigger();
     QTRY_COMPARE(rig.wsState(), 7);
     QTRY_COMPARE(rig.main().WS_txt().state(), 7);
     QCOMPARE(rig.prompts.shown.size(), 0);
@@ -259,12 +265,14 @@ void TestConnection::statusTexts() {
     QVERIFY(status.Timer1().isActive());
     QVERIFY(status.tMem().isActive());
 
-    QCOMPARE(status.getStatusText(7, 3), QStringLiteral("Member : 3人"));
+    status.showState(7, 3);
+    QCOMPARE(rig.main().controls().lStatus->text(), QStringLiteral("Member : 3人"));
     QCOMPARE(rig.main().windowTitle(), Base + " / NetWork");
-    QVERIFY(rig.main().mMember()->isEnabled());
-    QCOMPARE(status.getStatusText(6, 3), QStringLiteral("Connecting"));
+    QVERIFY(rig.main().controls().menu.mMember->isEnabled());
+    status.showState(6, 3);
+    QCOMPARE(rig.main().controls().lStatus->text(), QStringLiteral("Connecting"));
     QCOMPARE(rig.main().windowTitle(), Base + " / Stand Alone");
-    QVERIFY(!rig.main().mMember()->isEnabled());
+    QVERIFY(!rig.main().controls().menu.mMember->isEnabled());
 }
 
 void TestConnection::memberCountReachesTheStatusLine() {
@@ -272,10 +280,10 @@ void TestConnection::memberCountReachesTheStatusLine() {
     QVERIFY(rig.connectAtStartUp());
     rig.peer.drawing.latest()->write("0:8:4\r\n");
     QTRY_COMPARE(rig.client->receiver().memCount(), 4);
-    QTRY_COMPARE(rig.main().lStatus()->text(), QStringLiteral("Member : 4人"));
+    QTRY_COMPARE(rig.main().controls().lStatus->text(), QStringLiteral("Member : 4人"));
     // Any index with command 8 is a member count.
     rig.peer.drawing.latest()->write("5:8: 6\r\n");
-    QTRY_COMPARE(rig.main().lStatus()->text(), QStringLiteral("Member : 6人"));
+    QTRY_COMPARE(rig.main().controls().lStatus->text(), QStringLiteral("Member : 6人"));
     QCOMPARE(rig.main().windowTitle(), Base + " / NetWork");
 }
 
@@ -292,33 +300,47 @@ void TestConnection::memberPollingOnlyWhileConnected() {
     QTRY_VERIFY(rig.peer.drawing.received.count("8:member\r\n") >= 2);
 }
 
+// The chat window's name change runs the address dialog in rename mode.
 void TestConnection::renameMode() {
     Rig rig;
     QVERIFY(rig.connectAtStartUp());
-    rig.main().settings().confMyName = QStringLiteral("太郎");
+    rig.client->settings().confMyName = QStringLiteral("太郎");
+    Form4* chat = rig.client->chat().showChatWindow();
+    QTRY_VERIFY(rig.peer.text.received.endsWith("8<:>0%EOT%")); // the opening announcement
+    rig.peer.text.received.clear();
 
-    Form2 dialog(rig.main(), &rig.main());
-    dialog.setDlgMode(2);
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Talkora - 名前の変更"));
-    QCOMPARE(dialog.Command1()->text(), QStringLiteral("Change"));
-    QCOMPARE(dialog.Text1()->text(), QStringLiteral("太郎"));
-    QSignalSpy connects(&dialog, &Form2::connectRequested);
-    dialog.show();
+    int connects = -1;
+    bool stayedOpen = false, closed = false;
+    QString nameWhileOpen;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<Form2*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Talkora - 名前の変更"));
+        QCOMPARE(dialog->Command1()->text(), QStringLiteral("Change"));
+        QCOMPARE(dialog->Text1()->text(), QStringLiteral("太郎"));
+        QSignalSpy connectSpy(dialog, &Form2::connectRequested);
 
-    dialog.Text1()->setText(QStringLiteral("   "));
-    dialog.Command1()->click();
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(rig.main().settings().confMyName, QStringLiteral("太郎"));
+        dialog->Text1()->setText(QStringLiteral("   "));
+        dialog->Command1()->click();
+        stayedOpen = dialog->isVisible();
+        nameWhileOpen = rig.client->settings().confMyName;
 
-    dialog.Text1()->setText(QStringLiteral("  花子 ～ "));
-    QTest::keyClick(dialog.Text1(), Qt::Key_Enter);
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(rig.main().settings().confMyName, QStringLiteral("花子 ～"));
+        dialog->Text1()->setText(QStringLiteral("  花子 ～ "));
+        QTest::keyClick(dialog->Text1(), Qt::Key_Enter);
+        closed = !dialog->isVisible();
+        connects = int(connectSpy.size());
+    });
+    chat->mNameChange()->trigger();
+    QVERIFY(stayedOpen);
+    QCOMPARE(nameWhileOpen, QStringLiteral("太郎"));
+    QVERIFY(closed);
+    QCOMPARE(rig.client->settings().confMyName, QStringLiteral("花子 ～"));
     // CP932: 花子 is 89 D4 8E 71, the wave dash as Windows writes it 81 60.
     QTRY_COMPARE(rig.peer.text.received, QByteArray("3<:>\x89\xd4\x8e\x71 \x81\x60%EOT%"));
-    QCOMPARE(connects.size(), 0);
+    QCOMPARE(connects, 0);
     QCOMPARE(rig.wsState(), 7);
 }
 
 QTEST_MAIN(TestConnection)
 #include "tst_connection.moc"
+

@@ -32,6 +32,8 @@
 #include <QTimer>
 #include <memory>
 
+using client::Form1;
+
 namespace {
 
 struct Client {
@@ -105,8 +107,8 @@ void TestLogPlayer::readsInBlocksAndDrawsLikeTheNetwork() {
     };
     QList<Seen> seen;
     connect(&player.player(), &LogPlayer::readProgress, this, [&](qint64 lines) {
-        seen.append({lines, main.lCnt()->text(), main.logLabel()->text(), main.lCnt()->isVisible(),
-                     main.pBar()->isVisible()});
+        seen.append({lines, main.controls().lCnt->text(), main.controls().logLabel->text(), main.controls().lCnt->isVisible(),
+                     main.controls().pBar->isVisible()});
     });
     QVERIFY(player.player().logPlay(path));
     QCOMPARE(seen.size(), 2);
@@ -117,12 +119,12 @@ void TestLogPlayer::readsInBlocksAndDrawsLikeTheNetwork() {
         QVERIFY(seen[i].countShown);
         QVERIFY(!seen[i].barShown);
     }
-    QCOMPARE(main.lCnt()->text(), QStringLiteral("2500"));
-    QCOMPARE(main.logLabel()->text(), QStringLiteral("描画中"));
-    QCOMPARE(main.pBar()->maximum(), 2500);
-    QCOMPARE(main.pBar()->value(), 2500);
-    QVERIFY(main.Frame4()->isHidden());
-    QVERIFY(!isWhite(main.pPreview()->image())); // refreshed once at the end
+    QCOMPARE(main.controls().lCnt->text(), QStringLiteral("2500"));
+    QCOMPARE(main.controls().logLabel->text(), QStringLiteral("描画中"));
+    QCOMPARE(main.controls().pBar->maximum(), 2500);
+    QCOMPARE(main.controls().pBar->value(), 2500);
+    QVERIFY(main.controls().Frame4->isHidden());
+    QVERIFY(!isWhite(main.controls().pPreview->image())); // refreshed once at the end
 
     // The same lines over the network, cut into arbitrary arrivals.
     LoopbackPeer peer;
@@ -156,11 +158,11 @@ void TestLogPlayer::emptyLinesCountButAreNotApplied() {
     const QString a = writeLog("gaps.skl", "\r\n3:4: 255\r\n\r\n3:1: 1, 1\r\n\r\n3:2: 9, 1\r\n");
     const QString b = writeLog("gaps-lf.skl", "\n3:4: 255\n\n3:1: 1, 1\n\n3:2: 9, 1");
     QVERIFY(crlf.player().logPlay(a));
-    QCOMPARE(crlf.main().pBar()->maximum(), 6);
-    QCOMPARE(crlf.main().pBar()->value(), 3);
+    QCOMPARE(crlf.main().controls().pBar->maximum(), 6);
+    QCOMPARE(crlf.main().controls().pBar->value(), 3);
     QCOMPARE(crlf.main().canvas().pixelValue(5, 1), 255);
     QVERIFY(lf.player().logPlay(b));
-    QCOMPARE(lf.main().pBar()->maximum(), 6);
+    QCOMPARE(lf.main().controls().pBar->maximum(), 6);
     QCOMPARE(lf.main().canvas().image(), crlf.main().canvas().image());
 
     // Line ends may change within a block: "\r\n", "\n" and a lone "\r".
@@ -173,8 +175,8 @@ void TestLogPlayer::emptyLinesCountButAreNotApplied() {
                              : "\r\n");
     log += "1:2: 1500, 3\r\n\r";
     QVERIFY(mixed.player().logPlay(writeLog("mixed-ends.skl", log)));
-    QCOMPARE(mixed.main().pBar()->maximum(), 1502);
-    QCOMPARE(mixed.main().pBar()->value(), 1501);
+    QCOMPARE(mixed.main().controls().pBar->maximum(), 1502);
+    QCOMPARE(mixed.main().controls().pBar->value(), 1501);
     QCOMPARE(mixed.client->receiver().penX(1), 1500);
     QCOMPARE(mixed.main().canvas().pixelValue(1499, 3), 0);
     QCOMPARE(mixed.main().canvas().pixelValue(1498, 3), Canvas::Background);
@@ -199,18 +201,18 @@ void TestLogPlayer::yieldsEveryPlayWaitLines() {
     Client client;
     Form1& main = client.main();
     const QString path = writeLog("yields.skl", generatedLog(2050, 3));
-    QVERIFY(main.mLSHigh()->isChecked());
+    QVERIFY(main.controls().menu.mLSHigh->isChecked());
 
     struct Case {
         QAction* entry;
         int wait;
     };
     for (const Case& c :
-         {Case{main.mLSslow(), 5}, Case{main.mLSNoWait(), 1000}, Case{main.mLSHigh(), 100}}) {
+         {Case{main.controls().menu.mLSslow, 5}, Case{main.controls().menu.mLSNoWait, 1000}, Case{main.controls().menu.mLSHigh, 100}}) {
         c.entry->trigger();
         QVERIFY(c.entry->isChecked());
-        QCOMPARE(int(main.mLSNoWait()->isChecked()) + int(main.mLSHigh()->isChecked()) +
-                     int(main.mLSslow()->isChecked()),
+        QCOMPARE(int(main.controls().menu.mLSNoWait->isChecked()) + int(main.controls().menu.mLSHigh->isChecked()) +
+                     int(main.controls().menu.mLSslow->isChecked()),
                  1);
         QCOMPARE(client.player().playWait(), c.wait);
 
@@ -229,7 +231,7 @@ void TestLogPlayer::canvasShowsEachBatchDuringItsYield() {
     Client client;
     Form1& main = client.main();
     QVERIFY(QTest::qWaitForWindowExposed(&main));
-    main.mLSHigh()->trigger(); // a yield every 100 lines
+    main.controls().menu.mLSHigh->trigger(); // a yield every 100 lines
     QByteArray log = "1:5: 1\r\n1:1: 30, 30\r\n";
     for (int i = 0; i < 398; ++i)
         log += "1:2: " + QByteArray::number(30 + i * 7 % 150) + ", " +
@@ -241,7 +243,7 @@ void TestLogPlayer::canvasShowsEachBatchDuringItsYield() {
     QList<bool> shownAsBefore;
     QRect area;
     connect(&client.player(), &LogPlayer::yielded, this, [&] {
-        const QImage shown = shownCanvas(*main.pCanvas(), area);
+        const QImage shown = shownCanvas(*main.controls().pCanvas, area);
         if (!atYields.isEmpty())
             shownAsBefore.append(shown == atYields.last());
         atYields.append(main.canvas().image().copy(area));
@@ -252,12 +254,12 @@ void TestLogPlayer::canvasShowsEachBatchDuringItsYield() {
     for (int i = 1; i < atYields.size(); ++i)
         QVERIFY(atYields[i] != atYields[i - 1]); // every batch drew something in view
     QCoreApplication::processEvents();
-    QCOMPARE(shownCanvas(*main.pCanvas(), area), main.canvas().image().copy(area));
+    QCOMPARE(shownCanvas(*main.controls().pCanvas, area), main.canvas().image().copy(area));
 }
 
 void TestLogPlayer::closingTheWindowStopsThePlayback() {
     Client client;
-    client.main().mLSslow()->trigger();
+    client.main().controls().menu.mLSslow->trigger();
     QByteArray log;
     for (int x = 0; x < 200; ++x)
         log += "1:1: " + QByteArray::number(x) + ", 0\r\n";
@@ -280,8 +282,8 @@ void TestLogPlayer::destroyingTheWindowStopsThePlayback() {
     main->load();
     main->show();
     DrawReceiver receiver(main->canvas(), [main] { main->refreshPreview(); });
-    LogPlayer player(*main, receiver, prompts);
-    main->mLSslow()->trigger();
+    LogPlayer player({*main, main->playbackSpeedItems(), receiver}, prompts);
+    main->controls().menu.mLSslow->trigger();
 
     int yields = 0;
     connect(&player, &LogPlayer::yielded, this, [&] {
@@ -295,7 +297,7 @@ void TestLogPlayer::destroyingTheWindowStopsThePlayback() {
 
 void TestLogPlayer::secondPlaybackRunsToItsEndFirst() {
     Client client;
-    client.main().mLSslow()->trigger();
+    client.main().controls().menu.mLSslow->trigger();
     const QString first =
         writeLog("first.skl", "2:4: 255\r\n2:1: 1, 1\r\n2:2: 9, 1\r\n2:4: 65280\r\n"
                               "2:5: 1\r\n2:0:0\r\n2:2: 100, 50\r\n");
@@ -316,19 +318,19 @@ void TestLogPlayer::secondPlaybackRunsToItsEndFirst() {
     QCOMPARE(order, (QList<QString>{"second", "first"}));
     // The first log continued with the pen the second one left behind.
     QCOMPARE(client.main().canvas().pixelValue(100, 75), 16711680);
-    QVERIFY(client.main().Frame4()->isHidden());
+    QVERIFY(client.main().controls().Frame4->isHidden());
 }
 
 void TestLogPlayer::logsLongerThan201000Lines() {
     Client client;
-    client.main().mLSNoWait()->trigger();
+    client.main().controls().menu.mLSNoWait->trigger();
     QByteArray log;
     log.reserve(205'000 * 7);
     for (int i = 0; i < 205'000; ++i)
         log += "1:7:x\r\n";
     log += "1:1: 40, 40\r\n1:2: 44, 40\r\n";
     QVERIFY(client.player().logPlay(writeLog("long.skl", log)));
-    QCOMPARE(client.main().pBar()->maximum(), 205'002);
+    QCOMPARE(client.main().controls().pBar->maximum(), 205'002);
     QCOMPARE(client.main().canvas().pixelValue(42, 40), 0);
 }
 
@@ -337,14 +339,14 @@ void TestLogPlayer::menuEntryAsksForTheFile() {
     Form1& main = client.main();
     client.prompts.fileAnswers = {std::nullopt, m_dir.filePath("missing.skl"),
                                   writeLog("menu.skl", "4:1: 7, 7\r\n4:2: 8, 7\r\n")};
-    main.mLogPlay()->trigger(); // cancelled
+    main.controls().menu.mLogPlay->trigger(); // cancelled
     QCOMPARE(client.prompts.count("save"), 1);
     QCOMPARE(client.prompts.shown[0].text,
              QStringLiteral("Sketoraログファイル(*.skl);;全てのファイル(*.*)"));
-    main.mLogPlay()->trigger(); // a file that cannot be read: silent, panel hidden
-    QVERIFY(main.Frame4()->isHidden());
+    main.controls().menu.mLogPlay->trigger(); // a file that cannot be read: silent, panel hidden
+    QVERIFY(main.controls().Frame4->isHidden());
     QCOMPARE(client.prompts.count("message"), 0);
-    main.mLogPlay()->trigger();
+    main.controls().menu.mLogPlay->trigger();
     QCOMPARE(main.canvas().pixelValue(8, 7), 0);
     QCOMPARE(client.prompts.count("save"), 3);
     QCOMPARE(client.prompts.count("message"), 0);
@@ -382,7 +384,7 @@ void TestLogPlayer::realDialogPlaysAnExistingLogWithoutAsking() {
         if (shown->isVisible()) // still open after the question: give up
             shown->reject();
     });
-    client.form1().mLogPlay()->trigger();
+    client.form1().controls().menu.mLogPlay->trigger();
 
     QCOMPARE(dialog.seen(), 1);
     QCOMPARE(replaceQuestion.seen(), 0);
@@ -395,3 +397,4 @@ void TestLogPlayer::realDialogPlaysAnExistingLogWithoutAsking() {
 
 QTEST_MAIN(TestLogPlayer)
 #include "tst_logplayer.moc"
+

@@ -280,7 +280,7 @@ private slots:
                  QFileInfo(QCoreApplication::applicationDirPath()).absoluteFilePath());
 
         const QString path = m_dir->filePath("part.png");
-        QVERIFY(library.savePng(m_picture, 100, 40, QFile::encodeName(path)));
+        QVERIFY(library.save(TransG32Library::Kind::Png, m_picture, 100, 40, QFile::encodeName(path)));
         const QImage back = QImage(path).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(back, m_picture.copy(0, 0, 100, 40));
     }

@@ -30,7 +30,7 @@ const QTemporaryDir& scratch()
     return dir;
 }
 
-bool sameNumbers(const ClientSettings& a, const ClientSettings& b)
+bool sameNumbers(const ChatSettings& a, const ChatSettings& b)
 {
     return a.confFontName == b.confFontName && a.confFontSize == b.confFontSize &&
            a.confFontColor == b.confFontColor && a.confFontBackColor == b.confFontBackColor;
@@ -48,18 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(file.write(content) == content.size());
     }
 
-    ClientSettings fromFile;
+    ChatSettings fromFile;
     settingsfile::Palette paletteFromFile{};
     settingsfile::confLoad(fromFile, paletteFromFile, dir);
 
-    ClientSettings fromMemory;
+    ChatSettings fromMemory;
     settingsfile::Palette paletteFromMemory{};
     settingsfile::applyText(content, fromMemory, paletteFromMemory);
     check(sameNumbers(fromFile, fromMemory) && fromFile.confMyName == fromMemory.confMyName);
     check(paletteFromFile == paletteFromMemory);
 
     const QByteArray saved = settingsfile::savedText(fromFile, paletteFromFile);
-    ClientSettings again;
+    ChatSettings again;
     settingsfile::Palette paletteAgain{};
     settingsfile::applyText(saved, again, paletteAgain);
     check(sameNumbers(fromFile, again));

@@ -55,12 +55,12 @@ void TestSocketEndpoint::connectSendReceiveClose()
     QCOMPARE(server.carrier.remotePort(), client.localPort());
 
     QSignalSpy arrival(&server.carrier, &SocketEndpoint::dataArrival);
-    QVERIFY(client.sendData(QStringLiteral("2: 120, 45\r\n")));
+    QVERIFY(client.sendBytes("2: 120, 45\r\n"));
     QVERIFY(arrival.wait());
     QCOMPARE(server.carrier.getData(), QByteArray("2: 120, 45\r\n"));
 
     // Text goes out as CP932.
-    QVERIFY(server.carrier.sendData(QStringLiteral("ユーザー")));
+    QVERIFY(server.carrier.sendBytes(protocol::toCp932(QStringLiteral("ユーザー"))));
     QSignalSpy back(&client, &SocketEndpoint::dataArrival);
     QVERIFY(back.wait());
     QCOMPARE(client.getData(), protocol::toCp932(QStringLiteral("ユーザー")));
@@ -69,7 +69,7 @@ void TestSocketEndpoint::connectSendReceiveClose()
     QSignalSpy closedSpy(&server.carrier, &SocketEndpoint::closed);
     client.close();
     QCOMPARE(client.state(), SocketEndpoint::Closed);
-    QVERIFY(!client.sendData("x"));
+    QVERIFY(!client.sendBytes("x"));
     QVERIFY(closedSpy.wait());
     QCOMPARE(server.carrier.state(), SocketEndpoint::Closing);
     server.carrier.close();

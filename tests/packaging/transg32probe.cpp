@@ -14,8 +14,9 @@ int main(int argc, char* argv[]) {
     QImage picture(40, 30, QImage::Format_RGB32);
     picture.fill(qRgb(255, 0, 0));
     TransG32Library library;
-    if (!library.saveJpeg(picture, 40, 30, "probe.jpg", 100) ||
-        !library.savePng(picture, 40, 30, "probe.png"))
+    using Kind = TransG32Library::Kind;
+    if (!library.save(Kind::Jpeg, picture, 40, 30, "probe.jpg") ||
+        !library.save(Kind::Png, picture, 40, 30, "probe.png"))
         return 1;
     std::printf("%s\n", qPrintable(library.loadedFrom()));
     return 0;

@@ -15,6 +15,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+using server::Form1;
+
 namespace {
 
 struct Window {
@@ -179,3 +181,4 @@ void TestServerWindow::listAndLogFollowTheWidth() {
 
 QTEST_MAIN(TestServerWindow)
 #include "tst_serverwindow.moc"
+

@@ -12,7 +12,7 @@
 class FakePrompts : public Prompts {
 public:
     struct Shown {
-        QString kind; // "question", "message", "color", "open", "save"
+        QString kind; // "question", "message", "color", "save"
         QString text;
         QString title;
     };
@@ -37,11 +37,6 @@ public:
     {
         shown.append({"color", {}, {}});
         return take(colorAnswers, std::optional<QColor>());
-    }
-    std::optional<QString> openFileName(QWidget*, const QString& title, const QString& filter) override
-    {
-        shown.append({"open", filter, title});
-        return take(fileAnswers, std::optional<QString>());
     }
     std::optional<QString> saveFileName(QWidget*, const QString& title, const QString& filter,
                                         const QString& initialName = QString()) override

@@ -1,13 +1,10 @@
-// The client half of the user guide's screenshots. Two whole clients in this
-// process connect to the relay server whose ports are given, draw one picture
-// through their canvases (pointer events, the normal send path, so the other
-// client paints every stroke from the network) and talk in the chat window.
-// Then the main window, the chat window, the connect dialog and the version
-// window are captured. "ready" on stdout says so; the connections stay until
-// stdin closes, so that the server half can capture its window with both
-// clients in its list.
-//
-// usage: sketora-shots-client <output folder> <drawing port> <text port>
+// The client half of the user guide's screenshots: two whole clients connect
+// to the relay server whose ports are given, draw one picture through their
+// canvases (pointer events, the normal send path, so the other client paints
+// every stroke from the network) and talk in the chat window. Then the main
+// window, the chat window, the connect dialog and the version window are
+// captured.
+#include "clientshots.h"
 #include "appsetup.h"
 #include "canvaswidget.h"
 #include "chatcontroller.h"
@@ -34,6 +31,9 @@
 #include <QtMath>
 #include <memory>
 
+using client::Form1;
+
+
 namespace {
 
 // Nobody sits at these clients: questions are answered OK, dialogs cancelled.
@@ -44,9 +44,6 @@ public:
         shots::fail(QStringLiteral("unexpected message box: ") + text);
     }
     std::optional<QColor> chooseColor(QWidget*, const QColor&) override { return std::nullopt; }
-    std::optional<QString> openFileName(QWidget*, const QString&, const QString&) override {
-        return std::nullopt;
-    }
     std::optional<QString> saveFileName(QWidget*, const QString&, const QString&,
                                         const QString&) override {
         return std::nullopt;
@@ -61,8 +58,8 @@ struct Person {
     std::unique_ptr<SketoraClient> client;
 
     Person(const QString& settingsDir, ConnectionControl::Ports ports) {
-        client = std::make_unique<SketoraClient>(SketoraClient::Options{&prompts, ports});
-        client->setSettingsDirectory(settingsDir);
+        client = std::make_unique<SketoraClient>(
+            SketoraClient::Options{&prompts, ports, settingsDir, nullptr});
         client->start();
         client->status().tMem().setInterval(100); // the member count shows at once
     }
@@ -70,17 +67,17 @@ struct Person {
 
     // Chat name and remark colour, as the settings file would give them.
     void introduce(const QString& name, qint32 colour) {
-        main().settings().confMyName = name;
-        main().settings().confFontColor = colour;
+        client->settings().confMyName = name;
+        client->settings().confFontColor = colour;
     }
 
     void pen(int cell, int width) {
-        QTest::mouseClick(main().lColPal(cell), Qt::LeftButton);
-        main().sWidth()->setValue(width);
+        QTest::mouseClick(main().controls().lColPal[cell], Qt::LeftButton);
+        main().controls().sWidth->setValue(width);
     }
     // One stroke through the canvas pixels, as a person drags the mouse.
     void stroke(const QList<QPoint>& points) {
-        CanvasWidget* canvas = main().pCanvas();
+        CanvasWidget* canvas = main().controls().pCanvas;
         QTest::mousePress(canvas, Qt::LeftButton, {}, CanvasWidget::widgetPos(points.first()));
         for (qsizetype i = 1; i < points.size(); ++i)
             QTest::mouseMove(canvas, CanvasWidget::widgetPos(points[i]));
@@ -144,14 +141,14 @@ void connectBoth(Person& a, Person& b, const QDir& out) {
             [p] { return p->main().WS().state() == 7 && p->main().WS_txt().state() == 7; },
             QStringLiteral("the connection"));
     }
-    shots::waitFor([&] { return a.main().lStatus()->text() == QStringLiteral("Member : 2人"); },
+    shots::waitFor([&] { return a.main().controls().lStatus->text() == QStringLiteral("Member : 2人"); },
                    QStringLiteral("the member count"));
 }
 
 void drawTogether(Person& a, Person& b) {
     for (Person* p : {&a, &b}) {
         p->main().resize(780, 560);
-        p->main().mPencil()->trigger();
+        p->main().controls().menu.mPencil->trigger();
     }
     // Strokes that cross are painted in arrival order: the second person
     // starts once the first one's house has arrived, as people do.
@@ -166,12 +163,12 @@ void drawTogether(Person& a, Person& b) {
 
 void talk(Person& a, Person& b) {
     for (Person* p : {&a, &b}) {
-        p->main().mMember()->trigger();
+        p->main().controls().menu.mMember->trigger();
         // A remark reaches only those who joined before it.
         const QString joined =
-            p->main().settings().confMyName + QStringLiteral(" さんが入室しました");
+            p->client->settings().confMyName + QStringLiteral(" さんが入室しました");
         shots::waitFor([&, joined] { return a.conversation().contains(joined); },
-                       QStringLiteral("the join of ") + p->main().settings().confMyName);
+                       QStringLiteral("the join of ") + p->client->settings().confMyName);
     }
     const QList<std::pair<Person*, QString>> remarks = {
         {&a, QStringLiteral("こんにちは！家を描いたよ")},
@@ -189,47 +186,30 @@ void talk(Person& a, Person& b) {
     }
 }
 
-void waitForStdinClosed() {
-    QFile in;
-    if (!in.open(stdin, QIODevice::ReadOnly))
-        return;
-    while (!in.readLine().isEmpty()) {
-    }
-}
-
 } // namespace
 
-int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setWindowIcon(Form3::programIcon());
-    appsetup::installFontSubstitutions();
-    appsetup::installQtTranslator(app);
-    const QStringList args = app.arguments();
-    if (args.size() != 4)
-        shots::fail(
-            QStringLiteral("usage: sketora-shots-client <folder> <drawing port> <text port>"));
-    const QDir out(args[1]);
-    const ConnectionControl::Ports ports{args[2].toUShort(), args[3].toUShort()};
-
+void takeClientShots(const QDir& out, quint16 drawingPort, quint16 textPort,
+                     const std::function<void()>& whileConnected) {
+    const ConnectionControl::Ports ports{drawingPort, textPort};
     QTemporaryDir work; // settings files of both people
     QDir(work.path()).mkpath(QStringLiteral("a"));
     QDir(work.path()).mkpath(QStringLiteral("b"));
+    const QString before = QDir::currentPath();
     QDir::setCurrent(work.path());
-    Person a(work.filePath(QStringLiteral("a")), ports);
-    Person b(work.filePath(QStringLiteral("b")), ports);
-    a.introduce(QStringLiteral("さくら"), 200 + 40 * 256 + 90 * 65536);
-    b.introduce(QStringLiteral("たろう"), 30 + 80 * 256 + 200 * 65536);
+    {
+        Person a(work.filePath(QStringLiteral("a")), ports);
+        Person b(work.filePath(QStringLiteral("b")), ports);
+        a.introduce(QStringLiteral("さくら"), 200 + 40 * 256 + 90 * 65536);
+        b.introduce(QStringLiteral("たろう"), 30 + 80 * 256 + 200 * 65536);
 
-    connectBoth(a, b, out);
-    drawTogether(a, b);
-    talk(a, b);
-    shots::capture(&a.main(), out, QStringLiteral("main-window.png"));
-    shots::capture(a.client->chat().chatWindow(), out, QStringLiteral("chat-window.png"));
-    Form3 version(&a.main());
-    shots::capture(&version, out, QStringLiteral("version-window.png"));
-
-    std::printf("ready\n");
-    std::fflush(stdout);
-    waitForStdinClosed();
-    return 0;
+        connectBoth(a, b, out);
+        drawTogether(a, b);
+        talk(a, b);
+        shots::capture(&a.main(), out, QStringLiteral("main-window.png"));
+        shots::capture(a.client->chat().chatWindow(), out, QStringLiteral("chat-window.png"));
+        Form3 version(&a.main());
+        shots::capture(&version, out, QStringLiteral("version-window.png"));
+        whileConnected();
+    }
+    QDir::setCurrent(before);
 }

@@ -1,0 +1,85 @@
+// A drawing log written by the relay server itself, played back by a third
+// client, reproduces the picture the connected clients saw. The server runs
+// in this process on ports the system chooses, its log files in a temporary
+// directory.
+#include "clientdriver.h"
+#include "logplayer.h"
+#include "relayserver.h"
+#include "statusline.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestServerLogPlayback : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void savedLogReproducesThePicture();
+
+private:
+    struct Party {
+        std::unique_ptr<RelayServer> server;
+        std::unique_ptr<ClientDriver> a, b;
+    };
+    // A server and two connected clients that A has drawn for.
+    void startParty(Party& party);
+
+    QTemporaryDir m_dir;
+};
+
+void TestServerLogPlayback::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+}
+
+void TestServerLogPlayback::startParty(Party& party)
+{
+    party.server = std::make_unique<RelayServer>(0, 0, m_dir.path());
+    party.server->setListenAddress(QHostAddress::LocalHost);
+    QVERIFY(party.server->start());
+    const ConnectionControl::Ports ports{party.server->drawingPort(), party.server->textPort()};
+    party.a = std::make_unique<ClientDriver>(ports);
+    party.b = std::make_unique<ClientDriver>(ports);
+    for (ClientDriver* c : {party.a.get(), party.b.get()}) {
+        c->client->status().tMem().setInterval(100);
+        c->connectAtStartUp();
+        QTRY_VERIFY(c->connected());
+    }
+    QTRY_COMPARE(party.a->main().controls().lStatus->text(), QStringLiteral("Member : 2人"));
+
+    ClientDriver& a = *party.a;
+    a.main().controls().menu.mPencil->trigger();
+    a.pickPalette(1); // green
+    for (int width = 0; width <= 3; ++width) {
+        a.setWidth(width);
+        a.stroke({{50, 50 + 40 * width}, {120, 70 + 40 * width}, {190, 40 + 40 * width}});
+    }
+    a.pickPalette(5); // magenta
+    a.stroke({{400, 400}, {420, 300}, {480, 420}});
+    a.main().controls().menu.mEraser->trigger();
+    a.stroke({{60, 40}, {120, 200}});
+    QTRY_VERIFY(party.b->picture() == a.picture());
+}
+
+void TestServerLogPlayback::savedLogReproducesThePicture()
+{
+    Party party;
+    startParty(party);
+    const std::optional<QString> path = party.server->logSave();
+    QVERIFY(path);
+
+    ClientDriver c;
+    c.standAlone();
+    c.main().controls().menu.mLSNoWait->trigger();
+    c.prompts.fileAnswers = {*path};
+    c.main().controls().menu.mLogPlay->trigger();
+    QVERIFY(!isWhite(c.picture()));
+    QVERIFY(c.picture() == party.a->picture());
+}
+
+QTEST_MAIN(TestServerLogPlayback)
+#include "tst_serverlogplayback.moc"

@@ -1,0 +1,505 @@
+#!/usr/bin/python3
+"""The browser page in headless chromium against the built sketoraServer.
+
+A desktop member (raw sockets here; its picture computed by webcheck from the
+desktop client's own classes) and the page must end with the same pixels,
+hear each other in the chat, and see each other come and go.
+
+SKETORA_BIN_DIR names the built programs. SKETORA_SCREENSHOTS=<dir> also saves
+a desktop-sized and a phone-sized screenshot of the page there.
+"""
+
+import base64
+import os
+import random
+import struct
+import zlib
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.options import Options
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+
+BIN = os.environ.get('SKETORA_BIN_DIR', os.path.join(os.path.dirname(__file__), '../../build/bin'))
+WEBCHECK = os.path.join(BIN, 'webcheck')
+SERVER = os.path.join(BIN, 'sketoraServer')
+OWN_INDEX = b'20'  # the desktop member's own lines replay as this index
+
+
+def wait_for(condition, timeout=10.0, what='condition'):
+    end = time.time() + timeout
+    while time.time() < end:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError(f'timed out waiting for {what}')
+
+
+def free_ports(n):
+    sockets = [socket.socket() for _ in range(n)]
+    for s in sockets:
+        s.bind(('127.0.0.1', 0))
+    ports = [s.getsockname()[1] for s in sockets]
+    for s in sockets:
+        s.close()
+    return ports
+
+
+class Channel:
+    """One raw TCP channel of the desktop member; keeps everything received."""
+
+    def __init__(self, port, log=None):
+        self.sock = socket.create_connection(('127.0.0.1', port))
+        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.data = b''
+        self.lock = threading.Lock()
+        self.log = log  # ordered record of ('in', bytes) / ('out', line)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        while True:
+            try:
+                chunk = self.sock.recv(65536)
+            except OSError:
+                return
+            if not chunk:
+                return
+            with self.lock:
+                self.data += chunk
+                if self.log is not None:
+                    self.log.append(('in', chunk))
+
+    def send(self, data):
+        with self.lock:
+            if self.log is not None:
+                self.log.append(('out', data))
+        self.sock.sendall(data)
+
+    def received(self):
+        with self.lock:
+            return self.data
+
+
+class Desk:
+    """A desktop member: both channels, lines as the desktop client writes them."""
+
+    def __init__(self, draw_port, text_port):
+        self.events = []
+        self.draw = Channel(draw_port, self.events)
+        self.text = Channel(text_port)
+
+    def line(self, line):
+        self.draw.send(line.encode('ascii') + b'\r\n')
+
+    def stroke(self, colour, width, points):
+        n = lambda v: str(v) if v < 0 else f' {v}'
+        self.line(f'4:{n(colour)}')
+        self.line(f'5:{n(width)}')
+        self.line(f'1:{n(points[0][0])},{n(points[0][1])}')
+        for x, y in points[1:]:
+            self.line(f'2:{n(x)},{n(y)}')
+        self.line('0:0')
+
+    def say(self, message):
+        self.text.send(message.encode('cp932') + b'%EOT%')
+
+    def picture_checksum(self):
+        """The picture a desktop client with this member's lines would show."""
+        stream = b''
+        with self.draw.lock:
+            for kind, data in self.events:
+                if kind == 'in':
+                    stream += data
+                else:
+                    stream += b'\r\n'.join(OWN_INDEX + b':' + l for l in data.split(b'\r\n') if l)
+                    stream += b'\r\n'
+        out = subprocess.run([WEBCHECK, 'replay'], input=stream, capture_output=True, check=True)
+        return int(out.stdout)
+
+    def texts(self):
+        return [m.decode('cp932', 'replace') for m in self.text.received().split(b'%EOT%') if m]
+
+    def member_count(self):
+        before = self.draw.received().count(b'0:8:')
+        self.line('8:member')
+        wait_for(lambda: self.draw.received().count(b'0:8:') > before, what='member count')
+        return int(self.draw.received().rsplit(b'0:8:', 1)[1].split(b'\r\n')[0])
+
+
+def fnv(pixels_rgb):
+    """The picture checksum over RGB bytes in row-major order."""
+    h = 2166136261
+    for i in range(0, len(pixels_rgb), 3):
+        v = pixels_rgb[i] | (pixels_rgb[i + 1] << 8) | (pixels_rgb[i + 2] << 16)
+        h = ((h ^ v) * 16777619) & 0xFFFFFFFF
+    return h
+
+
+def png_rgb(width, height, rows):
+    """An ordinary 8-bit RGB PNG without colour chunks."""
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+    raw = b''.join(b'\x00' + row for row in rows)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0))
+            + chunk(b'IDAT', zlib.compress(raw, 6)) + chunk(b'IEND', b''))
+
+
+def start_browser(width, height):
+    options = Options()
+    for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', f'--window-size={width},{height}'):
+        options.add_argument(arg)
+    return webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+
+
+class PageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.draw_port, cls.text_port, cls.http_port = free_ports(3)
+        cls.server = subprocess.Popen(
+            [SERVER, '--draw-port', str(cls.draw_port), '--text-port', str(cls.text_port),
+             '--http-port', str(cls.http_port)],
+            cwd=cls.tmp.name, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+            env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
+        cls.stderr = b''
+        def read_stderr():
+            for line in cls.server.stderr:
+                cls.stderr += line
+        threading.Thread(target=read_stderr, daemon=True).start()
+        wait_for(lambda: b'http://' in cls.stderr, what='the page address on stderr')
+        cls.url = f'http://127.0.0.1:{cls.http_port}/'
+        cls.browser = start_browser(1280, 900)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+        cls.server.terminate()
+        cls.server.wait(15)
+        cls.tmp.cleanup()
+
+    def js(self, script, *args):
+        return self.browser.execute_script(script, *args)
+
+    def open_page(self, name):
+        self.browser.get(self.url)
+        wait_for(lambda: self.js('return !!window.sketora'), what='page script')
+        field = self.browser.find_element(By.ID, 'name')
+        field.clear()
+        field.send_keys(name)
+        self.browser.find_element(By.ID, 'enter').click()
+        wait_for(lambda: self.js('return window.sketora.state.ready'), what='page connected')
+        wait_for(lambda: self.js('return window.sketora.state.snapshotResult') != 'waiting',
+                 timeout=8, what='snapshot answer')
+
+    def page_checksum(self):
+        return self.js('return window.sketora.board.checksum()')
+
+    def canvas_point(self, x, y):
+        """Client coordinates of board pixel (x, y)."""
+        r = self.js('const r = document.getElementById("board").getBoundingClientRect();'
+                    'return [r.left, r.top, r.width, r.height];')
+        return r[0] + (x + 0.5) * r[2] / 1600, r[1] + (y + 0.5) * r[3] / 1200
+
+    def test_address_printed_and_files_served(self):
+        self.assertIn(f':{self.http_port}/'.encode(), self.stderr)
+        self.browser.get(self.url + 'missing.js')
+        self.assertNotIn('Sketora', self.browser.page_source)
+
+    def test_rasteriser_matches_desktop(self):
+        rng = random.Random(7)
+        segments = []
+        for i in range(3000):
+            far = i % 5 == 0
+            coordinate = (lambda: rng.randint(-32768, 32767)) if far else (lambda: rng.randint(-60, 1660))
+            ys = (lambda: rng.randint(-32768, 32767)) if far else (lambda: rng.randint(-60, 1260))
+            colour = rng.choice([rng.randint(0, 16777215), rng.randint(0, 16777215), -1, 16777216])
+            segments.append([coordinate(), ys(), coordinate(), ys(), rng.randint(-2, 8), colour])
+        for edge in (-32768, 32767):  # pens reaching past the 16-bit range
+            segments.append([edge, 100, edge, 900, 3, 255])
+            segments.append([100, edge, 1500, edge + (3 if edge < 0 else -3), 2, 65280])
+        with tempfile.NamedTemporaryFile('w', suffix='.txt', delete=False) as f:
+            for s in segments:
+                f.write(' '.join(map(str, s)) + '\n')
+        try:
+            out = subprocess.run([WEBCHECK, 'segments', f.name], capture_output=True, check=True)
+        finally:
+            os.unlink(f.name)
+        desktop = [int(v) for v in out.stdout.split()]
+        self.browser.get(self.url + 'style.css')  # any page of the server's origin
+        page = self.browser.execute_async_script('''
+            const [segments, done] = arguments;
+            import('/board.js').then(({ Board }) => {
+              const board = new Board(); const sums = [];
+              segments.forEach((s, i) => {
+                board.lineWrite(...s);
+                if ((i + 1) % 50 === 0) sums.push(board.checksum());
+              });
+              if (segments.length % 50) sums.push(board.checksum());
+              done(sums);
+            }).catch((e) => done(String(e)));''', segments)
+        self.assertEqual(len(page), len(desktop), page)
+        for i, (a, b) in enumerate(zip(page, desktop)):
+            self.assertEqual(a, b, f'first difference within segments {i * 50}..{i * 50 + 49}')
+
+    def test_receive_rules_match_desktop(self):
+        rng = random.Random(11)
+        pieces = []
+        for _ in range(4000):
+            i = rng.choice(['3', '5', '0', '25', ' 4', '3.5', '-1', 'x', '70000'])
+            c = rng.choice(['1', '2', '2', '2', '6', '4', '5', '8', '9', '7', '2.5', ' 2', '1.5'])
+            x, y = rng.randint(-100, 1700), rng.randint(-100, 1300)
+            near_limit = ' ' * (15 - len(f'{x}, {y}') + rng.randint(-1, 2)) + f'{x}, {y}'
+            arg = rng.choice([near_limit, near_limit, f' {x}, {y}', f'{x},{y}', f'{x}', f' {x},  ', f'{x}.5,{y}.5',
+                              f'{x}   ,   {y}', f'99999,{y}', f'{rng.randint(0, 16777216)}',
+                              f'{rng.randint(-1, 4)}', f'{x},{y},7', ' ', f'{x}abc,{y}e3',
+                              f'{x},' + ' ' * rng.randint(5, 12)])
+            extra = rng.choice(['', '', '', ':z', ':a:b'])
+            pieces.append(f'{i}:{c}:{arg}{extra}')
+            if len(pieces) == 1000:
+                pieces.append('25:3: 0, 0')  # clears, although no pen has index 25
+        stream = '\r\n'.join(pieces) + '\r\n'
+        out = subprocess.run([WEBCHECK, 'replay'], input=stream.encode(), capture_output=True,
+                             check=True)
+        self.browser.get(self.url + 'style.css')  # any page of the server's origin
+        page = self.browser.execute_async_script('''
+            const [stream, done] = arguments;
+            import('/board.js').then(({ Board }) => {
+              const board = new Board();
+              stream.split('\\r\\n').forEach((l) => board.applyLine(l));
+              done([board.checksum(), board.memCount]);
+            }).catch((e) => done(String(e)));''', stream)
+        self.assertEqual(page[0], int(out.stdout))
+
+    def test_snapshot_reader(self):
+        rng = random.Random(5)
+        rows = [bytes((x * 7 + y) % 256 for x in range(1600 * 3)) if y % 8 else rng.randbytes(1600 * 3)
+                for y in range(1200)]  # some noise: the PNG needs several chunks
+        png = png_rgb(1600, 1200, rows)
+        good_sum = fnv(b''.join(rows))
+        b64 = base64.b64encode(png).decode()
+        chunks = [b64[i:i + 48000] for i in range(0, len(b64), 48000)]
+        pens = [f'pen T {i} {i * 3} {-i} {i * 1000} {i % 4}' for i in range(21)]
+        good = [f'board T 1600 1200 {len(png)} {len(chunks)}'] + [f'data T {c}' for c in chunks] + pens + [f'end T {good_sum}']
+        odd = png_rgb(1599, 1200, [r[:1599 * 3] for r in rows])
+        odd_b64 = base64.b64encode(odd).decode()
+        cases = {
+            'good': good,
+            'checksum': good[:-1] + [f'end T {good_sum ^ 1}'],
+            'chunks': [good[0]] + good[2:],
+            'bytes': [f'board T 1600 1200 {len(png) + 1} {len(chunks)}'] + good[1:],
+            'long line': [good[0], 'data T ' + chunks[0] + chunks[1][:1]] + good[2:],
+            'pens': good[:-2] + [f'end T {good_sum}'],
+            'size': [f'board T 1600 1200 {len(odd)} 1', 'data T ' + odd_b64] + pens + [f'end T {good_sum}'],
+        }
+        self.browser.get(self.url + 'style.css')
+        results = self.browser.execute_async_script('''
+            const [cases, done] = arguments;
+            Promise.all([import('/snapshot.js'), import('/board.js')]).then(async ([{ SnapshotReceiver }, { Board }]) => {
+              const out = {};
+              for (const [name, lines] of Object.entries(cases)) {
+                const r = new SnapshotReceiver('T');
+                let state = r.take(0, 'snap T');  // a relayed request is not a reply
+                for (const line of lines) state = r.take(0, line);
+                const pixels = state === 'complete' ? await r.decode() : null;
+                let sum = null;
+                if (pixels) { const b = new Board(); b.replace(pixels, r.pens); sum = [b.checksum(), b.penX[20], b.penColor[20]]; }
+                out[name] = [state, sum];
+              }
+              done(out);
+            }).catch((e) => done(String(e)));''', cases)
+        self.assertGreater(len(chunks), 2)
+        self.assertEqual(results['good'], ['complete', [good_sum, 60, 20000]])
+        for name in cases:
+            if name != 'good':
+                self.assertIsNone(results[name][1], name)
+
+    def test_chat_rules(self):
+        """The desktop chat's reading of downstream messages, as the page shows them."""
+        self.browser.get(self.url + 'style.css')
+        shown = self.browser.execute_async_script('''
+            const [messages, done] = arguments;
+            import('/chat.js').then(({ Chat }) => {
+              const log = document.createElement('div');
+              const chat = new Chat(log);
+              messages.forEach((m) => chat.receive(m));
+              done([...log.children].map((p) => [p.className, p.textContent, p.style.color]));
+            }).catch((e) => done(String(e)));''', [
+            '3<:>5<:>taro', '3<:>6<:>255', '3<:>2<:>hello<:>cut here', '3<:>3<:>jiro', '3<:>9<:>nine',
+            '3<:>2', '25<:>1<:>outside', '4<:>1<:>  hanako ', '0<:>4<:>taro\r\nhanako\r\n',
+            '3<:>0<:>2', 'x<:>2<:>index 0'])
+        self.assertEqual(shown, [
+            ['notice', 'taro の発言 :', 'rgb(50, 50, 50)'],
+            ['remark gothic', 'hello', 'rgb(255, 0, 0)'],
+            ['notice', 'taro は jiro に名前変更しました', 'rgb(50, 50, 50)'],
+            ['notice', '  hanako  さんが入室しました', 'rgb(50, 50, 50)'],
+            ['notice', '\n現在のメンバ : \ntaro\nhanako\n', 'rgb(50, 50, 50)'],
+            ['notice', 'jiro さんが退室しました', 'rgb(50, 50, 50)'],
+            ['notice', ' の発言 :', 'rgb(50, 50, 50)'],
+            ['remark gothic', 'index 0', 'rgb(0, 0, 0)'],
+        ])
+
+    def test_first_paint_of_a_full_board(self):
+        desk = Desk(self.draw_port, self.text_port)
+        wait_for(lambda: desk.draw.received().count(b'\r\n') >= 40, what='greeting')
+        desk.line('7:sum probe')
+        time.sleep(1)
+        if b'0:7:sum probe' not in desk.draw.received():
+            self.skipTest('this server does not answer command 7')
+        desk.line('3: 0, 0')  # what other tests drew is not in this member's view
+        rng = random.Random(3)
+        for _ in range(600):
+            points = [(rng.randint(0, 1599), rng.randint(0, 1199)) for _ in range(6)]
+            desk.stroke(rng.randint(0, 16777215), 3, points)
+        desk.member_count()
+        self.open_page('全面')
+        wait_for(lambda: self.js('return window.sketora.state.snapshotPaintedAt'), what='painted')
+        self.assertEqual(self.page_checksum(), desk.picture_checksum())
+        timing = self.js('''const s = window.sketora.state; const nav = performance.getEntriesByType('navigation')[0];
+                           return [nav.domContentLoadedEventEnd, s.snapshotPaintedAt - s.connectedAt];''')
+        print(f'first paint of a full board: page loaded in {timing[0]:.0f} ms, picture on screen '
+              f'{timing[1]:.0f} ms after connecting', file=sys.stderr)
+        self.assertLess(timing[0] + timing[1], 5000)
+
+    def test_desktop_and_page_draw_and_talk(self):
+        desk = Desk(self.draw_port, self.text_port)
+        wait_for(lambda: desk.draw.received().count(b'\r\n') >= 40, what='greeting')
+        desk.say('1<:>机')
+        wait_for(lambda: any('<:>1<:>机' in t for t in desk.texts()), what='own join')
+        desk.stroke(255, 2, [(100, 100), (400, 300), (420, 900)])
+        desk.member_count()  # the stroke has reached the server
+
+        start = time.time()
+        self.open_page('花子')
+        snapshot = self.js('return window.sketora.state.snapshotResult')
+        if snapshot == 'applied':  # the server answers command 7
+            print(f'first paint of the board: {self.js("return window.sketora.state.snapshotAppliedAt"):.0f} ms '
+                  f'after navigation ({time.time() - start:.2f} s including the name form)', file=sys.stderr)
+            self.assertEqual(self.page_checksum(), desk.picture_checksum())
+        else:
+            self.assertEqual(snapshot, 'none')
+        wait_for(lambda: desk.member_count() == 2, what='two members at the desk')
+        wait_for(lambda: self.js('return document.getElementById("members").textContent') == 'メンバ: 2',
+                 timeout=20, what='member count on the page')
+        desk.line('3: 0, 0')  # both sides blank from here, whatever the server version
+        blank = desk.picture_checksum()
+        wait_for(lambda: self.page_checksum() == blank, what='the clear-all on the page')
+
+        # A stroke drawn with the mouse in the page reaches the desk.
+        self.js('window.sketora.setWidth(1); window.sketora.setColour(16711680)')
+        drawing = self.browser.find_element(By.ID, 'viewport')
+        before = desk.draw.received().count(b':0:0\r\n')
+        chain = ActionChains(self.browser)
+        x0, y0 = self.canvas_point(300, 300)
+        chain.move_by_offset(0, 0)
+        chain.w3c_actions.pointer_action.move_to_location(int(x0), int(y0))
+        chain.w3c_actions.pointer_action.pointer_down()
+        for k in range(1, 12):
+            x, y = self.canvas_point(300 + 60 * k, 300 + (25 * k) % 140)
+            chain.w3c_actions.pointer_action.move_to_location(int(x), int(y))
+        chain.w3c_actions.pointer_action.pointer_up()
+        chain.perform()
+        wait_for(lambda: desk.draw.received().count(b':0:0\r\n') > before, what='the page stroke')
+        self.assertRegex(desk.draw.received().decode(), r'\d+:2: \d+, \d+\r\n')
+        self.assertNotEqual(self.page_checksum(), blank, 'the page stroke painted nothing')
+        wait_for(lambda: self.page_checksum() == desk.picture_checksum(), what='same pixels after the page stroke')
+
+        # A desk stroke reaches the page.
+        desk.stroke(65280, 3, [(50, 1000), (1500, 1100), (1590, 20)])
+        wait_for(lambda: self.page_checksum() == desk.picture_checksum(), what='same pixels after the desk stroke')
+
+        # One finger of a touch screen draws; two fingers pan and zoom.
+        self.browser.execute_cdp_cmd('Emulation.setTouchEmulationEnabled', {'enabled': True, 'maxTouchPoints': 5})
+        before = desk.draw.received().count(b':0:0\r\n')
+        points = [self.canvas_point(200 + 40 * k, 700 - 20 * k) for k in range(10)]
+        touch = lambda kind, pts: self.browser.execute_cdp_cmd(
+            'Input.dispatchTouchEvent', {'type': kind, 'touchPoints': [{'x': x, 'y': y, 'id': i} for i, (x, y) in enumerate(pts)]})
+        touch('touchStart', points[:1])
+        for p in points[1:]:
+            touch('touchMove', [p])
+        touch('touchEnd', [])
+        wait_for(lambda: desk.draw.received().count(b':0:0\r\n') > before, what='the touch stroke')
+        wait_for(lambda: self.page_checksum() == desk.picture_checksum(), what='same pixels after touch')
+        lines_before = desk.draw.received().count(b'\r\n')
+        scale_before = self.js('return window.sketora.state.view.scale')
+        a, b = self.canvas_point(600, 600), self.canvas_point(800, 600)
+        touch('touchStart', [a])
+        touch('touchStart', [a, b])
+        for k in range(1, 8):
+            touch('touchMove', [(a[0] - 10 * k, a[1]), (b[0] + 10 * k, b[1])])
+        touch('touchEnd', [])
+        time.sleep(0.5)
+        self.assertGreater(self.js('return window.sketora.state.view.scale'), scale_before)
+        self.assertEqual(self.page_checksum(), desk.picture_checksum(), 'a pinch painted something')
+        new = desk.draw.received().split(b'\r\n')[lines_before:]
+        self.assertFalse([l for l in new if b':2:' in l or b':6:' in l], new)
+
+        # Chat both ways, Japanese text, shown as text.
+        desk.say('2<:>こんにちは、<b>ブラウザ</b>')
+        wait_for(lambda: 'こんにちは、<b>ブラウザ</b>' in self.js('return document.getElementById("log").textContent'),
+                 what='the desk remark on the page')
+        self.assertEqual(self.js('return document.querySelectorAll("#log b").length'), 0)
+        self.assertIn('机 の発言 :', self.js('return document.getElementById("log").textContent'))
+        remark = self.browser.find_element(By.ID, 'remark')
+        remark.send_keys('やあ、机さん')
+        remark.send_keys(Keys.ENTER)
+        wait_for(lambda: any(t.endswith('<:>2<:>やあ、机さん') for t in desk.texts()), what='the page remark at the desk')
+        self.assertTrue(any(t.endswith('<:>1<:>花子') for t in desk.texts()))
+
+        if os.environ.get('SKETORA_SCREENSHOTS'):
+            self.screenshots(desk)
+
+        # Closing the tab: the chat leave, then one member fewer.
+        self.browser.switch_to.new_window('tab')
+        keep = self.browser.current_window_handle
+        self.browser.switch_to.window(self.browser.window_handles[0])
+        self.browser.close()
+        self.browser.switch_to.window(keep)
+        wait_for(lambda: any(t.endswith('<:>0<:>END') for t in desk.texts()), what='the leave notice')
+        wait_for(lambda: desk.member_count() == 1, what='one member after the tab closed')
+
+    def screenshots(self, desk):
+        folder = os.environ['SKETORA_SCREENSHOTS']
+        sketch = [
+            (16711680, 2, [(120, 620), (300, 420), (520, 560), (760, 380), (960, 600)]),
+            (255, 3, [(200, 150), (260, 120), (330, 150), (300, 230), (230, 240), (200, 150)]),
+            (32768, 1, [(700, 120), (800, 300), (600, 300), (700, 120)]),
+        ]
+        for colour, width, points in sketch:
+            desk.stroke(colour, width, points)
+        wait_for(lambda: self.page_checksum() == desk.picture_checksum(), what='picture for the screenshot')
+        self.js('window.sketora.setTool("pencil"); window.sketora.fitView()')
+        self.browser.save_screenshot(os.path.join(folder, 'web-desktop.png'))
+        phone = start_browser(500, 900)
+        try:
+            phone.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
+                                  {'width': 390, 'height': 780, 'deviceScaleFactor': 1, 'mobile': True})
+            phone.get(self.url)
+            wait_for(lambda: phone.execute_script('return !!window.sketora'))
+            phone.find_element(By.ID, 'enter').click()
+            wait_for(lambda: phone.execute_script('return window.sketora.state.snapshotResult') != 'waiting', timeout=8)
+            if phone.execute_script('return window.sketora.state.snapshotResult') != 'applied':
+                desk.line('3: 0, 0')  # a server without snapshots: start both from blank
+                for colour, width, points in sketch:
+                    desk.stroke(colour, width, points)
+            desk.say('2<:>スマホからも描けます')
+            wait_for(lambda: phone.execute_script('return window.sketora.board.checksum()') == desk.picture_checksum(),
+                     what='picture on the phone')
+            phone.execute_script('window.sketora.fitView()')
+            time.sleep(0.3)
+            phone.save_screenshot(os.path.join(folder, 'web-phone.png'))
+        finally:
+            phone.quit()
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)

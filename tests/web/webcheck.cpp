@@ -1,0 +1,72 @@
+// The desktop client's picture for the browser tests, from the client's own
+// classes (Canvas, DrawReceiver):
+//   webcheck segments FILE   one segment per line "ox oy x y wdt colour", painted
+//                            in order; prints the picture checksum after every
+//                            50th segment and after the last
+//   webcheck replay          reads a downstream drawing stream on stdin, applies
+//                            it as a client receiving it would; prints the checksum
+
+#include "canvas.h"
+#include "drawreceiver.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+quint32 checksum(const QImage& image) {
+    quint32 h = 2166136261u;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            h = (h ^ quint32(Canvas::fromArgb(line[x]))) * 16777619u;
+    }
+    return h;
+}
+
+int segments(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return 2;
+    Canvas canvas;
+    int count = 0;
+    QTextStream out(stdout);
+    while (!file.atEnd()) {
+        const QList<QByteArray> f = file.readLine().simplified().split(' ');
+        if (f.size() != 6)
+            continue;
+        canvas.lineWrite(qint16(f[0].toInt()), qint16(f[1].toInt()), qint16(f[2].toInt()),
+                         qint16(f[3].toInt()), qint16(f[4].toInt()), f[5].toInt());
+        if (++count % 50 == 0)
+            out << checksum(canvas.image()) << '\n';
+    }
+    if (count % 50 != 0)
+        out << checksum(canvas.image()) << '\n';
+    return 0;
+}
+
+int replay() {
+    Canvas canvas;
+    DrawReceiver receiver(canvas, nullptr);
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return 2;
+    receiver.receive(in.readAll());
+    std::printf("%u\n", checksum(canvas.image()));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 3 && args[1] == u"segments")
+        return segments(args[2]);
+    if (args.size() == 2 && args[1] == u"replay")
+        return replay();
+    std::fprintf(stderr, "usage: webcheck segments FILE | webcheck replay < stream\n");
+    return 2;
+}
