@@ -48,9 +48,26 @@ void DrawingRelay::handleLine(int k, QByteArrayView line) {
     // Numeric comparison: "8", " 8" and "08" are all member-count requests.
     if (up.command == double(drawing::MemberCount))
         return;
+    if (up.command == double(drawing::Reserved)) {
+        answerBoardRequest(k, line);
+        return;
+    }
     const QByteArray relayed = drawing::relayedLine(k, line);
     store(relayed);
     sendToAllExcept(k, relayed);
+    m_board.applyLine(drawing::decodeText(QByteArrayView(relayed).chopped(2)));
+}
+
+// The reply is built whole and sent at once, so nothing relayed later can
+// land inside it: the asker gets the board as of this point of its stream.
+void DrawingRelay::answerBoardRequest(int k, QByteArrayView line) {
+    const auto request = boardsnapshot::parseRequest(line);
+    if (!request)
+        return;
+    if (request->kind == boardsnapshot::Request::Snap)
+        m_ws.send(k, m_encoder.snapshotReply(request->token));
+    else
+        m_ws.send(k, m_encoder.sumReply(request->token));
 }
 
 void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "board.h"
+#include "snapshot.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
@@ -20,7 +23,16 @@ class LogWriter;
 // (command 5) of each index 0..20 and greets every newcomer with them.
 //
 // The relay works on bytes: lines are framed at "\r\n" (a line split over two
-// arrivals is put back together) and never decoded.
+// arrivals is put back together) and relayed undecoded.
+//
+// The relay also keeps the shared picture: every relayed line, in relay
+// order, is applied to its board exactly as a client applies it (the
+// downstream text through the same reader), so the board is what every
+// member who saw the whole stream shows. Command 7 asks about it ("7:snap",
+// "7:sum", see snapshot.h): answered to the asker alone, in one send, neither
+// stored nor relayed; any other command-7 line is dropped. The greeting keeps
+// its own colour and width tables: they follow the upstream second field,
+// which for odd lines (five fields) differs from the client's reading.
 class DrawingRelay : public QObject {
     Q_OBJECT
 public:
@@ -41,6 +53,9 @@ public:
     // and its second field.
     void dtSave(int k, qint16 cmd, QByteArrayView data);
 
+    Board& board() { return m_board; }
+    const Board& board() const { return m_board; }
+
 signals:
     // An automatic save wrote this file (or failed: empty path).
     void logSaved(const QString& path);
@@ -50,6 +65,7 @@ private:
     void onDataArrival(int k);
     void onClose(int k);
     void handleLine(int k, QByteArrayView line);
+    void answerBoardRequest(int k, QByteArrayView line);
     void greet(int n);
     void store(QByteArrayView line, bool blockTest = true);
     void clearHistory();
@@ -62,4 +78,6 @@ private:
     bool m_autoSave = false;
     std::array<qint32, TableSlots> m_penColor{};
     std::array<qint16, TableSlots> m_penSize{};
+    Board m_board;
+    boardsnapshot::Encoder m_encoder{m_board};
 };

@@ -1,5 +1,6 @@
 #include "relayserver.h"
 
+#include "boardfile.h"
 #include "drawingline.h"
 #include "drawingrelay.h"
 #include "endpointarray.h"
@@ -19,13 +20,17 @@ const Clock& pickClock(const Clock* given, std::unique_ptr<Clock>& own) {
 
 RelayServer::RelayServer(quint16 drawingPort, quint16 textPort, QString logDirectory,
                          const Clock* clock, QObject* parent)
-    : QObject(parent), m_logWriter(std::move(logDirectory), pickClock(clock, m_ownClock)),
+    : QObject(parent), m_logWriter(logDirectory, pickClock(clock, m_ownClock)),
+      m_boardPath(boardfile::pathIn(logDirectory)),
       m_ws(new EndpointArray(drawingPort, protocol::drawing::Terminator, this)),
       m_wsTxt(new EndpointArray(textPort, protocol::text::Terminator, this)),
       m_drawing(new DrawingRelay(*m_ws, m_table, m_history, m_logWriter, this)),
       m_text(new TextRelay(*m_wsTxt, m_table, this)) {
     setOutputCap(OutputCap);
     connect(m_drawing, &DrawingRelay::logSaved, this, &RelayServer::logSaved);
+    // An automatic save is a moment the picture is worth keeping as well.
+    connect(m_drawing, &DrawingRelay::logSaved, this, [this] { saveBoard(); });
+    loadBoard();
     // `Timer1`: the member count follows the connection list every 500 ms.
     m_timer.setInterval(500);
     connect(&m_timer, &QTimer::timeout, &m_table, &ConnectionTable::tick);
@@ -75,7 +80,29 @@ std::optional<QString> RelayServer::logSave() {
 }
 
 void RelayServer::shutdown() {
+    saveBoard();
     allDisconnect();
+}
+
+bool RelayServer::saveBoard() {
+    const QString error = boardfile::save(m_drawing->board(), m_boardPath);
+    if (error.isEmpty())
+        return true;
+    const QString message = QStringLiteral("共有画面を保存できません: %1").arg(error);
+    qWarning("sketoraServer: %s", qUtf8Printable(message));
+    m_table.appendLog(message + QStringLiteral("\r\n"));
+    return false;
+}
+
+// A picture that cannot be used is ignored and the board starts white; the
+// next save replaces the file.
+void RelayServer::loadBoard() {
+    const QString error = boardfile::load(m_drawing->board(), m_boardPath);
+    if (error.isEmpty())
+        return;
+    const QString message = QStringLiteral("共有画面を読み込めません: %1").arg(error);
+    qWarning("sketoraServer: %s", qUtf8Printable(message));
+    m_table.appendLog(message + QStringLiteral("\r\n"));
 }
 
 void RelayServer::setAutoSave(bool on) {

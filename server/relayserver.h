@@ -54,8 +54,12 @@ public:
     void allDisconnect();
     // Log Save (`Command3`): writes the history, keeps it. Path or nullopt.
     std::optional<QString> logSave();
-    // Before the program ends: every endpoint of both channels closed.
+    // Before the program ends: the board picture saved, every endpoint of
+    // both channels closed.
     void shutdown();
+    // Writes the board picture to board.png in the log directory; false (and
+    // a line in the event log) when it cannot be written.
+    bool saveBoard();
 
     void setAutoSave(bool on);
     bool autoSave() const;
@@ -78,11 +82,13 @@ signals:
 
 private:
     void setRunning(bool running);
+    void loadBoard();
 
     std::unique_ptr<Clock> m_ownClock;
     ConnectionTable m_table;
     DrawingHistory m_history;
     LogWriter m_logWriter;
+    QString m_boardPath;
     EndpointArray* m_ws;
     EndpointArray* m_wsTxt;
     DrawingRelay* m_drawing;

@@ -1,6 +1,7 @@
 #include "sketoraclient.h"
 
 #include "appsetup.h"
+#include "boardsync.h"
 #include "chatcontroller.h"
 #include "drawreceiver.h"
 #include "form1.h"
@@ -37,6 +38,12 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
     m_status = std::make_unique<StatusLine>(main.WS(), *m_receiver, main);
     m_player = std::make_unique<LogPlayer>(
         LogPlayer::Parts{main, main.playbackSpeedItems(), *m_receiver}, *m_prompts);
+    // After the connection control: on connect the pen is announced first.
+    m_boardSync = std::make_unique<BoardSync>(
+        BoardSync::Parts{main.WS(), main.canvas(), [&main] { main.refreshPreview(); }},
+        *m_receiver, *m_player);
+    m_boardSync->setBackupDirectory([this] { return m_options.settingsDirectory; });
+    m_status->setNote([this] { return m_boardSync ? m_boardSync->statusNote() : QString(); });
     m_chat = std::make_unique<ChatController>(main.WS_txt(), m_settings, *m_prompts);
     m_export = std::make_unique<ImageExport>(
         *m_prompts, &main, [&main]() -> const QImage& { return main.canvas().image(); });
@@ -54,6 +61,7 @@ SketoraClient::~SketoraClient() {
     m_transparency.reset();
     m_version.reset();
     m_export.reset();
+    m_boardSync.reset();
     m_player.reset();
     m_status.reset();
     m_connection.reset();
@@ -152,6 +160,7 @@ void SketoraClient::wireMainWindow() {
     Form1* main = m_form1.get();
     ConnectionControl* connection = m_connection.get();
     connect(main, &Form1::connectChosen, connection, &ConnectionControl::mConClick);
+    connect(main, &Form1::retakeChosen, m_boardSync.get(), &BoardSync::retake);
     connect(main, &Form1::reconnectChosen, connection, &ConnectionControl::mReconnectClick);
     connect(main, &Form1::disconnectChosen, connection, &ConnectionControl::mCloseClick);
     connect(main, &Form1::chatWindowChosen, m_chat.get(), &ChatController::showChatWindow);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class BoardSync;
 class ChatController;
 class DrawReceiver;
 class Form2;
@@ -58,6 +59,7 @@ public:
     ConnectionControl& connection() { return *m_connection; }
     StatusLine& status() { return *m_status; }
     LogPlayer& player() { return *m_player; }
+    BoardSync& boardSync() { return *m_boardSync; }
     ChatController& chat() { return *m_chat; }
 
 protected:
@@ -80,6 +82,7 @@ private:
     std::unique_ptr<ConnectionControl> m_connection;
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<LogPlayer> m_player;
+    std::unique_ptr<BoardSync> m_boardSync;
     std::unique_ptr<ImageExport> m_export;
     std::unique_ptr<VersionCommand> m_version;
     std::unique_ptr<WindowTransparency> m_transparency;

@@ -3,36 +3,21 @@
 #include <algorithm>
 #include <utility>
 
-Canvas::Canvas(QObject* parent)
-    : QObject(parent), m_image(Width, Height, QImage::Format_RGB32)
+Canvas::Canvas(QObject* parent) : QObject(parent)
 {
-    m_image.fill(toArgb(Background));
-}
-
-quint32 Canvas::toArgb(qint32 value)
-{
-    const quint32 v = quint32(value);
-    return 0xff000000u | ((v & 0xffu) << 16) | (v & 0xff00u) | ((v >> 16) & 0xffu);
-}
-
-qint32 Canvas::fromArgb(quint32 argb)
-{
-    return qint32(((argb >> 16) & 0xffu) | (argb & 0xff00u) | ((argb & 0xffu) << 16));
+    m_board.setPaintObserver([this](const QRect& area) { addChanged(area); });
 }
 
 void Canvas::lineWrite(qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt, qint32 tRGB)
 {
-    if (!isColorValue(tRGB))
-        return;
-    const QRect painted = m_renderer.paint(m_image, ox, oy, x, y, wdt, toArgb(tRGB));
-    if (!painted.isEmpty())
-        addChanged(painted);
+    if (!m_board.lineWrite(ox, oy, x, y, wdt, tRGB).isEmpty())
+        emit localSegment(ox, oy, x, y, wdt, tRGB);
 }
 
 void Canvas::clearAll()
 {
-    m_image.fill(toArgb(Background));
-    addChanged(m_image.rect());
+    m_board.clearAll();
+    emit localCleared();
 }
 
 // Runs for every segment drawn: a plain union, and the signal only for the
@@ -53,14 +38,6 @@ void Canvas::addChanged(const QRect& area)
 QRect Canvas::takeChangedArea()
 {
     return std::exchange(m_changedArea, QRect());
-}
-
-qint32 Canvas::pixelValue(int x, int y) const
-{
-    if (x < 0 || y < 0 || x >= Width || y >= Height)
-        return -1;
-    const auto* line = reinterpret_cast<const quint32*>(m_image.constScanLine(y));
-    return fromArgb(line[x]);
 }
 
 bool Canvas::setForeColor(qint32 value)

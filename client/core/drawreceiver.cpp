@@ -9,19 +9,8 @@
 
 using namespace protocol;
 
-namespace {
-
-// Empty or blanks only, as QStringView::trimmed() sees blanks; the check runs
-// for every pencil segment, so it stops at the first other character
-// instead of building the trimmed view.
-bool isBlank(QStringView text) {
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.isSpace(); });
-}
-
-} // namespace
-
 DrawReceiver::DrawReceiver(Canvas& canvas, std::function<void()> refreshPreview)
-    : m_canvas(canvas), m_refreshPreview(std::move(refreshPreview)),
+    : m_board(canvas.board()), m_refreshPreview(std::move(refreshPreview)),
       m_splitter(QByteArray(drawing::Terminator)) {}
 
 void DrawReceiver::receive(QByteArrayView arrival) {
@@ -57,33 +46,21 @@ void DrawReceiver::applyLine(QStringView line, int flag) {
 }
 
 void DrawReceiver::drawLineProc(qint16 i, qint16 cmd, QStringView arg, int flag) {
+    m_board.drawLineProc(i, cmd, arg);
     switch (cmd) {
     case drawing::PenUp:
         // Log playback refreshes once at its end instead of per stroke.
         if (flag != 1 && m_refreshPreview)
             m_refreshPreview();
         break;
-    case drawing::PenDown:
-        penDown(i, arg);
-        break;
-    case drawing::Draw:
-        draw(i, arg);
-        break;
     case drawing::ClearAll:
-        m_canvas.clearAll();
         if (m_refreshPreview)
             m_refreshPreview();
         break;
-    case drawing::Color:
-        if (const auto colour = readInt32(arg); colour && isSlot(i))
-            m_penColor[i] = *colour;
-        break;
-    case drawing::Width:
-        if (const auto width = readInt16(arg); width && isSlot(i))
-            m_penSize[i] = *width;
-        break;
-    case drawing::Erase:
-        erase(i, arg);
+    case drawing::Reserved:
+        // Only the server speaks as index 0; a log holds no replies to us.
+        if (flag == 0 && i == 0 && m_command7)
+            m_command7(arg);
         break;
     case drawing::MemberCount:
         // Whatever the index: the server sends the count as index 0.
@@ -93,57 +70,4 @@ void DrawReceiver::drawLineProc(qint16 i, qint16 cmd, QStringView arg, int flag)
     default:
         break;
     }
-}
-
-// Pen down moves the pen without drawing; each coordinate is its own step, so
-// "1: 10" moves only x.
-void DrawReceiver::penDown(int i, QStringView arg) {
-    if (!isSlot(i))
-        return;
-    const drawing::PointText point = drawing::splitPoint(arg);
-    if (const auto x = readInt16(point.x))
-        m_penX[i] = *x;
-    if (!point.y)
-        return;
-    if (const auto y = readInt16(*point.y))
-        m_penY[i] = *y;
-}
-
-// A pencil segment needs a non-blank argument of at most 15 characters with a
-// non-blank second coordinate; both coordinates must fit 16 bits.
-void DrawReceiver::draw(int i, QStringView arg) {
-    if (arg.size() > 15 || isBlank(arg))
-        return;
-    const drawing::PointText point = drawing::splitPoint(arg);
-    if (!point.y || isBlank(*point.y))
-        return;
-    const auto x = readInt16(point.x);
-    const auto y = readInt16(*point.y);
-    if (!x || !y || !isSlot(i))
-        return;
-    m_canvas.lineWrite(m_penX[i], m_penY[i], *x, *y, m_penSize[i], m_penColor[i]);
-    m_penX[i] = *x;
-    m_penY[i] = *y;
-}
-
-// The eraser has no blank or length check. Without a second coordinate
-// nothing is drawn but x still moves; a coordinate that does not fit stops
-// the whole step.
-void DrawReceiver::erase(int i, QStringView arg) {
-    if (!isSlot(i))
-        return;
-    const drawing::PointText point = drawing::splitPoint(arg);
-    const auto x = readInt16(point.x);
-    if (!x)
-        return;
-    if (!point.y) {
-        m_penX[i] = *x;
-        return;
-    }
-    const auto y = readInt16(*point.y);
-    if (!y)
-        return;
-    m_canvas.lineWrite(m_penX[i], m_penY[i], *x, *y, m_penSize[i], EraseColor);
-    m_penX[i] = *x;
-    m_penY[i] = *y;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "board.h"
 #include "framesplitter.h"
 
 #include <QByteArrayView>
@@ -9,21 +10,22 @@
 
 class Canvas;
 
-// Applies downstream drawing lines to the canvas. It keeps one pen per sender
-// index (position, colour, width; slots 0..20) and the member count last
-// announced by the server. Network arrivals and played-back log lines go
-// through the same two procedures, drawDataProc and drawLineProc; the flag
-// says which (0 network, 1 log playback) and only decides whether a pen-up
-// line refreshes the preview.
+// Applies downstream drawing lines to the canvas's board, which keeps one pen
+// per sender index (position, colour, width; slots 0..20) and paints by the
+// drawing rules. This class adds what belongs to the client: framing of the
+// network bytes, the preview refresh on pen-up and clear-all, the member count
+// last announced by the server, and handing command-7 lines from the network
+// to whoever listens (the shared-picture replies). Network arrivals and
+// played-back log lines go through the same two procedures, drawDataProc and
+// drawLineProc; the flag says which (0 network, 1 log playback) and decides
+// whether a pen-up line refreshes the preview and whether command 7 is heard.
 //
-// Every line is applied step by step: a step that cannot be carried out (a
-// sender index beyond 20, a number that does not fit its integer width, a
-// missing field) is skipped and nothing is reported. Network bytes are framed
-// with reassembly, so a line split by TCP is applied once, whole.
+// Network bytes are framed with reassembly, so a line split by TCP is applied
+// once, whole.
 class DrawReceiver {
 public:
-    static constexpr int Slots = 21;               // sender indices 0..20
-    static constexpr qint32 EraseColor = 16777215; // white, whatever the background
+    static constexpr int Slots = Board::Slots;
+    static constexpr qint32 EraseColor = Board::EraseColor;
 
     DrawReceiver(Canvas& canvas, std::function<void()> refreshPreview);
 
@@ -41,24 +43,22 @@ public:
     // Applies one accepted line: sender index i, command, argument text.
     void drawLineProc(qint16 i, qint16 cmd, QStringView arg, int flag);
 
-    qint16 penX(int i) const { return m_penX.at(i); }
-    qint16 penY(int i) const { return m_penY.at(i); }
-    qint32 penColor(int i) const { return m_penColor.at(i); }
-    qint16 penSize(int i) const { return m_penSize.at(i); }
+    qint16 penX(int i) const { return m_board.pen(i).x; }
+    qint16 penY(int i) const { return m_board.pen(i).y; }
+    qint32 penColor(int i) const { return m_board.pen(i).color; }
+    qint16 penSize(int i) const { return m_board.pen(i).size; }
     qint16 memCount() const { return m_memCount; }
 
-private:
-    static bool isSlot(int i) { return i >= 0 && i < Slots; }
-    void penDown(int i, QStringView arg);
-    void draw(int i, QStringView arg);
-    void erase(int i, QStringView arg);
+    // Hears the argument of every command-7 line from the network with
+    // sender index 0 (the server's own replies), in stream order.
+    void setCommand7Handler(std::function<void(QStringView)> handler) {
+        m_command7 = std::move(handler);
+    }
 
-    Canvas& m_canvas;
+private:
+    Board& m_board;
     std::function<void()> m_refreshPreview;
+    std::function<void(QStringView)> m_command7;
     protocol::FrameSplitter m_splitter;
-    std::array<qint16, Slots> m_penX{};
-    std::array<qint16, Slots> m_penY{};
-    std::array<qint32, Slots> m_penColor{};
-    std::array<qint16, Slots> m_penSize{};
     qint16 m_memCount = 0;
 };

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 
 class DrawReceiver;
 class StatusView;
@@ -27,6 +28,9 @@ public:
                QObject* parent = nullptr);
 
     void start();
+    // A short remark appended to the status text at each tick (the shared
+    // picture's state); empty adds nothing.
+    void setNote(std::function<QString()> note) { m_note = std::move(note); }
 
     // Text of the status label for a socket state and member count.
     static QString statusText(int state, int count);
@@ -47,4 +51,5 @@ private:
     StatusView& m_view;
     QTimer m_timer1;
     QTimer m_tMem;
+    std::function<QString()> m_note;
 };

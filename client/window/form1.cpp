@@ -145,6 +145,7 @@ void Form1::connectCommands()
     connect(m_menu.mCon, &QAction::triggered, this, &Form1::connectChosen);
     connect(m_menu.mReconnect, &QAction::triggered, this, &Form1::reconnectChosen);
     connect(m_menu.mClose, &QAction::triggered, this, &Form1::disconnectChosen);
+    connect(m_menu.mRetake, &QAction::triggered, this, &Form1::retakeChosen);
     connect(m_menu.mMember, &QAction::triggered, this, &Form1::chatWindowChosen);
     connect(m_menu.mLogPlay, &QAction::triggered, this, &Form1::logPlayChosen);
     connect(m_menu.mSave, &QAction::triggered, this, &Form1::saveImageChosen);
@@ -163,6 +164,7 @@ void Form1::load()
     m_widths->chooseWidth(0);
     m_viewport->updateScrollRanges();
     m_menu.mClose->setEnabled(false);
+    m_menu.mRetake->setEnabled(false);
     m_frame4->hide();
     m_tools->selectTool(ToolController::HandScroll);
 }
@@ -211,6 +213,7 @@ void Form1::showConnected(bool connected)
     m_menu.mCon->setEnabled(!connected);
     m_menu.mReconnect->setEnabled(!connected);
     m_menu.mClose->setEnabled(connected);
+    m_menu.mRetake->setEnabled(connected);
 }
 
 void Form1::setTitleStatus(const QString& status)

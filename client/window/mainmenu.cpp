@@ -82,6 +82,7 @@ void MainMenu::buildNetWork(QMenuBar* bar)
     mCon = item(menu, QStringLiteral("接続(&C)..."), QKeySequence(Qt::CTRL | Qt::Key_T));
     mReconnect = item(menu, QStringLiteral("再接続(&R)"), QKeySequence(Qt::CTRL | Qt::Key_R));
     mClose = item(menu, QStringLiteral("切断(&Q)"), QKeySequence(Qt::CTRL | Qt::Key_D));
+    mRetake = item(menu, QStringLiteral("共有画面を取り直す(&S)"));
     menu->addSeparator();
     mMember = item(menu, QStringLiteral("会話ウィンドウ(&M)"), QKeySequence(Qt::CTRL | Qt::Key_M));
 }

@@ -47,6 +47,7 @@ struct MainMenu {
     QAction* mCon;
     QAction* mReconnect;
     QAction* mClose;
+    QAction* mRetake;
     QAction* mMember;
     // 情報(&I)
     QAction* mInfo;

@@ -27,6 +27,17 @@ using client::Form1;
 
 namespace {
 
+// What a server built before command 7 existed sees of the client's upstream
+// bytes: the lines it stores and relays, without the shared-picture requests
+// ("7:" lines, which such a server only passes on and every client ignores).
+QByteArray described(const QByteArray& received) {
+    QByteArray out;
+    for (const QByteArray& line : received.split('\n'))
+        if (!line.isEmpty() && !line.startsWith("7:"))
+            out += line + '\n';
+    return out;
+}
+
 const QString Base = QStringLiteral("Sketora - クライアント");
 
 struct Rig {
@@ -110,7 +121,10 @@ void TestConnection::startUpConnectWithTrimmedAddressAndEnter() {
     QTRY_COMPARE(rig.wsState(), 7);
     rig.expectMenus(false, false, true);
     // The pen is announced first: colour line, then width line.
-    QTRY_COMPARE(rig.peer.drawing.received, QByteArray("4: 255\r\n5: 2\r\n"));
+    QTRY_COMPARE(described(rig.peer.drawing.received), QByteArray("4: 255\r\n5: 2\r\n"));
+    // Then, and only then, the request for the shared picture.
+    QTRY_VERIFY(rig.peer.drawing.received.startsWith("4: 255\r\n5: 2\r\n7:snap "));
+    QCOMPARE(rig.peer.drawing.received.count("7:"), 1);
 
     QTRY_COMPARE(rig.main().controls().lStatus->text(), QStringLiteral("Member : 0人"));
     QCOMPARE(rig.main().windowTitle(), Base + " / NetWork");
@@ -186,7 +200,7 @@ void TestConnection::serverCloseDisconnectAndConnectAgain() {
     QTRY_COMPARE(rig.peer.text.sockets.size(), 2);
     QTRY_COMPARE(rig.peer.text.open(), 1); // the old text connection was closed first
     QTRY_COMPARE(rig.wsState(), 7);
-    QTRY_COMPARE(rig.peer.drawing.received, QByteArray("4: 0\r\n5: 0\r\n"));
+    QTRY_COMPARE(described(rig.peer.drawing.received), QByteArray("4: 0\r\n5: 0\r\n"));
     rig.expectMenus(false, false, true);
 
     // "切断(&Q)" closes both; the title says so until the next status tick.
@@ -233,7 +247,7 @@ void TestConnection::reconnectAfterAFailedAttempt() {
     QTRY_COMPARE(rig.wsState(), 7);
     QTRY_COMPARE(rig.main().WS_txt().state(), 7);
     QCOMPARE(rig.prompts.shown.size(), 0);
-    QTRY_COMPARE(back.drawing.received, QByteArray("4: 0\r\n5: 0\r\n"));
+    QTRY_COMPARE(described(back.drawing.received), QByteArray("4: 0\r\n5: 0\r\n"));
     rig.expectMenus(false, false, true);
 }
 
@@ -282,7 +296,7 @@ void TestConnection::memberPollingOnlyWhileConnected() {
     QVERIFY(ticks.wait());
 
     QVERIFY(rig.connectAtStartUp());
-    QTRY_VERIFY(rig.peer.drawing.received.startsWith("4: 0\r\n5: 0\r\n8:member\r\n"));
+    QTRY_VERIFY(described(rig.peer.drawing.received).startsWith("4: 0\r\n5: 0\r\n8:member\r\n"));
     QTRY_VERIFY(rig.peer.drawing.received.count("8:member\r\n") >= 2);
 }
 

@@ -20,12 +20,15 @@
 
 namespace {
 
-// One canvas for the whole run: clearing 1600 x 1200 pixels per input would
+// Canvases for the whole run: clearing 1600 x 1200 pixels per input would
 // cost more than the lines themselves, and pixels never steer the receiver.
-Canvas& canvas()
+// The pens live with the canvas's board, so each receiver compared has its
+// own; the whole and the cut one start every input with equal pens, since
+// they ended the previous one equal.
+Canvas& canvas(int which)
 {
-    static Canvas instance;
-    return instance;
+    static Canvas instances[3];
+    return instances[which];
 }
 
 void check(bool condition)
@@ -76,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // One arrival against the same bytes cut into pieces of 1..16 bytes.
     int refreshWhole = 0, refreshCut = 0;
-    DrawReceiver whole(canvas(), [&] { ++refreshWhole; });
-    DrawReceiver cut(canvas(), [&] { ++refreshCut; });
+    DrawReceiver whole(canvas(0), [&] { ++refreshWhole; });
+    DrawReceiver cut(canvas(1), [&] { ++refreshCut; });
     whole.receive(stream);
     unsigned step = seed | 1u;
     for (qsizetype at = 0; at < stream.size();) {
@@ -92,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The same text as a log player would feed it: pen-up lines leave the
     // preview alone, clear-all lines refresh it.
     int refreshPlayed = 0;
-    DrawReceiver played(canvas(), [&] { ++refreshPlayed; });
+    DrawReceiver played(canvas(2), [&] { ++refreshPlayed; });
     const QString text = protocol::fromCp932(stream);
     played.drawDataProc(text, 1);
     int clears = 0;

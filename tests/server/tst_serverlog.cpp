@@ -175,7 +175,7 @@ void TestServerLog::fullHistoryIsSavedAndRestartedWithAutoSave() {
     f.server->setAutoSave(true);
     a->send("2: 2, 2\r\n");
     QCOMPARE(b->nextOne(), QByteArray("0:2: 2, 2"));
-    const QStringList files = QDir(f.dir.path()).entryList(QDir::Files);
+    const QStringList files = QDir(f.dir.path()).entryList({"*.skl"}, QDir::Files);
     QCOMPARE(files.size(), 1);
     const QByteArray content = readFile(QDir(f.dir.path()).filePath(files.first()));
     QCOMPARE(content.count("\r\n"), full + DrawingHistory::BlockCount);
@@ -225,7 +225,7 @@ void TestServerLog::longLinesFillTheHistoryByBytes() {
     f.server->setAutoSave(true);
     a->send(line + "\r\n");
     QCOMPARE(b->nextOne(), "0:" + line);
-    const QStringList files = QDir(f.dir.path()).entryList(QDir::Files);
+    const QStringList files = QDir(f.dir.path()).entryList({"*.skl"}, QDir::Files);
     QCOMPARE(files.size(), 1);
     // Every stored byte went to the file, plus the empty line after each block.
     QCOMPARE(QFileInfo(QDir(f.dir.path()).filePath(files.first())).size(),

@@ -2,6 +2,8 @@
 // headless, ends cleanly on SIGTERM and SIGINT, and says on stderr when a
 // port is taken.
 
+#include "board.h"
+#include "snapshot.h"
 #include "testpeer.h"
 
 #include <QProcess>
@@ -64,6 +66,7 @@ private slots:
     void servesAndEndsOnSignal_data();
     void servesAndEndsOnSignal();
     void takenPortIsReportedOnStderr();
+    void boardSurvivesARestart();
 };
 
 void TestServerProcess::init() {
@@ -128,6 +131,77 @@ void TestServerProcess::takenPortIsReportedOnStderr() {
     server.terminate();
     QVERIFY(server.waitForFinished(10000));
     QCOMPARE(server.exitCode(), 0);
+}
+
+namespace {
+
+// Asks for the shared picture on a fresh connection and reads the reply.
+boardsnapshot::Reader::Event askForBoard() {
+    auto peer = connectWhenReady(DrawingPort, "\r\n");
+    if (!peer || peer->next(41).size() != 41)
+        return {};
+    peer->send("7:snap r1\r\n");
+    boardsnapshot::Reader reader;
+    for (;;) {
+        const QByteArray line = peer->nextOne(10000);
+        if (!line.startsWith("0:7:"))
+            return {};
+        const auto event = reader.feed(QString::fromLatin1(line.mid(4)));
+        if (event.kind != boardsnapshot::Reader::Event::None)
+            return event;
+    }
+}
+
+} // namespace
+
+void TestServerProcess::boardSurvivesARestart() {
+    QTemporaryDir dir;
+    Board expected;
+    {
+        QProcess server;
+        startServer(server, dir.path());
+        QVERIFY(server.waitForStarted());
+        auto a = connectWhenReady(DrawingPort, "\r\n");
+        QVERIFY(a);
+        QCOMPARE(a->next(41).size(), 41);
+        for (const char* line : {"4: 255", "5: 3", "1: 100, 100", "2: 800, 600", "0:0"}) {
+            a->send(QByteArray(line) + "\r\n");
+            expected.applyLine(QStringLiteral("0:") + QString::fromLatin1(line));
+        }
+        a->send("8:member\r\n");
+        QVERIFY(a->nextOne().startsWith("0:8:"));
+        ::kill(server.processId(), SIGTERM);
+        QVERIFY(server.waitForFinished(10000));
+        QCOMPARE(server.exitCode(), 0);
+    }
+    QVERIFY(QFile::exists(dir.filePath("board.png")));
+    QVERIFY(QTest::qWaitFor(fixedPortsFree, 120000));
+    {
+        QProcess server;
+        startServer(server, dir.path());
+        QVERIFY(server.waitForStarted());
+        const auto event = askForBoard();
+        QCOMPARE(event.kind, boardsnapshot::Reader::Event::Snapshot);
+        QVERIFY(!expected.isBlank());
+        QCOMPARE(event.picture, expected.image());
+        server.terminate();
+        QVERIFY(server.waitForFinished(10000));
+    }
+    // A picture of another size: said on stderr, ignored, the server serves.
+    QImage odd(20, 20, QImage::Format_RGB32);
+    odd.fill(Qt::black);
+    QVERIFY(odd.save(dir.filePath("board.png"), "PNG"));
+    QVERIFY(QTest::qWaitFor(fixedPortsFree, 120000));
+    QProcess server;
+    startServer(server, dir.path());
+    QVERIFY(server.waitForStarted());
+    const auto event = askForBoard();
+    QCOMPARE(event.kind, boardsnapshot::Reader::Event::Snapshot);
+    QVERIFY(Board::isBlank(event.picture));
+    QByteArray errors;
+    QTRY_VERIFY((errors += server.readAllStandardError()).contains("board.png"));
+    server.terminate();
+    QVERIFY(server.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(TestServerProcess)

@@ -107,7 +107,8 @@ void TestForm1::menuBarInOrder()
         "ウィンドウの透明度(&T) (off) > 100%(不透明) * | 75% | 50% | 25%"};
     QCOMPARE(describeMenu(f.form->controls().menu.mKinou->menu()), kinou);
     const QStringList network = {"接続(&C)... [Ctrl+T]", "再接続(&R) [Ctrl+R]",
-                                 "切断(&Q) [Ctrl+D] (off)", "-", "会話ウィンドウ(&M) [Ctrl+M]"};
+                                 "切断(&Q) [Ctrl+D] (off)", "共有画面を取り直す(&S) (off)",
+                                 "-", "会話ウィンドウ(&M) [Ctrl+M]"};
     QCOMPARE(describeMenu(f.form->controls().menu.mNetWork->menu()), network);
     QCOMPARE(describeMenu(f.form->controls().menu.mInfo->menu()), QStringList{"バージョン情報(&V)"});
 

@@ -1,0 +1,44 @@
+#include "boardfile.h"
+
+#include "board.h"
+#include "snapshot.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QSaveFile>
+
+namespace boardfile {
+
+QString pathIn(const QString& directory) {
+    return QDir(directory).filePath(QString::fromLatin1(FileName));
+}
+
+QString save(const Board& board, const QString& path) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    const QByteArray png = boardsnapshot::encodePng(board.image());
+    if (png.isEmpty() || file.write(png) != png.size() || !file.commit())
+        return file.errorString();
+    return {};
+}
+
+QString load(Board& board, const QString& path) {
+    if (!QFile::exists(path))
+        return {};
+    QImageReader reader(path, "png");
+    // The size is checked before any pixel is allocated.
+    if (reader.size() != QSize(Board::Width, Board::Height))
+        return QStringLiteral("%1 is not a %2x%3 PNG picture")
+            .arg(path)
+            .arg(Board::Width)
+            .arg(Board::Height);
+    const QImage picture = reader.read();
+    if (picture.size() != QSize(Board::Width, Board::Height))
+        return QStringLiteral("%1 cannot be read: %2").arg(path, reader.errorString());
+    board.replace(picture, board.pens());
+    return {};
+}
+
+} // namespace boardfile
