@@ -71,7 +71,7 @@ void DrawingRelay::answerBoardRequest(int k, QByteArrayView line) {
 }
 
 void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
-    const bool hasSlot = k >= 0 && k < TableSlots;
+    const bool hasSlot = protocol::hasSlot(k);
     switch (cmd) {
     case drawing::ClearAll:
         clearHistory();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "board.h"
+#include "membertables.h"
 #include "snapshot.h"
 
 #include <QByteArray>
@@ -36,7 +37,7 @@ class LogWriter;
 class DrawingRelay : public QObject {
     Q_OBJECT
 public:
-    static constexpr int TableSlots = 21; // indices 0 to 20
+    static constexpr int TableSlots = protocol::TableSlots;
 
     DrawingRelay(EndpointArray& ws, ConnectionTable& table, DrawingHistory& history,
                  LogWriter& logWriter, QObject* parent = nullptr);

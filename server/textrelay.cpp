@@ -11,10 +11,6 @@ namespace text = protocol::text;
 
 namespace {
 
-bool hasSlot(int index) {
-    return index >= 0 && index < TextRelay::TableSlots;
-}
-
 // The message type as a whole number; -1 for a fraction or a negative value,
 // which no type matches.
 int wholeType(double type) {
@@ -68,7 +64,7 @@ int TextRelay::loopEnd() const {
 // inherited from the index's earlier user.
 void TextRelay::onConnectionRequest(qintptr requestId) {
     const int k = m_ws.acceptNext(requestId);
-    if (!hasSlot(k))
+    if (!protocol::hasSlot(k))
         return;
     m_members[k].joined = 0;
     m_members[k].name = m_ws.peer(k).address.toLatin1();
@@ -88,7 +84,7 @@ void TextRelay::dataGetProc(int k, QByteArrayView piece) {
     const int type = wholeType(message.type);
     switch (type) {
     case text::Leave:
-        if (!hasSlot(k))
+        if (!protocol::hasSlot(k))
             return;
         m_members[k].joined = 0;
         relay(k, piece);
@@ -100,7 +96,7 @@ void TextRelay::dataGetProc(int k, QByteArrayView piece) {
         relay(k, piece);
         break;
     case text::Rename:
-        if (!hasSlot(k) || !hasPayload)
+        if (!protocol::hasSlot(k) || !hasPayload)
             return;
         m_members[k].name = message.payload;
         relay(k, piece);
@@ -110,7 +106,7 @@ void TextRelay::dataGetProc(int k, QByteArrayView piece) {
         break;
     case text::FontColor: {
         const auto colour = protocol::readInt32(message.payload);
-        if (!hasSlot(k) || !hasPayload || !colour)
+        if (!protocol::hasSlot(k) || !hasPayload || !colour)
             return;
         m_members[k].color = *colour;
         relay(k, piece);
@@ -119,7 +115,7 @@ void TextRelay::dataGetProc(int k, QByteArrayView piece) {
     case text::FontSize:
     case text::FontFace: {
         const auto value = protocol::readInt16(message.payload);
-        if (!hasSlot(k) || !hasPayload || !value)
+        if (!protocol::hasSlot(k) || !hasPayload || !value)
             return;
         qint16& field = type == text::FontSize ? m_members[k].size : m_members[k].font;
         field = *value;
@@ -136,7 +132,7 @@ void TextRelay::dataGetProc(int k, QByteArrayView piece) {
 // order) hears the join; k hears the name, colour, size and face of every
 // other joined member at that member's place.
 void TextRelay::join(int k, QByteArrayView piece) {
-    if (!hasSlot(k))
+    if (!protocol::hasSlot(k))
         return;
     m_members[k].joined = 1;
     if (piece.indexOf(QByteArrayView(text::Separator)) < 0)
@@ -184,7 +180,7 @@ void TextRelay::relay(int k, QByteArrayView piece) {
 // did not say goodbye is announced to every other text connection, joined or
 // not, with the member count as payload.
 void TextRelay::onClose(int k) {
-    if (hasSlot(k) && m_members[k].joined != 0) {
+    if (protocol::hasSlot(k) && m_members[k].joined != 0) {
         const QByteArray notice = text::serverMessage(k, text::Leave, plain(m_table.memCount()));
         const int highest = m_ws.highestIndex();
         for (int i = 0; i <= highest; ++i)

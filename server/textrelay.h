@@ -1,5 +1,7 @@
 #pragma once
 
+#include "membertables.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QObject>
@@ -20,7 +22,7 @@ class EndpointArray;
 class TextRelay : public QObject {
     Q_OBJECT
 public:
-    static constexpr int TableSlots = 21; // indices 0 to 20
+    static constexpr int TableSlots = protocol::TableSlots;
 
     struct Member {
         QByteArray name;   // `memName`

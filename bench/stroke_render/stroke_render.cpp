@@ -16,6 +16,7 @@
 //
 //   stroke_render [segments] [runs]   (default 200000 segments, 5 runs)
 #include "canvas.h"
+#include "colorvalue.h"
 #include "literalstroke.h"
 
 #include <QImage>
@@ -77,14 +78,14 @@ std::vector<Segment> typicalStrokes(int count)
 QImage whiteImage()
 {
     QImage image(Canvas::Width, Canvas::Height, QImage::Format_RGB32);
-    image.fill(Canvas::toArgb(Canvas::Background));
+    image.fill(protocol::argbFromValue(Canvas::Background));
     return image;
 }
 
 // Literal drawing with QPainter: every shifted copy its own drawLine.
 void painterLiteral(QPainter& painter, const Segment& s, int r)
 {
-    painter.setPen(QPen(QColor::fromRgb(Canvas::toArgb(s.colour)), 0));
+    painter.setPen(QPen(QColor::fromRgb(protocol::argbFromValue(s.colour)), 0));
     for (int dy = -r; dy <= r; ++dy)
         for (int dx = -r; dx <= r; ++dx)
             painter.drawLine(s.ox + dx, s.oy + dy, s.x + dx, s.y + dy);

@@ -1,4 +1,5 @@
 #include "canvas.h"
+#include "colorvalue.h"
 
 #include <algorithm>
 #include <utility>
@@ -42,7 +43,7 @@ QRect Canvas::takeChangedArea()
 
 bool Canvas::setForeColor(qint32 value)
 {
-    if (!isColorValue(value))
+    if (!protocol::isColorValue(value))
         return false;
     m_foreColor = value;
     return true;

@@ -45,9 +45,6 @@ public:
     // False (and no change) for a value that is not a colour.
     bool setForeColor(qint32 value);
 
-    static bool isColorValue(qint32 value) { return Board::isColorValue(value); }
-    static quint32 toArgb(qint32 value) { return Board::toArgb(value); }
-    static qint32 fromArgb(quint32 argb) { return Board::fromArgb(argb); }
 
 signals:
     void changed(); // something was painted and the changed area was empty

@@ -2,6 +2,7 @@
 
 #include "chatfonts.h"
 #include "cp932.h"
+#include "qcolorvalue.h"
 
 #include <QTextBlock>
 #include <QTextCursor>
@@ -59,7 +60,7 @@ void ConversationWriter::writeFragment(QTextDocument& conversation, const QStrin
         look.setFontPointSize(style.pointSize);
     if (!style.face.isEmpty())
         look.setFontFamilies(QStringList{style.face});
-    look.setForeground(protocol::colorFromValue(style.color));
+    look.setForeground(colorFromValue(style.color));
     all.mergeCharFormat(look);
     // Empty paragraphs carry the look in their block format only.
     for (QTextBlock block = m_backRTF.begin(); block.isValid(); block = block.next()) {

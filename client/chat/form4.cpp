@@ -6,6 +6,7 @@
 #include "cp932.h"
 #include "outersizefloor.h"
 #include "prompts.h"
+#include "qcolorvalue.h"
 #include "remarklimit.h"
 #include "rtfwriter.h"
 #include "textchannel.h"
@@ -172,10 +173,10 @@ void Form4::setSize(qint16 size)
 void Form4::mFColClick()
 {
     const std::optional<QColor> chosen =
-        m_prompts.chooseColor(this, protocol::colorFromValue(inputColor()));
+        m_prompts.chooseColor(this, colorFromValue(inputColor()));
     if (!chosen)
         return;
-    const qint32 colour = protocol::valueFromColor(*chosen);
+    const qint32 colour = valueFromColor(*chosen);
     applyInputColor(colour);
     m_channel.chooseColor(inputColor());
 }
@@ -183,11 +184,11 @@ void Form4::mFColClick()
 void Form4::mBackColClick()
 {
     const std::optional<QColor> chosen =
-        m_prompts.chooseColor(this, protocol::colorFromValue(backColor()));
+        m_prompts.chooseColor(this, colorFromValue(backColor()));
     if (!chosen)
         return;
     // The background is the user's own: it is never announced.
-    const qint32 colour = protocol::valueFromColor(*chosen);
+    const qint32 colour = valueFromColor(*chosen);
     applyBackColor(colour);
     m_channel.chooseBackColor(colour);
 }
@@ -233,7 +234,7 @@ void Form4::applyInputFont(qint16 face, int pointSize)
 void Form4::applyInputColor(qint32 colour)
 {
     QPalette palette = m_text2->palette();
-    palette.setColor(QPalette::Text, protocol::colorFromValue(colour));
+    palette.setColor(QPalette::Text, colorFromValue(colour));
     m_text2->setPalette(palette);
 }
 
@@ -241,19 +242,19 @@ void Form4::applyBackColor(qint32 colour)
 {
     for (QWidget* box : {static_cast<QWidget*>(m_text1), static_cast<QWidget*>(m_text2)}) {
         QPalette palette = box->palette();
-        palette.setColor(QPalette::Base, protocol::colorFromValue(colour));
+        palette.setColor(QPalette::Base, colorFromValue(colour));
         box->setPalette(palette);
     }
 }
 
 qint32 Form4::inputColor() const
 {
-    return protocol::valueFromColor(m_text2->palette().color(QPalette::Text));
+    return valueFromColor(m_text2->palette().color(QPalette::Text));
 }
 
 qint32 Form4::backColor() const
 {
-    return protocol::valueFromColor(m_text1->palette().color(QPalette::Base));
+    return valueFromColor(m_text1->palette().color(QPalette::Base));
 }
 
 void Form4::closeEvent(QCloseEvent* event)

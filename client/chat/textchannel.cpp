@@ -40,7 +40,7 @@ void TextChannel::wsTxtProc1(QStringView data) {
 
 void TextChannel::wsTxtProc2(qint16 index, qint16 type, const QString& text) {
     using namespace protocol::text;
-    const bool slot = hasSlot(index);
+    const bool slot = protocol::hasSlot(index);
     switch (type) {
     case Leave:
         chatWrite(0, nameOf(index) + QStringLiteral(" さんが退室しました"), index);
@@ -107,14 +107,14 @@ void TextChannel::chatWrite(qint16 kind, const QString& text, qint16 index) {
 }
 
 QString TextChannel::nameOf(int index) const {
-    return hasSlot(index) ? m_memName[index] : QString();
+    return protocol::hasSlot(index) ? m_memName[index] : QString();
 }
 
 // A member whose colour, size or face was never announced speaks black, in
 // the buffer's size, gothic.
 ConversationWriter::RemarkLook TextChannel::remarkLook(int index) const {
     ConversationWriter::RemarkLook look{0, 0, chatfonts::gothicFace()};
-    if (!hasSlot(index))
+    if (!protocol::hasSlot(index))
         return look;
     look.color = m_memColor[index];
     if (chatfonts::isRunSize(m_memSize[index]))

@@ -2,6 +2,7 @@
 
 #include "conversationwriter.h"
 #include "framesplitter.h"
+#include "membertables.h"
 
 #include <QObject>
 #include <QString>
@@ -43,7 +44,7 @@ class SocketEndpoint;
 class TextChannel : public QObject {
     Q_OBJECT
 public:
-    static constexpr int MemberSlots = 21;
+    static constexpr int MemberSlots = protocol::TableSlots;
 
     // Makes sure the chat window is open (running its whole opening sequence
     // when it was closed) and returns its conversation, or nullptr when the
@@ -91,7 +92,6 @@ public:
     void rename(const QString& name);    // "3<:>" name
 
 private:
-    static bool hasSlot(int index) { return index >= 0 && index < MemberSlots; }
     QString nameOf(int index) const;
     ConversationWriter::RemarkLook remarkLook(int index) const;
     bool send(int type, const QString& payload);

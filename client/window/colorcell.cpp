@@ -1,6 +1,7 @@
 #include "colorcell.h"
 
 #include "cp932.h"
+#include "qcolorvalue.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -20,7 +21,7 @@ void ColorCell::setColorValue(qint32 value)
 void ColorCell::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), protocol::colorFromValue(m_value));
+    painter.fillRect(rect(), colorFromValue(m_value));
 }
 
 void ColorCell::mousePressEvent(QMouseEvent*)

@@ -6,6 +6,7 @@
 #include "drawingsender.h"
 #include "picturebox.h"
 #include "prompts.h"
+#include "qcolorvalue.h"
 
 const std::array<qint32, PaletteController::Cells> PaletteController::DefaultColors = {
     255, 65280, 16711680, 16777215, 16776960, 16711935, 65535, 0};
@@ -32,7 +33,7 @@ qint32 PaletteController::paletteColor(int cell) const
 
 bool PaletteController::setPaletteColor(int cell, qint32 value)
 {
-    if (cell < 0 || cell >= Cells || !Canvas::isColorValue(value))
+    if (cell < 0 || cell >= Cells || !protocol::isColorValue(value))
         return false;
     m_cells[cell]->setColorValue(value);
     return true;
@@ -46,14 +47,14 @@ void PaletteController::setDefaultColors()
 
 qint32 PaletteController::penColor() const
 {
-    return protocol::valueFromColor(m_colorBox->fillColor());
+    return valueFromColor(m_colorBox->fillColor());
 }
 
 bool PaletteController::setPenColor(qint32 value)
 {
-    if (!Canvas::isColorValue(value))
+    if (!protocol::isColorValue(value))
         return false;
-    m_colorBox->fill(protocol::colorFromValue(value));
+    m_colorBox->fill(colorFromValue(value));
     m_canvas.setForeColor(value);
     return true;
 }
@@ -77,10 +78,10 @@ void PaletteController::doubleClickCell(int cell)
     if (cell < 0 || cell >= Cells)
         return;
     const auto chosen = m_prompts.chooseColor(m_dialogParent,
-                                              protocol::colorFromValue(paletteColor(cell)));
+                                              colorFromValue(paletteColor(cell)));
     if (!chosen)
         return;
-    const qint32 value = protocol::valueFromColor(*chosen);
+    const qint32 value = valueFromColor(*chosen);
     setPaletteColor(cell, value);
     setPenColor(value);
     announce();
@@ -89,9 +90,9 @@ void PaletteController::doubleClickCell(int cell)
 void PaletteController::choosePenColor()
 {
     const auto chosen = m_prompts.chooseColor(m_dialogParent,
-                                              protocol::colorFromValue(penColor()));
+                                              colorFromValue(penColor()));
     if (!chosen)
         return;
-    setPenColor(protocol::valueFromColor(*chosen));
+    setPenColor(valueFromColor(*chosen));
     announce();
 }

@@ -19,29 +19,20 @@ bool isBlankText(QStringView text) {
 } // namespace
 
 Board::Board() : m_image(Width, Height, QImage::Format_RGB32) {
-    m_image.fill(toArgb(Background));
-}
-
-quint32 Board::toArgb(qint32 value) {
-    const quint32 v = quint32(value);
-    return 0xff000000u | ((v & 0xffu) << 16) | (v & 0xff00u) | ((v >> 16) & 0xffu);
-}
-
-qint32 Board::fromArgb(quint32 argb) {
-    return qint32(((argb >> 16) & 0xffu) | (argb & 0xff00u) | ((argb & 0xffu) << 16));
+    m_image.fill(protocol::argbFromValue(Background));
 }
 
 QRect Board::lineWrite(qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt, qint32 tRGB) {
-    if (!isColorValue(tRGB))
+    if (!protocol::isColorValue(tRGB))
         return {};
-    const QRect area = m_renderer.paint(m_image, ox, oy, x, y, wdt, toArgb(tRGB));
+    const QRect area = m_renderer.paint(m_image, ox, oy, x, y, wdt, protocol::argbFromValue(tRGB));
     if (!area.isEmpty())
         painted(area);
     return area;
 }
 
 void Board::clearAll() {
-    m_image.fill(toArgb(Background));
+    m_image.fill(protocol::argbFromValue(Background));
     painted(m_image.rect());
 }
 
@@ -63,11 +54,11 @@ qint32 Board::pixelValue(int x, int y) const {
     if (x < 0 || y < 0 || x >= Width || y >= Height)
         return -1;
     const auto* line = reinterpret_cast<const quint32*>(m_image.constScanLine(y));
-    return fromArgb(line[x]);
+    return protocol::valueFromArgb(line[x]);
 }
 
 bool Board::isBlank(const QImage& picture) {
-    const quint32 white = toArgb(Background);
+    const quint32 white = protocol::argbFromValue(Background);
     for (int y = 0; y < picture.height(); ++y) {
         const auto* line = reinterpret_cast<const quint32*>(picture.constScanLine(y));
         if (!std::all_of(line, line + picture.width(), [white](quint32 p) { return p == white; }))
@@ -96,11 +87,11 @@ void Board::drawLineProc(qint16 i, qint16 cmd, QStringView arg) {
         clearAll();
         break;
     case drawing::Color:
-        if (const auto colour = readInt32(arg); colour && isSlot(i))
+        if (const auto colour = readInt32(arg); colour && protocol::hasSlot(i))
             m_pens[i].color = *colour;
         break;
     case drawing::Width:
-        if (const auto width = readInt16(arg); width && isSlot(i))
+        if (const auto width = readInt16(arg); width && protocol::hasSlot(i))
             m_pens[i].size = *width;
         break;
     case drawing::Erase:
@@ -114,7 +105,7 @@ void Board::drawLineProc(qint16 i, qint16 cmd, QStringView arg) {
 // Pen down moves the pen without drawing; each coordinate is its own step, so
 // "1: 10" moves only x.
 void Board::penDown(int i, QStringView arg) {
-    if (!isSlot(i))
+    if (!protocol::hasSlot(i))
         return;
     const drawing::PointText point = drawing::splitPoint(arg);
     if (const auto x = readInt16(point.x))
@@ -135,7 +126,7 @@ void Board::draw(int i, QStringView arg) {
         return;
     const auto x = readInt16(point.x);
     const auto y = readInt16(*point.y);
-    if (!x || !y || !isSlot(i))
+    if (!x || !y || !protocol::hasSlot(i))
         return;
     Pen& pen = m_pens[i];
     lineWrite(pen.x, pen.y, *x, *y, pen.size, pen.color);
@@ -147,7 +138,7 @@ void Board::draw(int i, QStringView arg) {
 // nothing is drawn but x still moves; a coordinate that does not fit stops
 // the whole step.
 void Board::erase(int i, QStringView arg) {
-    if (!isSlot(i))
+    if (!protocol::hasSlot(i))
         return;
     const drawing::PointText point = drawing::splitPoint(arg);
     const auto x = readInt16(point.x);

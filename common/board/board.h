@@ -1,5 +1,7 @@
 #pragma once
 
+#include "colorvalue.h"
+#include "membertables.h"
 #include "strokerenderer.h"
 
 #include <QImage>
@@ -31,9 +33,9 @@
 class Board {
 public:
     static constexpr int Width = 1600, Height = 1200;
-    static constexpr int Slots = 21;               // sender indices 0..20
-    static constexpr qint32 Background = 16777215; // white
-    static constexpr qint32 EraseColor = 16777215; // white, whatever the background
+    static constexpr int Slots = protocol::TableSlots; // sender indices 0..20
+    static constexpr qint32 Background = protocol::White;
+    static constexpr qint32 EraseColor = protocol::White; // whatever the background
 
     struct Pen {
         qint16 x = 0;
@@ -77,10 +79,6 @@ public:
         m_observer = std::move(observer);
     }
 
-    static bool isSlot(int i) { return i >= 0 && i < Slots; }
-    static bool isColorValue(qint32 value) { return value >= 0 && value <= Background; }
-    static quint32 toArgb(qint32 value);
-    static qint32 fromArgb(quint32 argb);
 
 private:
     void penDown(int i, QStringView arg);

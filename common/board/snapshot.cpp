@@ -1,3 +1,4 @@
+#include "colorvalue.h"
 #include "snapshot.h"
 
 #include <QBuffer>
@@ -108,7 +109,7 @@ quint32 checksum(const QImage& picture) {
     for (int y = 0; y < rgb.height(); ++y) {
         const auto* row = reinterpret_cast<const quint32*>(rgb.constScanLine(y));
         for (int x = 0; x < rgb.width(); ++x)
-            h = (h ^ quint32(Board::fromArgb(row[x]))) * 16777619u;
+            h = (h ^ quint32(protocol::valueFromArgb(row[x]))) * 16777619u;
     }
     return h;
 }

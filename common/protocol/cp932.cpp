@@ -151,14 +151,4 @@ QString fromCp932(QByteArrayView bytes)
     return text;
 }
 
-QColor colorFromValue(qint32 value)
-{
-    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
-}
-
-qint32 valueFromColor(const QColor& colour)
-{
-    return colour.red() + 256 * colour.green() + 65536 * colour.blue();
-}
-
 } // namespace protocol

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QColor>
 #include <QString>
 
 // Windows code page 932, as every text on the wire and in files is stored.
@@ -15,9 +14,5 @@ namespace protocol {
 
 QByteArray toCp932(const QString& text);
 QString fromCp932(QByteArrayView bytes);
-
-// Colour values: red + 256 * green + 65536 * blue in a signed 32-bit integer.
-QColor colorFromValue(qint32 value);
-qint32 valueFromColor(const QColor& colour);
 
 } // namespace protocol

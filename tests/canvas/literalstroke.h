@@ -1,6 +1,7 @@
 #pragma once
 
 #include "canvas.h"
+#include "colorvalue.h"
 #include "lineraster.h"
 
 #include <QImage>
@@ -12,9 +13,9 @@
 inline void literalLineWrite(QImage& image, qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt,
                              qint32 tRGB, bool skipOutOfRange = true)
 {
-    if (!Canvas::isColorValue(tRGB))
+    if (!protocol::isColorValue(tRGB))
         return;
-    const quint32 argb = Canvas::toArgb(tRGB);
+    const quint32 argb = protocol::argbFromValue(tRGB);
     auto fits = [](int v) { return v >= -32768 && v <= 32767; };
     auto copy = [&](int dx, int dy) {
         if (skipOutOfRange &&

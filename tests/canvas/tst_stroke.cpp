@@ -1,5 +1,6 @@
 // The stroke renderer and the preview reduction, pixel by pixel.
 #include "canvas.h"
+#include "colorvalue.h"
 #include "literalstroke.h"
 #include "previewreduction.h"
 #include "strokerenderer.h"
@@ -14,7 +15,7 @@ namespace {
 QImage whiteImage()
 {
     QImage image(Canvas::Width, Canvas::Height, QImage::Format_RGB32);
-    image.fill(Canvas::toArgb(Canvas::Background));
+    image.fill(protocol::argbFromValue(Canvas::Background));
     return image;
 }
 
@@ -91,7 +92,7 @@ void TestStroke::randomSegmentsMatchLiteralLines()
     QImage reference = whiteImage();
     for (int group = 0; group < groups; ++group) {
         canvas.clearAll();
-        reference.fill(Canvas::toArgb(Canvas::Background));
+        reference.fill(protocol::argbFromValue(Canvas::Background));
         Segment last{};
         for (int i = 0; i < 16; ++i) {
             Segment s;

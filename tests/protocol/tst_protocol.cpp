@@ -1,3 +1,4 @@
+#include "colorvalue.h"
 #include "cp932.h"
 #include "drawingline.h"
 #include "framesplitter.h"
@@ -295,11 +296,13 @@ void TestProtocol::cp932ControlAndInvalidBytes()
 
 void TestProtocol::colourValues()
 {
-    QCOMPARE(colorFromValue(255), QColor(255, 0, 0));
-    QCOMPARE(colorFromValue(16777215), QColor(255, 255, 255));
-    QCOMPARE(colorFromValue(65280), QColor(0, 255, 0));
-    QCOMPARE(valueFromColor(QColor(0, 0, 255)), 16711680);
-    QCOMPARE(valueFromColor(QColor(255, 0, 255)), 16711935);
+    QCOMPARE(argbFromValue(255), 0xffff0000u); // red
+    QCOMPARE(argbFromValue(16777215), 0xffffffffu);
+    QCOMPARE(argbFromValue(65280), 0xff00ff00u);
+    QCOMPARE(valueFromArgb(0xff0000ffu), 16711680); // blue
+    QCOMPARE(valueFromArgb(0x80ff00ffu), 16711935); // alpha is not part of it
+    QVERIFY(isColorValue(0) && isColorValue(16777215));
+    QVERIFY(!isColorValue(-1) && !isColorValue(16777216));
 }
 
 QTEST_GUILESS_MAIN(TestProtocol)

@@ -7,6 +7,7 @@
 //                            it as a client receiving it would; prints the checksum
 
 #include "canvas.h"
+#include "colorvalue.h"
 #include "drawreceiver.h"
 
 #include <QCoreApplication>
@@ -21,7 +22,7 @@ quint32 checksum(const QImage& image) {
     for (int y = 0; y < image.height(); ++y) {
         const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x)
-            h = (h ^ quint32(Canvas::fromArgb(line[x]))) * 16777619u;
+            h = (h ^ quint32(protocol::valueFromArgb(line[x]))) * 16777619u;
     }
     return h;
 }

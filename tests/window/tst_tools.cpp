@@ -1,5 +1,6 @@
 // Pointer tools, palette, pen width and clear-all on a stand-alone window.
 #include "colorcell.h"
+#include "colorvalue.h"
 #include "formfixture.h"
 #include "palettecontroller.h"
 #include "picturebox.h"
@@ -159,7 +160,7 @@ void TestTools::pickerTakesColourInsideOnly()
     f.press({300, 300});
     QCOMPARE(f.form->foreColor(), 0x00ff80);
     QCOMPARE(f.form->controls().palette.penColor(), 0x00ff80);
-    QCOMPARE(f.form->controls().pC->image().pixel(3, 3), Canvas::toArgb(0x00ff80));
+    QCOMPARE(f.form->controls().pC->image().pixel(3, 3), protocol::argbFromValue(0x00ff80));
     f.move({310, 300}); // white
     QCOMPARE(f.form->foreColor(), White);
     f.move({300, 300});
@@ -307,14 +308,14 @@ void TestTools::clearAllAsksFirst()
     f.press({10, 10});
     f.move({600, 10});
     f.release({600, 10});
-    QCOMPARE(w.controls().pPreview->image().pixel(1, 0), Canvas::toArgb(65280));
+    QCOMPARE(w.controls().pPreview->image().pixel(1, 0), protocol::argbFromValue(65280));
 
     f.prompts.questionAnswers = {false};
     w.controls().menu.mClear->trigger();
     QCOMPARE(f.prompts.shown.last().text, QStringLiteral("全消去しますか？"));
     QCOMPARE(f.prompts.shown.last().title, QStringLiteral("消去確認"));
     QCOMPARE(w.canvas().pixelValue(300, 10), 65280);
-    QCOMPARE(w.controls().pPreview->image().pixel(1, 0), Canvas::toArgb(65280));
+    QCOMPARE(w.controls().pPreview->image().pixel(1, 0), protocol::argbFromValue(65280));
 
     f.prompts.questionAnswers = {true};
     w.controls().menu.mClear->trigger();
