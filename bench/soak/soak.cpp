@@ -215,7 +215,9 @@ int main(int argc, char** argv)
 
     // Hostile traffic on a timer so it interleaves with the good lines.
     qint64 flooded = 0;
-    const QByteArray floodLine = "7:" + QByteArray(4094, 'x') + "\r\n";
+    // Command 9: relayed and stored like any line, dropped by every client.
+    // (Command 7 would not do: the server answers or drops those itself.)
+    const QByteArray floodLine = "9:" + QByteArray(4094, 'x') + "\r\n";
     QTimer hostileTimer;
     int hugeSent = 0;
     QObject::connect(&hostileTimer, &QTimer::timeout, [&] {
