@@ -13,8 +13,7 @@ namespace {
 // CP932-named file in `format`. Parts that reach beyond the picture are
 // filled black rather than read out of bounds.
 qint16 writePicture(const void* dc, qint32 width, qint32 height, const char* fileName,
-                    const char* format, int quality)
-{
+                    const char* format, int quality) {
     if (!dc || !fileName || width <= 0 || height <= 0)
         return 0;
     const QString name = protocol::fromCp932(QByteArrayView(fileName));
@@ -37,14 +36,12 @@ qint16 writePicture(const void* dc, qint32 width, qint32 height, const char* fil
 extern "C" {
 
 qint16 DCSavetoJPEG(const void* dc, qint32 width, qint32 height, const char* fileName,
-                    quint8 quality, qint32 /*reserved*/)
-{
+                    quint8 quality, qint32 /*reserved*/) {
     return writePicture(dc, width, height, fileName, "jpeg", qMin<int>(quality, 100));
 }
 
 qint16 DCSavetoPNG(const void* dc, qint32 width, qint32 height, const char* fileName,
-                   quint8 /*option*/)
-{
+                   quint8 /*option*/) {
     return writePicture(dc, width, height, fileName, "png", -1);
 }
 

@@ -15,8 +15,8 @@
 #include "canvas.h"
 #include "cp932.h"
 #include "drawreceiver.h"
-#include "generatedlog.h"
 #include "form1.h"
+#include "generatedlog.h"
 #include "logplayer.h"
 #include "prompts.h"
 
@@ -33,12 +33,11 @@
 
 using client::Form1;
 
-
 namespace {
 
+using benchlog::generate;
 using benchlog::GeneratedLog;
 using benchlog::Segment;
-using benchlog::generate;
 
 // CPU time of the calling thread since start(), in seconds.
 class ThreadTimer {

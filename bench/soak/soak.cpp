@@ -34,20 +34,18 @@ constexpr quint16 TextPort = 13468;
 struct Options {
     QString server;
     int cycles = 2000;
-    int lines = 3000;   // numbered lines per sender
+    int lines = 3000; // numbered lines per sender
     int senders = 5;
     int members = 25;
     int floodMiB = 64;
 };
 
-QString argValue(const QStringList& args, const QString& name, const QString& fallback)
-{
+QString argValue(const QStringList& args, const QString& name, const QString& fallback) {
     const int at = args.indexOf(name);
     return at >= 0 && at + 1 < args.size() ? args[at + 1] : fallback;
 }
 
-qint64 statusKb(qint64 pid, const char* key)
-{
+qint64 statusKb(qint64 pid, const char* key) {
     QFile f(QStringLiteral("/proc/%1/status").arg(pid));
     if (!f.open(QIODevice::ReadOnly))
         return -1;
@@ -67,12 +65,11 @@ struct Member {
     QHash<int, int> nextSeq; // sender id -> next expected sequence number
     int errors = 0;
     int received = 0;
-    int id = -1;             // sender id, -1 for pure readers
+    int id = -1; // sender id, -1 for pure readers
     int sent = 0;
 };
 
-void checkLine(Member& m, const QByteArray& line)
-{
+void checkLine(Member& m, const QByteArray& line) {
     // index ":" "2" ":" " seq, id"
     const QList<QByteArray> f = line.split(':');
     if (f.size() != 3 || f[1] != "2")
@@ -93,8 +90,7 @@ void checkLine(Member& m, const QByteArray& line)
     ++m.received;
 }
 
-QByteArray garbage(QRandomGenerator& rng, int size)
-{
+QByteArray garbage(QRandomGenerator& rng, int size) {
     // Bytes that can never form a digit: invalid CP932 lead/trail pairs,
     // separators, terminators.
     static const QByteArray pool = QByteArray("\x81\xff\x80\xa0\xfd\xfe:,<>%EOTabcxyz \r\n\t", 28);
@@ -104,8 +100,7 @@ QByteArray garbage(QRandomGenerator& rng, int size)
     return out;
 }
 
-bool waitFor(const std::function<bool()>& done, int ms)
-{
+bool waitFor(const std::function<bool()>& done, int ms) {
     QElapsedTimer t;
     t.start();
     while (!done()) {
@@ -118,8 +113,7 @@ bool waitFor(const std::function<bool()>& done, int ms)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     Options opt;
@@ -143,13 +137,15 @@ int main(int argc, char** argv)
     }
     const qint64 pid = server.processId();
     {
-        bool up = waitFor([] {
-            QTcpSocket probe;
-            probe.connectToHost("127.0.0.1", DrawPort);
-            const bool ok = probe.waitForConnected(200);
-            probe.abort();
-            return ok;
-        }, 10000);
+        bool up = waitFor(
+            [] {
+                QTcpSocket probe;
+                probe.connectToHost("127.0.0.1", DrawPort);
+                const bool ok = probe.waitForConnected(200);
+                probe.abort();
+                return ok;
+            },
+            10000);
         if (!up) {
             std::fprintf(stderr, "server does not listen on %d\n", DrawPort);
             return 2;
@@ -161,9 +157,8 @@ int main(int argc, char** argv)
     QRandomGenerator rng(20261207);
     qint64 peakRssKb = 0;
     QTimer rssTimer;
-    QObject::connect(&rssTimer, &QTimer::timeout, [&] {
-        peakRssKb = qMax(peakRssKb, statusKb(pid, "VmHWM:"));
-    });
+    QObject::connect(&rssTimer, &QTimer::timeout,
+                     [&] { peakRssKb = qMax(peakRssKb, statusKb(pid, "VmHWM:")); });
     rssTimer.start(100);
 
     // Members: all read; the first `senders` also send numbered lines.
@@ -180,8 +175,12 @@ int main(int argc, char** argv)
         raw->draw.connectToHost("127.0.0.1", DrawPort);
         raw->text.connectToHost("127.0.0.1", TextPort);
         members.push_back(std::move(m));
-        waitFor([raw] { return raw->draw.state() == QAbstractSocket::ConnectedState &&
-                               raw->text.state() == QAbstractSocket::ConnectedState; }, 5000);
+        waitFor(
+            [raw] {
+                return raw->draw.state() == QAbstractSocket::ConnectedState &&
+                       raw->text.state() == QAbstractSocket::ConnectedState;
+            },
+            5000);
         raw->text.write("1<:>member" + QByteArray::number(i) + "%EOT%");
     }
 
@@ -191,8 +190,12 @@ int main(int argc, char** argv)
     stuck.connectToHost("127.0.0.1", DrawPort);
     QTcpSocket flooder;
     flooder.connectToHost("127.0.0.1", DrawPort);
-    waitFor([&] { return stuck.state() == QAbstractSocket::ConnectedState &&
-                         flooder.state() == QAbstractSocket::ConnectedState; }, 5000);
+    waitFor(
+        [&] {
+            return stuck.state() == QAbstractSocket::ConnectedState &&
+                   flooder.state() == QAbstractSocket::ConnectedState;
+        },
+        5000);
 
     // Hostile connections: garbage on both channels, 1 MiB without terminator.
     QTcpSocket hostileDraw, hostileText, huge;
@@ -261,7 +264,8 @@ int main(int argc, char** argv)
             ++cyclesDone;
             QTimer::singleShot(0, churnOne);
         };
-        QObject::connect(d, &QTcpSocket::connected, [d] { d->write("4: 255\r\n5: 1\r\n1: 5, 5\r\n0:0\r\n"); });
+        QObject::connect(d, &QTcpSocket::connected,
+                         [d] { d->write("4: 255\r\n5: 1\r\n1: 5, 5\r\n0:0\r\n"); });
         QObject::connect(t, &QTcpSocket::connected, [t, &rng] {
             t->write("1<:>churn%EOT%2<:>hello<:>x%EOT%");
             if (rng.bounded(2))
@@ -289,18 +293,21 @@ int main(int argc, char** argv)
         int sent = 0;
         for (auto& m : members)
             sent += m->sent;
-        std::fprintf(stderr, "soak: %.0f s, cycles %d, sent %d, flooded %lld MiB, server RSS %.1f MiB\n",
+        std::fprintf(stderr,
+                     "soak: %.0f s, cycles %d, sent %d, flooded %lld MiB, server RSS %.1f MiB\n",
                      clock.elapsed() / 1000.0, cyclesDone, sent, flooded >> 20,
                      statusKb(pid, "VmRSS:") / 1024.0);
     });
     progress.start(5000);
     const bool churned = waitFor([&] { return cyclesDone >= opt.cycles; }, 240000);
-    const bool allSent = waitFor([&] {
-        for (auto& m : members)
-            if (m->id >= 0 && m->sent < opt.lines)
-                return false;
-        return true;
-    }, 120000);
+    const bool allSent = waitFor(
+        [&] {
+            for (auto& m : members)
+                if (m->id >= 0 && m->sent < opt.lines)
+                    return false;
+            return true;
+        },
+        120000);
     sendTimer.stop();
     // The flood must reach its full size whatever the pace of the good
     // traffic: only a queue well past the server's cap proves the cut.
@@ -309,13 +316,15 @@ int main(int argc, char** argv)
     hostileTimer.stop();
 
     // Every reading member must see every sender's lines (its own excepted).
-    const bool delivered = waitFor([&] {
-        for (auto& m : members)
-            for (int s = 0; s < opt.senders; ++s)
-                if (s != m->id && m->nextSeq.value(s) < opt.lines)
-                    return false;
-        return true;
-    }, 60000);
+    const bool delivered = waitFor(
+        [&] {
+            for (auto& m : members)
+                for (int s = 0; s < opt.senders; ++s)
+                    if (s != m->id && m->nextSeq.value(s) < opt.lines)
+                        return false;
+            return true;
+        },
+        60000);
 
     // The member that never read: a socket that reads nothing cannot see its
     // connection end, so it starts reading now and must find that the server
@@ -340,10 +349,12 @@ int main(int argc, char** argv)
     QByteArray seen;
     if (answers) {
         last.write("8:member\r\n");
-        answers = waitFor([&] {
-            seen += last.readAll();
-            return seen.contains("0:8:");
-        }, 5000);
+        answers = waitFor(
+            [&] {
+                seen += last.readAll();
+                return seen.contains("0:8:");
+            },
+            5000);
     }
     peakRssKb = qMax(peakRssKb, statusKb(pid, "VmHWM:"));
     const bool alive = server.state() == QProcess::Running;
@@ -356,13 +367,14 @@ int main(int argc, char** argv)
                 alive ? "yes" : "NO", answers ? "yes" : "NO", stuckDropped ? "yes" : "NO",
                 peakRssKb / 1024.0);
     std::printf("soak: numbered lines lost %d, out of order %d%s%s%s\n", lost, disorder,
-                churned ? "" : " (churn incomplete)", allSent && delivered ? "" : " (delivery timed out)",
+                churned ? "" : " (churn incomplete)",
+                allSent && delivered ? "" : " (delivery timed out)",
                 floodDone ? "" : " (flood incomplete)");
 
     server.terminate();
     server.waitForFinished(5000);
-    const bool ok = alive && answers && stuckDropped && churned && floodDone && lost == 0 && disorder == 0 &&
-                    peakRssKb < 200 * 1024;
+    const bool ok = alive && answers && stuckDropped && churned && floodDone && lost == 0 &&
+                    disorder == 0 && peakRssKb < 200 * 1024;
     std::printf("soak: %s\n", ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;
 }

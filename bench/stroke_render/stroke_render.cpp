@@ -37,8 +37,7 @@ public:
     double seconds() const { return now() - m_start; }
 
 private:
-    static double now()
-    {
+    static double now() {
         timespec t{};
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
         return double(t.tv_sec) + t.tv_nsec / 1e9;
@@ -51,8 +50,7 @@ struct Segment {
     qint32 colour;
 };
 
-std::vector<Segment> typicalStrokes(int count)
-{
+std::vector<Segment> typicalStrokes(int count) {
     QRandomGenerator rng(20240611u);
     std::vector<Segment> out;
     out.reserve(count);
@@ -66,8 +64,10 @@ std::vector<Segment> typicalStrokes(int count)
         }
         const double angle = rng.generateDouble() * 2 * M_PI;
         const double length = 1 + rng.generateDouble() * 19;
-        const int nx = std::clamp(int(std::lround(x + length * std::cos(angle))), 0, Canvas::Width - 1);
-        const int ny = std::clamp(int(std::lround(y + length * std::sin(angle))), 0, Canvas::Height - 1);
+        const int nx =
+            std::clamp(int(std::lround(x + length * std::cos(angle))), 0, Canvas::Width - 1);
+        const int ny =
+            std::clamp(int(std::lround(y + length * std::sin(angle))), 0, Canvas::Height - 1);
         out.push_back({qint16(x), qint16(y), qint16(nx), qint16(ny), colour});
         x = nx;
         y = ny;
@@ -75,24 +75,21 @@ std::vector<Segment> typicalStrokes(int count)
     return out;
 }
 
-QImage whiteImage()
-{
+QImage whiteImage() {
     QImage image(Canvas::Width, Canvas::Height, QImage::Format_RGB32);
     image.fill(protocol::argbFromValue(Canvas::Background));
     return image;
 }
 
 // Literal drawing with QPainter: every shifted copy its own drawLine.
-void painterLiteral(QPainter& painter, const Segment& s, int r)
-{
+void painterLiteral(QPainter& painter, const Segment& s, int r) {
     painter.setPen(QPen(QColor::fromRgb(protocol::argbFromValue(s.colour)), 0));
     for (int dy = -r; dy <= r; ++dy)
         for (int dx = -r; dx <= r; ++dx)
             painter.drawLine(s.ox + dx, s.oy + dy, s.x + dx, s.y + dy);
 }
 
-qint64 differingPixels(const QImage& a, const QImage& b)
-{
+qint64 differingPixels(const QImage& a, const QImage& b) {
     qint64 n = 0;
     for (int y = 0; y < a.height(); ++y) {
         const auto* la = reinterpret_cast<const quint32*>(a.constScanLine(y));
@@ -105,8 +102,7 @@ qint64 differingPixels(const QImage& a, const QImage& b)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200000;
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     const std::vector<Segment> segments = typicalStrokes(count);
@@ -114,8 +110,8 @@ int main(int argc, char** argv)
                 "lineWrite best of %d runs\n\n",
                 count, Canvas::Width, Canvas::Height, runs);
     std::printf("%-6s %6s | %14s %10s | %14s %10s | %14s | %7s %7s | %s\n", "pen", "lines",
-                "lineWrite/s", "time", "QPainter/s", "time", "literal/s", "xQPaint",
-                "xLiteral", "identical (QPainter diff px)");
+                "lineWrite/s", "time", "QPainter/s", "time", "literal/s", "xQPaint", "xLiteral",
+                "identical (QPainter diff px)");
     bool allIdentical = true;
     for (int wdt = 0; wdt <= 3; ++wdt) {
         const int side = 2 * wdt + 1;
@@ -148,11 +144,11 @@ int main(int argc, char** argv)
 
         const bool identical = differingPixels(fast, literal) == 0;
         allIdentical = allIdentical && identical;
-        std::printf("%dx%-4d %6d | %14.0f %9.3fs | %14.0f %9.3fs | %14.0f | %7.1f %7.1f | %s (%lld)\n",
-                    side, side, side * side, count / fastSec, fastSec, count / painterSec,
-                    painterSec, count / literalSec, painterSec / fastSec, literalSec / fastSec,
-                    identical ? "yes" : "NO",
-                    static_cast<long long>(differingPixels(fast, painted)));
+        std::printf(
+            "%dx%-4d %6d | %14.0f %9.3fs | %14.0f %9.3fs | %14.0f | %7.1f %7.1f | %s (%lld)\n",
+            side, side, side * side, count / fastSec, fastSec, count / painterSec, painterSec,
+            count / literalSec, painterSec / fastSec, literalSec / fastSec,
+            identical ? "yes" : "NO", static_cast<long long>(differingPixels(fast, painted)));
     }
     std::printf("\nlineWrite pixel-identical to the literal one-pixel lines: %s\n",
                 allIdentical ? "yes" : "NO");

@@ -40,8 +40,8 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
         LogPlayer::Parts{main, main.playbackSpeedItems(), *m_receiver}, *m_prompts);
     // After the connection control: on connect the pen is announced first.
     m_boardSync = std::make_unique<BoardSync>(
-        BoardSync::Parts{main.WS(), main.canvas(), [&main] { main.refreshPreview(); }},
-        *m_receiver, *m_player);
+        BoardSync::Parts{main.WS(), main.canvas(), [&main] { main.refreshPreview(); }}, *m_receiver,
+        *m_player);
     m_boardSync->setBackupDirectory([this] { return m_options.settingsDirectory; });
     m_status->setNote([this] { return m_boardSync ? m_boardSync->statusNote() : QString(); });
     m_chat = std::make_unique<ChatController>(main.WS_txt(), m_settings, *m_prompts);

@@ -4,27 +4,23 @@
 #include <algorithm>
 #include <utility>
 
-Canvas::Canvas(QObject* parent) : QObject(parent)
-{
+Canvas::Canvas(QObject* parent) : QObject(parent) {
     m_board.setPaintObserver([this](const QRect& area) { addChanged(area); });
 }
 
-void Canvas::lineWrite(qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt, qint32 tRGB)
-{
+void Canvas::lineWrite(qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt, qint32 tRGB) {
     if (!m_board.lineWrite(ox, oy, x, y, wdt, tRGB).isEmpty())
         emit localSegment(ox, oy, x, y, wdt, tRGB);
 }
 
-void Canvas::clearAll()
-{
+void Canvas::clearAll() {
     m_board.clearAll();
     emit localCleared();
 }
 
 // Runs for every segment drawn: a plain union, and the signal only for the
 // first area of a batch.
-void Canvas::addChanged(const QRect& area)
-{
+void Canvas::addChanged(const QRect& area) {
     if (m_changedArea.isEmpty()) {
         m_changedArea = area;
         emit changed();
@@ -36,13 +32,11 @@ void Canvas::addChanged(const QRect& area)
                             std::max(m_changedArea.bottom(), area.bottom()));
 }
 
-QRect Canvas::takeChangedArea()
-{
+QRect Canvas::takeChangedArea() {
     return std::exchange(m_changedArea, QRect());
 }
 
-bool Canvas::setForeColor(qint32 value)
-{
+bool Canvas::setForeColor(qint32 value) {
     if (!protocol::isColorValue(value))
         return false;
     m_foreColor = value;

@@ -45,7 +45,6 @@ public:
     // False (and no change) for a value that is not a colour.
     bool setForeColor(qint32 value);
 
-
 signals:
     void changed(); // something was painted and the changed area was empty
     // The local pen painted (whatever reached the picture): lets a holder

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-void reduceByAnd(const QImage& source, QSize sourceSize, QImage& target)
-{
+void reduceByAnd(const QImage& source, QSize sourceSize, QImage& target) {
     const int tw = target.width();
     const int th = target.height();
     const int sw = sourceSize.width();

@@ -4,8 +4,7 @@
 
 #include <QPainter>
 
-ViewportFrame::ViewportFrame(QWidget* parent) : QWidget(parent), m_client(new QWidget(this))
-{
+ViewportFrame::ViewportFrame(QWidget* parent) : QWidget(parent), m_client(new QWidget(this)) {
     // The area around a scrolled or small canvas shows the window-border grey.
     QPalette pal = m_client->palette();
     pal.setColor(QPalette::Window, QColor(0xc0, 0xc0, 0xc0));
@@ -14,14 +13,12 @@ ViewportFrame::ViewportFrame(QWidget* parent) : QWidget(parent), m_client(new QW
     m_client->move(Border, Border);
 }
 
-void ViewportFrame::paintEvent(QPaintEvent*)
-{
+void ViewportFrame::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     PictureBox::paintBorder(painter, rect(), palette());
 }
 
-void ViewportFrame::setOuterGeometry(const QRect& outer)
-{
+void ViewportFrame::setOuterGeometry(const QRect& outer) {
     setGeometry(outer);
     m_client->setGeometry(Border, Border, qMax(0, outer.width() - 2 * Border),
                           qMax(0, outer.height() - 2 * Border));

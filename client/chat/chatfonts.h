@@ -10,11 +10,17 @@
 // installed fonts.
 namespace chatfonts {
 
-inline QString gothicFace() { return QStringLiteral("ＭＳ ゴシック"); }
-inline QString minchoFace() { return QStringLiteral("ＭＳ 明朝"); }
+inline QString gothicFace() {
+    return QStringLiteral("ＭＳ ゴシック");
+}
+inline QString minchoFace() {
+    return QStringLiteral("ＭＳ 明朝");
+}
 
 // Face value 1 is mincho; every other value is gothic.
-inline QString faceName(qint16 face) { return face == 1 ? minchoFace() : gothicFace(); }
+inline QString faceName(qint16 face) {
+    return face == 1 ? minchoFace() : gothicFace();
+}
 
 // Size of the buffer's and the boxes' own font, used wherever a member or the
 // settings give no usable size.
@@ -22,10 +28,14 @@ inline constexpr int DefaultPointSize = 9;
 
 // A rich-text run takes sizes the way the conversation box always has:
 // 1 to 1638 points; anything else is refused and the previous size stays.
-inline bool isRunSize(int points) { return points >= 1 && points <= 1638; }
+inline bool isRunSize(int points) {
+    return points >= 1 && points <= 1638;
+}
 
 // The input box must stay usable: a stored size outside 1..72 (0 from a
 // settings file without the size key) leaves it at the default size.
-inline bool isInputSize(int points) { return points >= 1 && points <= 72; }
+inline bool isInputSize(int points) {
+    return points >= 1 && points <= 72;
+}
 
 } // namespace chatfonts

@@ -20,18 +20,15 @@
 #include <QPushButton>
 #include <QTextEdit>
 
-Form4::Form4(TextChannel& channel, const ChatSettings& settings, Prompts& prompts,
-             QWidget* parent)
-    : QMainWindow(parent), m_channel(channel), m_settings(settings), m_prompts(prompts)
-{
+Form4::Form4(TextChannel& channel, const ChatSettings& settings, Prompts& prompts, QWidget* parent)
+    : QMainWindow(parent), m_channel(channel), m_settings(settings), m_prompts(prompts) {
     setWindowTitle(QStringLiteral("Talkora - Sketora会話ウィンドウ"));
     buildControls();
     buildMenus();
     resize(DesignClientWidth, DesignClientHeight + menuBar()->sizeHint().height());
 }
 
-void Form4::buildControls()
-{
+void Form4::buildControls() {
     m_body = new QWidget(this);
     setCentralWidget(m_body);
     m_body->installEventFilter(this);
@@ -63,8 +60,7 @@ void Form4::buildControls()
     setTabOrder(m_text2, m_command1);
 }
 
-void Form4::buildMenus()
-{
+void Form4::buildMenus() {
     m_mFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
     m_mSave = m_mFile->addAction(QStringLiteral("ログ保存(&S)..."));
     m_mSave->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -117,8 +113,7 @@ void Form4::buildMenus()
     connect(m_mMList, &QAction::triggered, this, &Form4::mMListClick);
 }
 
-void Form4::formLoad()
-{
+void Form4::formLoad() {
     m_text1->move(0, 0);
     m_text2->move(0, m_text2->y());
     applyInputFont(m_settings.confFontName, m_settings.confFontSize);
@@ -132,19 +127,16 @@ void Form4::formLoad()
     m_channel.announce(static_cast<qint16>(qRound(m_text2->font().pointSizeF())), inputColor());
 }
 
-QTextDocument* Form4::conversation() const
-{
+QTextDocument* Form4::conversation() const {
     return m_text1->document();
 }
 
-void Form4::showNewest()
-{
+void Form4::showNewest() {
     m_text1->moveCursor(QTextCursor::End);
     m_text1->ensureCursorVisible();
 }
 
-void Form4::command1Click()
-{
+void Form4::command1Click() {
     const QString remark = m_text2->toPlainText();
     if (remark.isEmpty())
         return;
@@ -155,25 +147,21 @@ void Form4::command1Click()
     m_text2->setFocus();
 }
 
-void Form4::setFace(qint16 face)
-{
+void Form4::setFace(qint16 face) {
     (face == 1 ? m_mMincho : m_mGothic)->setChecked(true);
     applyInputFont(face, m_text2->font().pointSize());
     m_channel.chooseFace(face);
 }
 
-void Form4::setSize(qint16 size)
-{
+void Form4::setSize(qint16 size) {
     applyInputFont(m_settings.confFontName, size);
     QAction* item = size == 9 ? m_m9pt : size == 12 ? m_m12pt : size == 15 ? m_m15pt : m_m10pt;
     item->setChecked(true);
     m_channel.chooseSize(size);
 }
 
-void Form4::mFColClick()
-{
-    const std::optional<QColor> chosen =
-        m_prompts.chooseColor(this, colorFromValue(inputColor()));
+void Form4::mFColClick() {
+    const std::optional<QColor> chosen = m_prompts.chooseColor(this, colorFromValue(inputColor()));
     if (!chosen)
         return;
     const qint32 colour = valueFromColor(*chosen);
@@ -181,10 +169,8 @@ void Form4::mFColClick()
     m_channel.chooseColor(inputColor());
 }
 
-void Form4::mBackColClick()
-{
-    const std::optional<QColor> chosen =
-        m_prompts.chooseColor(this, colorFromValue(backColor()));
+void Form4::mBackColClick() {
+    const std::optional<QColor> chosen = m_prompts.chooseColor(this, colorFromValue(backColor()));
     if (!chosen)
         return;
     // The background is the user's own: it is never announced.
@@ -193,19 +179,16 @@ void Form4::mBackColClick()
     m_channel.chooseBackColor(colour);
 }
 
-void Form4::mMListClick()
-{
+void Form4::mMListClick() {
     m_channel.requestMemberList();
 }
 
-void Form4::mNameChangeClick()
-{
+void Form4::mNameChangeClick() {
     if (m_renameDialog)
         m_renameDialog(this);
 }
 
-void Form4::rtfSaveDialog()
-{
+void Form4::rtfSaveDialog() {
     const std::optional<QString> name = m_prompts.saveFileName(
         this, QStringLiteral("名前を付けて保存"),
         QStringLiteral("リッチテキストファイル(*.rtf);;全てのファイル(*.*)"), m_lastSaveName);
@@ -216,30 +199,25 @@ void Form4::rtfSaveDialog()
     rtfSave(*name);
 }
 
-bool Form4::rtfSave(const QString& fileName)
-{
+bool Form4::rtfSave(const QString& fileName) {
     return rtf::saveDocument(*m_text1->document(), fileName);
 }
 
-void Form4::applyInputFont(qint16 face, int pointSize)
-{
+void Form4::applyInputFont(qint16 face, int pointSize) {
     QFont font(chatfonts::faceName(face));
     // A size the box cannot take (0 from a settings file without the size
     // key) leaves it at the default size, so the box stays usable.
-    font.setPointSize(chatfonts::isInputSize(pointSize) ? pointSize
-                                                        : chatfonts::DefaultPointSize);
+    font.setPointSize(chatfonts::isInputSize(pointSize) ? pointSize : chatfonts::DefaultPointSize);
     m_text2->setFont(font);
 }
 
-void Form4::applyInputColor(qint32 colour)
-{
+void Form4::applyInputColor(qint32 colour) {
     QPalette palette = m_text2->palette();
     palette.setColor(QPalette::Text, colorFromValue(colour));
     m_text2->setPalette(palette);
 }
 
-void Form4::applyBackColor(qint32 colour)
-{
+void Form4::applyBackColor(qint32 colour) {
     for (QWidget* box : {static_cast<QWidget*>(m_text1), static_cast<QWidget*>(m_text2)}) {
         QPalette palette = box->palette();
         palette.setColor(QPalette::Base, colorFromValue(colour));
@@ -247,18 +225,15 @@ void Form4::applyBackColor(qint32 colour)
     }
 }
 
-qint32 Form4::inputColor() const
-{
+qint32 Form4::inputColor() const {
     return valueFromColor(m_text2->palette().color(QPalette::Text));
 }
 
-qint32 Form4::backColor() const
-{
+qint32 Form4::backColor() const {
     return valueFromColor(m_text1->palette().color(QPalette::Base));
 }
 
-void Form4::closeEvent(QCloseEvent* event)
-{
+void Form4::closeEvent(QCloseEvent* event) {
     if (!m_prompts.question(this, QStringLiteral("会話ウィンドウを消しますか？"),
                             QStringLiteral("会話終了確認"))) {
         event->ignore();
@@ -270,14 +245,12 @@ void Form4::closeEvent(QCloseEvent* event)
     emit windowClosed();
 }
 
-void Form4::resizeEvent(QResizeEvent* event)
-{
+void Form4::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     keepOuterSizeAtLeast(*this, MinimumOuterSize); // 3000 twips, 200 pixels
 }
 
-void Form4::layoutControls()
-{
+void Form4::layoutControls() {
     const int width = m_body->width();
     const int height = m_body->height();
     m_text1->setGeometry(0, 0, qMax(0, width - 1), qMax(0, height - 56));
@@ -285,8 +258,7 @@ void Form4::layoutControls()
     m_command1->setGeometry(width - 60, height - 52, 57, 49);
 }
 
-bool Form4::eventFilter(QObject* watched, QEvent* event)
-{
+bool Form4::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_body && event->type() == QEvent::Resize) {
         if (!isMinimized())
             layoutControls();

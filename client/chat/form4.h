@@ -47,8 +47,8 @@ public:
     // the input box, and while connected announce the user (types 1, 7, 6, 8).
     void formLoad();
 
-    void command1Click();               // send the remark in the input box
-    void rtfSaveDialog();               // ask for a file name, then rtfSave
+    void command1Click(); // send the remark in the input box
+    void rtfSaveDialog(); // ask for a file name, then rtfSave
     bool rtfSave(const QString& fileName);
 
     // The conversation, written by the text channel while the window is open.

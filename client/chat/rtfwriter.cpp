@@ -18,8 +18,7 @@ class Tables {
 public:
     Tables() : m_fonts{chatfonts::gothicFace(), chatfonts::minchoFace()} {}
 
-    int fontIndex(const QString& family)
-    {
+    int fontIndex(const QString& family) {
         qsizetype at = m_fonts.indexOf(family);
         if (at < 0) {
             m_fonts.append(family);
@@ -27,8 +26,7 @@ public:
         }
         return int(at);
     }
-    int colorIndex(QRgb rgb)
-    {
+    int colorIndex(QRgb rgb) {
         qsizetype at = m_colors.indexOf(rgb);
         if (at < 0) {
             m_colors.append(rgb);
@@ -43,8 +41,7 @@ private:
     QList<QRgb> m_colors;
 };
 
-QByteArray hexByte(uchar byte)
-{
+QByteArray hexByte(uchar byte) {
     static const char digits[] = "0123456789abcdef";
     QByteArray out("\\'");
     out += digits[byte >> 4];
@@ -55,8 +52,7 @@ QByteArray hexByte(uchar byte)
 // A face name as the font table holds it: CP932 bytes, every byte of a
 // double-byte character escaped (a trail byte may look like ASCII), RTF's
 // delimiters kept out.
-QByteArray fontName(const QString& family)
-{
+QByteArray fontName(const QString& family) {
     QByteArray out;
     for (const QChar ch : family) {
         const QByteArray bytes = protocol::toCp932(QString(ch));
@@ -71,8 +67,7 @@ QByteArray fontName(const QString& family)
     return out;
 }
 
-QByteArray Tables::header() const
-{
+QByteArray Tables::header() const {
     QByteArray out("{\\rtf1\\ansi\\ansicpg932\\deff0\\deflang1041\r\n{\\fonttbl");
     for (qsizetype i = 0; i < m_fonts.size(); ++i) {
         const QByteArray family = m_fonts[i] == chatfonts::minchoFace() ? "\\froman" : "\\fmodern";
@@ -89,8 +84,7 @@ QByteArray Tables::header() const
 
 // Text of one run. `uc` is the fallback byte count in force inside the run's
 // group (a group starts with the document's \uc1).
-QByteArray escapedText(const QString& text)
-{
+QByteArray escapedText(const QString& text) {
     QByteArray out;
     int uc = 1;
     for (const QChar ch : text) {
@@ -124,8 +118,7 @@ QByteArray escapedText(const QString& text)
 }
 
 QByteArray runControls(const QTextDocument& document, const QTextCharFormat& format,
-                       Tables& tables)
-{
+                       Tables& tables) {
     const QFont font = format.font().resolve(document.defaultFont());
     const QStringList families = font.families();
     const QString family = families.isEmpty() ? font.family() : families.first();
@@ -147,8 +140,7 @@ QByteArray runControls(const QTextDocument& document, const QTextCharFormat& for
     return out;
 }
 
-QByteArray paragraphControls(const QTextBlockFormat& format)
-{
+QByteArray paragraphControls(const QTextBlockFormat& format) {
     QByteArray out("\\pard");
     const auto twips = [](qreal pixels) { return qRound(pixels * rtf::TwipsPerPixel); };
     if (format.leftMargin() != 0)
@@ -169,8 +161,7 @@ QByteArray paragraphControls(const QTextBlockFormat& format)
 
 namespace rtf {
 
-QByteArray fromDocument(const QTextDocument& document)
-{
+QByteArray fromDocument(const QTextDocument& document) {
     Tables tables;
     QByteArray body;
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
@@ -186,8 +177,7 @@ QByteArray fromDocument(const QTextDocument& document)
     return tables.header() + body + "\r\n}\r\n";
 }
 
-bool saveDocument(const QTextDocument& document, const QString& fileName)
-{
+bool saveDocument(const QTextDocument& document, const QString& fileName) {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return false;

@@ -1,7 +1,7 @@
 #include "boardsync.h"
 
-#include "drawreceiver.h"
 #include "canvas.h"
+#include "drawreceiver.h"
 #include "logplayer.h"
 #include "socketendpoint.h"
 
@@ -33,8 +33,7 @@ QStringView tokenOf(QStringView argument) {
 
 } // namespace
 
-BoardSync::BoardSync(Parts parts, DrawReceiver& receiver, const LogPlayer& player,
-                     QObject* parent)
+BoardSync::BoardSync(Parts parts, DrawReceiver& receiver, const LogPlayer& player, QObject* parent)
     : QObject(parent), m_parts(std::move(parts)), m_player(player) {
     receiver.setCommand7Handler([this](QStringView argument) { onCommand7(argument); });
     connect(&m_parts.ws, &SocketEndpoint::connected, this, &BoardSync::onConnected);

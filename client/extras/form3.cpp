@@ -9,8 +9,7 @@
 
 // The pictures are compiled into this static library; its initialiser has to
 // be pulled in by name or the linker drops it.
-static void initExtrasResources()
-{
+static void initExtrasResources() {
     Q_INIT_RESOURCE(extras);
 }
 
@@ -21,20 +20,17 @@ constexpr double TwipsPerPixel = 15.0;
 constexpr double OffsetTwips = 20.0;
 } // namespace
 
-QPixmap Form3::bannerPicture()
-{
+QPixmap Form3::bannerPicture() {
     initExtrasResources();
     return QPixmap(QStringLiteral(":/extras/banner.png"));
 }
 
-QIcon Form3::fallbackIcon()
-{
+QIcon Form3::fallbackIcon() {
     initExtrasResources();
     return QIcon(QStringLiteral(":/extras/sketora.png"));
 }
 
-QPoint Form3::placementFor(const QSize& mainOuterSize)
-{
+QPoint Form3::placementFor(const QSize& mainOuterSize) {
     const auto place = [](int outerPixels) {
         const double twips = outerPixels * TwipsPerPixel / 2.0 - OffsetTwips;
         return static_cast<int>(std::lround(twips / TwipsPerPixel));
@@ -43,10 +39,9 @@ QPoint Form3::placementFor(const QSize& mainOuterSize)
 }
 
 Form3::Form3(QWidget* mainWindow)
-    : QDialog(mainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                              Qt::WindowCloseButtonHint),
-      m_image1(new QLabel(this)), m_image2(new QLabel(this)), m_label1(new QLabel(this))
-{
+    : QDialog(mainWindow,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_image1(new QLabel(this)), m_image2(new QLabel(this)), m_label1(new QLabel(this)) {
     setWindowTitle(QStringLiteral("バージョン情報"));
     setModal(true);
     setFixedSize(ClientWidth, ClientHeight);
@@ -76,17 +71,13 @@ Form3::Form3(QWidget* mainWindow)
 }
 
 VersionCommand::VersionCommand(Prompts& prompts, QWidget* mainWindow, QObject* parent)
-    : QObject(parent), m_prompts(prompts), m_mainWindow(mainWindow)
-{
-}
+    : QObject(parent), m_prompts(prompts), m_mainWindow(mainWindow) {}
 
-void VersionCommand::attach(QAction* mVersion)
-{
+void VersionCommand::attach(QAction* mVersion) {
     connect(mVersion, &QAction::triggered, this, &VersionCommand::mVersionClick);
 }
 
-void VersionCommand::mVersionClick()
-{
+void VersionCommand::mVersionClick() {
     m_prompts.beep();
     Form3 form(m_mainWindow);
     form.exec();

@@ -13,22 +13,18 @@
 
 ImageExport::ImageExport(Prompts& prompts, QWidget* mainWindow, PictureSource picture,
                          QObject* parent)
-    : QObject(parent), m_prompts(prompts), m_mainWindow(mainWindow), m_picture(std::move(picture))
-{
+    : QObject(parent), m_prompts(prompts), m_mainWindow(mainWindow), m_picture(std::move(picture)) {
 }
 
-void ImageExport::attach(QAction* mSave)
-{
+void ImageExport::attach(QAction* mSave) {
     connect(mSave, &QAction::triggered, this, &ImageExport::picSaveDialog);
 }
 
-void ImageExport::setLibraryCandidates(const QStringList& candidates)
-{
+void ImageExport::setLibraryCandidates(const QStringList& candidates) {
     m_library.setCandidates(candidates);
 }
 
-ImageExport::Format ImageExport::formatFor(const QString& fileName)
-{
+ImageExport::Format ImageExport::formatFor(const QString& fileName) {
     const QString lowered = fileName.toLower();
     const QString ending = lowered.right(3);
     if (ending == QLatin1String("jpg") || lowered.endsWith(QLatin1String(".jpeg")))
@@ -38,17 +34,14 @@ ImageExport::Format ImageExport::formatFor(const QString& fileName)
     return Format::Bmp;
 }
 
-QString ImageExport::dialogFilter()
-{
+QString ImageExport::dialogFilter() {
     return QStringLiteral("BMPファイル(*.bmp);;JPEGファイル(*.jpg);;PNGファイル(*.png);;"
                           "全てのファイル(*.*)");
 }
 
-void ImageExport::picSaveDialog()
-{
-    const std::optional<QString> chosen =
-        m_prompts.saveFileName(m_mainWindow, QStringLiteral("名前を付けて保存"), dialogFilter(),
-                               m_lastName);
+void ImageExport::picSaveDialog() {
+    const std::optional<QString> chosen = m_prompts.saveFileName(
+        m_mainWindow, QStringLiteral("名前を付けて保存"), dialogFilter(), m_lastName);
     if (!chosen || chosen->isEmpty())
         return;
     m_lastName = *chosen;
@@ -59,8 +52,7 @@ void ImageExport::picSaveDialog()
         saveThroughLibrary(*chosen, format);
 }
 
-void ImageExport::picSave(const QString& fileName)
-{
+void ImageExport::picSave(const QString& fileName) {
     QSaveFile file(fileName);
     file.setDirectWriteFallback(true); // a folder that takes no new files
     QImageWriter writer(&file, "BMP");
@@ -70,8 +62,7 @@ void ImageExport::picSave(const QString& fileName)
         reportNotSaved(fileName);
 }
 
-void ImageExport::saveThroughLibrary(const QString& fileName, Format format)
-{
+void ImageExport::saveThroughLibrary(const QString& fileName, Format format) {
     if (!m_library.load()) {
         reportMissingLibrary();
         return;
@@ -83,8 +74,8 @@ void ImageExport::saveThroughLibrary(const QString& fileName, Format format)
         return;
     }
     const bool jpeg = format == Format::Jpeg;
-    const QString written = scratch.filePath(jpeg ? QStringLiteral("picture.jpg")
-                                                  : QStringLiteral("picture.png"));
+    const QString written =
+        scratch.filePath(jpeg ? QStringLiteral("picture.jpg") : QStringLiteral("picture.png"));
     const QByteArray name = protocol::toCp932(written);
     const QImage& picture = m_picture();
     m_library.save(jpeg ? TransG32Library::Kind::Jpeg : TransG32Library::Kind::Png, picture,
@@ -96,8 +87,7 @@ void ImageExport::saveThroughLibrary(const QString& fileName, Format format)
 
 // "<temp>/sketora-XXXXXX" when the system's temporary folder is plain ASCII
 // (which CP932 holds byte for byte), otherwise the same under /tmp.
-QString ImageExport::scratchTemplate()
-{
+QString ImageExport::scratchTemplate() {
     QString base = QDir::tempPath();
     for (const QChar c : std::as_const(base)) {
         if (c.unicode() < 0x20 || c.unicode() > 0x7E) {
@@ -111,8 +101,7 @@ QString ImageExport::scratchTemplate()
 // Copies `source` to `target` so that `target` is either replaced as a whole
 // or left untouched (where the folder allows it). A missing or empty `source`
 // is a failed save.
-bool ImageExport::copyIntoPlace(const QString& source, const QString& target)
-{
+bool ImageExport::copyIntoPlace(const QString& source, const QString& target) {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly) || in.size() == 0)
         return false;
@@ -130,16 +119,16 @@ bool ImageExport::copyIntoPlace(const QString& source, const QString& target)
     return in.error() == QFileDevice::NoError && out.flush() && out.commit();
 }
 
-void ImageExport::reportMissingLibrary()
-{
-    m_prompts.message(m_mainWindow,
-                      QStringLiteral("画像を保存できません\r\nTransG32.dllをシステムフォルダに入れて下さい"),
-                      QStringLiteral("保存エラー"));
+void ImageExport::reportMissingLibrary() {
+    m_prompts.message(
+        m_mainWindow,
+        QStringLiteral("画像を保存できません\r\nTransG32.dllをシステムフォルダに入れて下さい"),
+        QStringLiteral("保存エラー"));
 }
 
-void ImageExport::reportNotSaved(const QString& fileName)
-{
+void ImageExport::reportNotSaved(const QString& fileName) {
     m_prompts.message(m_mainWindow,
-                      QStringLiteral("画像を保存できません\r\n") + QDir::toNativeSeparators(fileName),
+                      QStringLiteral("画像を保存できません\r\n") +
+                          QDir::toNativeSeparators(fileName),
                       QStringLiteral("保存エラー"));
 }

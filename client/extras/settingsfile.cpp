@@ -13,16 +13,16 @@
 namespace settingsfile {
 namespace {
 
-QString filePath(const QString& directory)
-{
+QString filePath(const QString& directory) {
     return directory.isEmpty() ? QString::fromLatin1(FileName)
                                : QDir(directory).filePath(QString::fromLatin1(FileName));
 }
 
-bool isBlank(QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); }
+bool isBlank(QChar c) {
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
 
-QString trimBlanks(QStringView text)
-{
+QString trimBlanks(QStringView text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && isBlank(text[begin]))
@@ -32,16 +32,14 @@ QString trimBlanks(QStringView text)
     return text.mid(begin, end - begin).toString();
 }
 
-QByteArray lines(const QStringList& texts)
-{
+QByteArray lines(const QStringList& texts) {
     QByteArray out;
     for (const QString& text : texts)
         out += protocol::toCp932(text) + "\r\n";
     return out;
 }
 
-bool writeSafely(const QString& path, const QByteArray& content)
-{
+bool writeSafely(const QString& path, const QByteArray& content) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
@@ -54,8 +52,7 @@ bool writeSafely(const QString& path, const QByteArray& content)
     return file.commit();
 }
 
-void applyLine(QStringView line, ChatSettings& settings, Palette& palette)
-{
+void applyLine(QStringView line, ChatSettings& settings, Palette& palette) {
     const qsizetype equals = line.indexOf(QLatin1Char('='));
     if (equals < 0)
         return;
@@ -95,8 +92,7 @@ void applyLine(QStringView line, ChatSettings& settings, Palette& palette)
     }
 }
 
-void applyLines(QIODevice& device, ChatSettings& settings, Palette& palette)
-{
+void applyLines(QIODevice& device, ChatSettings& settings, Palette& palette) {
     for (int read = 0; read < MaxLines && !device.atEnd(); ++read) {
         QByteArray line = device.readLine();
         if (line.endsWith('\n'))
@@ -109,8 +105,7 @@ void applyLines(QIODevice& device, ChatSettings& settings, Palette& palette)
 
 } // namespace
 
-QByteArray savedText(const ChatSettings& settings, const Palette& palette)
-{
+QByteArray savedText(const ChatSettings& settings, const Palette& palette) {
     QStringList texts;
     for (int cell = 0; cell < int(palette.size()); ++cell)
         texts << QStringLiteral("pPalette%1 =%2").arg(cell).arg(palette[cell]);
@@ -122,8 +117,7 @@ QByteArray savedText(const ChatSettings& settings, const Palette& palette)
     return lines(texts);
 }
 
-QByteArray defaultText()
-{
+QByteArray defaultText() {
     return lines({
         QStringLiteral("pPalette0 =255"),
         QStringLiteral("pPalette1 =65280"),
@@ -141,16 +135,14 @@ QByteArray defaultText()
     });
 }
 
-void applyText(const QByteArray& content, ChatSettings& settings, Palette& palette)
-{
+void applyText(const QByteArray& content, ChatSettings& settings, Palette& palette) {
     QByteArray copy = content;
     QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);
     applyLines(buffer, settings, palette);
 }
 
-void confLoad(ChatSettings& settings, Palette& palette, const QString& directory)
-{
+void confLoad(ChatSettings& settings, Palette& palette, const QString& directory) {
     const QString path = filePath(directory);
     if (!QFileInfo::exists(path)) {
         confCreate(settings, palette, directory);
@@ -165,8 +157,7 @@ void confLoad(ChatSettings& settings, Palette& palette, const QString& directory
 namespace {
 
 // Reads back the file confCreate has just written, without creating it again.
-void loadWritten(const QString& path, ChatSettings& settings, Palette& palette)
-{
+void loadWritten(const QString& path, ChatSettings& settings, Palette& palette) {
     QFile file(path);
     if (file.open(QIODevice::ReadOnly))
         applyLines(file, settings, palette);
@@ -174,13 +165,11 @@ void loadWritten(const QString& path, ChatSettings& settings, Palette& palette)
 
 } // namespace
 
-bool confSave(const ChatSettings& settings, const Palette& palette, const QString& directory)
-{
+bool confSave(const ChatSettings& settings, const Palette& palette, const QString& directory) {
     return writeSafely(filePath(directory), savedText(settings, palette));
 }
 
-bool confCreate(ChatSettings& settings, Palette& palette, const QString& directory)
-{
+bool confCreate(ChatSettings& settings, Palette& palette, const QString& directory) {
     const QByteArray content = defaultText();
     if (!writeSafely(filePath(directory), content)) {
         // Reading back a file that could not be written would only come here

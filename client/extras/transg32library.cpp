@@ -14,8 +14,7 @@ TransG32Library::TransG32Library(QStringList candidates) : m_candidates(std::mov
 #error "SKETORA_PRIVATE_LIBDIR must name the private library folder relative to the program"
 #endif
 
-QStringList TransG32Library::defaultCandidates()
-{
+QStringList TransG32Library::defaultCandidates() {
     QStringList list;
     if (QCoreApplication::instance()) {
         const QDir programDir(QCoreApplication::applicationDirPath());
@@ -29,15 +28,13 @@ QStringList TransG32Library::defaultCandidates()
     return list;
 }
 
-void TransG32Library::setCandidates(QStringList candidates)
-{
+void TransG32Library::setCandidates(QStringList candidates) {
     m_candidates = std::move(candidates);
     m_jpeg = nullptr;
     m_png = nullptr;
 }
 
-bool TransG32Library::load()
-{
+bool TransG32Library::load() {
     if (isLoaded())
         return true;
     for (const QString& candidate : m_candidates) {
@@ -57,14 +54,12 @@ bool TransG32Library::load()
     return false;
 }
 
-QString TransG32Library::loadedFrom() const
-{
+QString TransG32Library::loadedFrom() const {
     return isLoaded() ? m_library.fileName() : QString();
 }
 
 bool TransG32Library::save(Kind kind, const QImage& picture, qint32 width, qint32 height,
-                           const QByteArray& cp932Name)
-{
+                           const QByteArray& cp932Name) {
     if (!load())
         return false;
     if (kind == Kind::Jpeg)

@@ -13,8 +13,7 @@ namespace {
 #if QT_CONFIG(xcb)
 // True when some client owns _NET_WM_CM_S0, the selection a compositing
 // manager takes for screen 0.
-bool compositorOwnsScreen0(xcb_connection_t* connection)
-{
+bool compositorOwnsScreen0(xcb_connection_t* connection) {
     static const QByteArray name("_NET_WM_CM_S0");
     const xcb_intern_atom_cookie_t cookie =
         xcb_intern_atom(connection, 1 /* only if it exists */, name.size(), name.constData());
@@ -37,8 +36,7 @@ bool compositorOwnsScreen0(xcb_connection_t* connection)
 
 } // namespace
 
-int getWinVer()
-{
+int getWinVer() {
     auto* app = qGuiApp;
     if (!app)
         return 0;
@@ -64,9 +62,9 @@ int getWinVer()
 
 WindowTransparency::WindowTransparency(QWidget* mainWindow, const Actions& actions, int winVer,
                                        QObject* parent)
-    : QObject(parent), m_mainWindow(mainWindow),
-      m_levels{actions.mT100, actions.mT75, actions.mT50, actions.mT25}, m_winVer(winVer)
-{
+    : QObject(parent),
+      m_mainWindow(mainWindow), m_levels{actions.mT100, actions.mT75, actions.mT50, actions.mT25},
+      m_winVer(winVer) {
     const bool enabled = available();
     actions.mTranse->setEnabled(enabled);
     for (int i = 0; i < int(m_levels.size()); ++i) {
@@ -81,8 +79,7 @@ WindowTransparency::WindowTransparency(QWidget* mainWindow, const Actions& actio
     tick(T100);
 }
 
-int WindowTransparency::alphaFor(Level level)
-{
+int WindowTransparency::alphaFor(Level level) {
     switch (level) {
     case T75:
         return 191; // 191.25
@@ -96,8 +93,7 @@ int WindowTransparency::alphaFor(Level level)
     return 255;
 }
 
-void WindowTransparency::choose(Level level)
-{
+void WindowTransparency::choose(Level level) {
     if (!available())
         return;
     if (level == T100) {
@@ -109,8 +105,7 @@ void WindowTransparency::choose(Level level)
     tick(level);
 }
 
-void WindowTransparency::tick(Level level)
-{
+void WindowTransparency::tick(Level level) {
     m_level = level;
     for (int i = 0; i < int(m_levels.size()); ++i)
         m_levels[i]->setChecked(i == int(level));

@@ -6,31 +6,26 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-ColorCell::ColorCell(QWidget* parent) : QWidget(parent)
-{
+ColorCell::ColorCell(QWidget* parent) : QWidget(parent) {
     setFixedSize(9, 9);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void ColorCell::setColorValue(qint32 value)
-{
+void ColorCell::setColorValue(qint32 value) {
     m_value = value;
     update();
 }
 
-void ColorCell::paintEvent(QPaintEvent*)
-{
+void ColorCell::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), colorFromValue(m_value));
 }
 
-void ColorCell::mousePressEvent(QMouseEvent*)
-{
+void ColorCell::mousePressEvent(QMouseEvent*) {
     m_inDoubleClick = false;
 }
 
-void ColorCell::mouseReleaseEvent(QMouseEvent* event)
-{
+void ColorCell::mouseReleaseEvent(QMouseEvent* event) {
     if (m_inDoubleClick) {
         m_inDoubleClick = false;
         return;
@@ -39,8 +34,7 @@ void ColorCell::mouseReleaseEvent(QMouseEvent* event)
         emit clicked();
 }
 
-void ColorCell::mouseDoubleClickEvent(QMouseEvent*)
-{
+void ColorCell::mouseDoubleClickEvent(QMouseEvent*) {
     m_inDoubleClick = true;
     emit doubleClicked();
 }

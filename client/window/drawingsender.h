@@ -18,14 +18,14 @@ public:
 
     bool connected() const; // drawing socket in state 7
 
-    void sendColor(qint32 clrvalue);   // "4: 255"
-    void sendSize(qint16 sizevalue);   // "5: 2"
-    void sendPenDown(int x, int y);    // "1: 120, 45"
-    void sendRestart(int x, int y);    // "1:120,45" (no blanks)
-    void sendDraw(int x, int y);       // "2: 120, 45"
-    void sendErase(int x, int y);      // "6: 120, 45"
-    void sendPenUp();                  // "0:0"
-    void sendClearAll();               // "3: 0, 0"
+    void sendColor(qint32 clrvalue); // "4: 255"
+    void sendSize(qint16 sizevalue); // "5: 2"
+    void sendPenDown(int x, int y);  // "1: 120, 45"
+    void sendRestart(int x, int y);  // "1:120,45" (no blanks)
+    void sendDraw(int x, int y);     // "2: 120, 45"
+    void sendErase(int x, int y);    // "6: 120, 45"
+    void sendPenUp();                // "0:0"
+    void sendClearAll();             // "3: 0, 0"
 
 private:
     void send(const QByteArray& line);

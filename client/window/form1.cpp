@@ -38,8 +38,7 @@ protected:
 } // namespace
 
 Form1::Form1(Prompts& prompts, QWidget* parent)
-    : QMainWindow(parent), m_prompts(prompts), m_sender(m_ws), m_menu(menuBar())
-{
+    : QMainWindow(parent), m_prompts(prompts), m_sender(m_ws), m_menu(menuBar()) {
     setWindowTitle(baseTitle());
     auto* client = new QWidget(this);
     setCentralWidget(client);
@@ -56,8 +55,7 @@ Form1::Form1(Prompts& prompts, QWidget* parent)
 
 Form1::~Form1() = default;
 
-void Form1::createViewport(QWidget* client)
-{
+void Form1::createViewport(QWidget* client) {
     m_pCBase = new ViewportFrame(client);
     m_pCanvas = new CanvasWidget(m_canvas, m_pCBase->client());
     m_hs1 = new QScrollBar(Qt::Horizontal, client);
@@ -65,8 +63,7 @@ void Form1::createViewport(QWidget* client)
     m_pPreview = new PictureBox(QSize(129, 97), client);
 }
 
-void Form1::createRightColumn(QWidget* client)
-{
+void Form1::createRightColumn(QWidget* client) {
     m_tabStrip = new ToolTabBar(client);
     m_tabStrip->setDrawBase(false);
     m_tabStrip->setExpanding(false);
@@ -79,8 +76,7 @@ void Form1::createRightColumn(QWidget* client)
     createStatusAndLogFrames(client);
 }
 
-void Form1::createWidthFrame(QWidget* client)
-{
+void Form1::createWidthFrame(QWidget* client) {
     m_frame1 = new QGroupBox(QStringLiteral("線の太さ"), client);
     m_pWidth = new PictureBox(QSize(25, 25), m_frame1);
     m_pWidth->move(16, 24);
@@ -90,8 +86,7 @@ void Form1::createWidthFrame(QWidget* client)
     m_sWidth->setPageStep(1);
 }
 
-void Form1::createColorFrame(QWidget* client)
-{
+void Form1::createColorFrame(QWidget* client) {
     m_frame2 = new QGroupBox(QStringLiteral("線の色"), client);
     m_pC = new PictureBox(QSize(25, 25), m_frame2);
     m_pC->move(16, 24);
@@ -101,8 +96,7 @@ void Form1::createColorFrame(QWidget* client)
     }
 }
 
-void Form1::createStatusAndLogFrames(QWidget* client)
-{
+void Form1::createStatusAndLogFrames(QWidget* client) {
     m_frame3 = new QGroupBox(QStringLiteral("通信状態"), client);
     m_lStatus = new QLabel(QStringLiteral("Disconnect"), m_frame3);
     m_lStatus->setGeometry(8, 18, 113, 17);
@@ -118,8 +112,7 @@ void Form1::createStatusAndLogFrames(QWidget* client)
     m_pBar->hide();
 }
 
-void Form1::createControllers()
-{
+void Form1::createControllers() {
     m_viewport = new ViewportController({m_tabStrip, m_frame1, m_frame2, m_frame3, m_frame4,
                                          m_pPreview, m_pCBase, m_pCanvas, m_hs1, m_vs1},
                                         this);
@@ -137,8 +130,7 @@ void Form1::createControllers()
                                  this);
 }
 
-void Form1::connectCommands()
-{
+void Form1::connectCommands() {
     connect(m_menu.mEnd, &QAction::triggered, this, &QWidget::close);
     connect(m_menu.mClear, &QAction::triggered, this, &Form1::clearAllCommand);
     connect(m_menu.mColor, &QAction::triggered, m_palette, &PaletteController::choosePenColor);
@@ -153,8 +145,7 @@ void Form1::connectCommands()
 }
 
 // The start-up state, in this order; each step stands on its own.
-void Form1::load()
-{
+void Form1::load() {
     if (m_loaded)
         return;
     m_loaded = true;
@@ -169,15 +160,13 @@ void Form1::load()
     m_tools->selectTool(ToolController::HandScroll);
 }
 
-void Form1::refreshPreview()
-{
+void Form1::refreshPreview() {
     reduceByAnd(m_canvas.image(), QSize(CanvasWidget::OuterWidth, CanvasWidget::OuterHeight),
                 m_pPreview->image());
     m_pPreview->update();
 }
 
-void Form1::clearAllCommand()
-{
+void Form1::clearAllCommand() {
     if (!m_prompts.question(this, QStringLiteral("全消去しますか？"), QStringLiteral("消去確認")))
         return;
     m_canvas.clearAll();
@@ -186,60 +175,50 @@ void Form1::clearAllCommand()
         m_sender.sendClearAll();
 }
 
-qint32 Form1::paletteColor(int cell) const
-{
+qint32 Form1::paletteColor(int cell) const {
     return m_palette->paletteColor(cell);
 }
 
-bool Form1::setPaletteColor(int cell, qint32 value)
-{
+bool Form1::setPaletteColor(int cell, qint32 value) {
     return m_palette->setPaletteColor(cell, value);
 }
 
-qint16 Form1::penWidth() const
-{
+qint16 Form1::penWidth() const {
     return m_widths->value();
 }
 
 // Sent unconditionally: callers announce only on a connected drawing socket.
-void Form1::announcePen()
-{
+void Form1::announcePen() {
     m_sender.sendColor(foreColor());
     m_sender.sendSize(penWidth());
 }
 
-void Form1::showConnected(bool connected)
-{
+void Form1::showConnected(bool connected) {
     m_menu.mCon->setEnabled(!connected);
     m_menu.mReconnect->setEnabled(!connected);
     m_menu.mClose->setEnabled(connected);
     m_menu.mRetake->setEnabled(connected);
 }
 
-void Form1::setTitleStatus(const QString& status)
-{
+void Form1::setTitleStatus(const QString& status) {
     setWindowTitle(baseTitle() + QStringLiteral(" / ") + status);
 }
 
-void Form1::showStatus(const QString& text)
-{
+void Form1::showStatus(const QString& text) {
     m_lStatus->setText(text);
 }
 
-void Form1::setChatAvailable(bool available)
-{
+void Form1::setChatAvailable(bool available) {
     m_menu.mMember->setEnabled(available);
 }
 
-void Form1::setLogPlayAvailable(bool available)
-{
+void Form1::setLogPlayAvailable(bool available) {
     m_menu.mLogPlay->setEnabled(available);
 }
 
 // The panel shows either the line count (while reading) or the progress bar
 // (while drawing) in the same spot.
-void Form1::showPlaybackReading()
-{
+void Form1::showPlaybackReading() {
     m_logLabel->setText(QStringLiteral("読み込み中"));
     m_lCnt->setText(QStringLiteral("0"));
     m_lCnt->show();
@@ -247,15 +226,13 @@ void Form1::showPlaybackReading()
     m_frame4->show();
 }
 
-void Form1::showPlaybackLinesRead(qint64 lines, bool repaintNow)
-{
+void Form1::showPlaybackLinesRead(qint64 lines, bool repaintNow) {
     m_lCnt->setText(QString::number(lines));
     if (repaintNow)
         m_lCnt->repaint();
 }
 
-void Form1::showPlaybackDrawing(qint64 total)
-{
+void Form1::showPlaybackDrawing(qint64 total) {
     showPlaybackLinesRead(total, true);
     m_logLabel->setText(QStringLiteral("描画中"));
     m_lCnt->hide();
@@ -264,49 +241,41 @@ void Form1::showPlaybackDrawing(qint64 total)
     m_pBar->show();
 }
 
-void Form1::showPlaybackProgress(qint64 applied)
-{
+void Form1::showPlaybackProgress(qint64 applied) {
     m_pBar->setValue(int(applied));
 }
 
-void Form1::hidePlayback()
-{
+void Form1::hidePlayback() {
     m_frame4->hide();
 }
 
-std::array<QAction*, 3> Form1::playbackSpeedItems() const
-{
+std::array<QAction*, 3> Form1::playbackSpeedItems() const {
     return {m_menu.mLSNoWait, m_menu.mLSHigh, m_menu.mLSslow};
 }
 
-std::array<QAction*, 5> Form1::transparencyItems() const
-{
+std::array<QAction*, 5> Form1::transparencyItems() const {
     return {m_menu.mTranse, m_menu.mT100, m_menu.mT75, m_menu.mT50, m_menu.mT25};
 }
 
-Form1::Controls Form1::controls() const
-{
-    return Controls{m_menu,   m_pCBase, m_pCanvas,  m_hs1,      m_vs1,     m_tabStrip,
-                    m_frame1, m_frame2, m_frame3,   m_frame4,   m_sWidth,  m_pWidth,
-                    m_pC,     m_pPreview, m_lColPal, m_lStatus, m_logLabel, m_lCnt,
-                    m_pBar,   *m_tools, *m_palette, *m_widths,  *m_viewport};
+Form1::Controls Form1::controls() const {
+    return Controls{m_menu,   m_pCBase,   m_pCanvas,  m_hs1,     m_vs1,      m_tabStrip,
+                    m_frame1, m_frame2,   m_frame3,   m_frame4,  m_sWidth,   m_pWidth,
+                    m_pC,     m_pPreview, m_lColPal,  m_lStatus, m_logLabel, m_lCnt,
+                    m_pBar,   *m_tools,   *m_palette, *m_widths, *m_viewport};
 }
 
-void Form1::resizeEvent(QResizeEvent* event)
-{
+void Form1::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     keepOuterSizeAtLeast(*this, MinimumOuterSize); // 400 x 400 pixels
 }
 
-void Form1::changeEvent(QEvent* event)
-{
+void Form1::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         m_viewport->focusCanvas();
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
-{
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == centralWidget() && event->type() == QEvent::Resize && !isMinimized()) {
         const QSize client = centralWidget()->size();
         m_viewport->layout(client.width(), client.height());

@@ -39,10 +39,7 @@ namespace client {
 // leaves the window hidden; load() then sets the window's start-up state.
 // The start-up and shutdown sequences of the whole client (settings, platform,
 // the close question) belong to the client object, not to the window.
-class Form1 : public QMainWindow,
-              public ConnectionView,
-              public StatusView,
-              public PlaybackView {
+class Form1 : public QMainWindow, public ConnectionView, public StatusView, public PlaybackView {
     Q_OBJECT
 public:
     explicit Form1(Prompts& prompts, QWidget* parent = nullptr);

@@ -6,8 +6,7 @@
 namespace {
 
 QAction* item(QMenu* menu, const QString& caption, const QKeySequence& shortcut = {},
-              bool checkable = false)
-{
+              bool checkable = false) {
     QAction* action = menu->addAction(caption);
     action->setShortcut(shortcut);
     action->setCheckable(checkable);
@@ -16,16 +15,14 @@ QAction* item(QMenu* menu, const QString& caption, const QKeySequence& shortcut 
 
 } // namespace
 
-MainMenu::MainMenu(QMenuBar* bar)
-{
+MainMenu::MainMenu(QMenuBar* bar) {
     buildFile(bar);
     buildKinou(bar);
     buildNetWork(bar);
     buildInfo(bar);
 }
 
-void MainMenu::buildFile(QMenuBar* bar)
-{
+void MainMenu::buildFile(QMenuBar* bar) {
     QMenu* menu = bar->addMenu(QStringLiteral("ファイル(&F)"));
     mFile = menu->menuAction();
     mSave = item(menu, QStringLiteral("画像を保存する(&S)..."), QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -43,15 +40,15 @@ void MainMenu::buildFile(QMenuBar* bar)
     mEnd = item(menu, QStringLiteral("終了(&X)"), QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
-void MainMenu::buildKinou(QMenuBar* bar)
-{
+void MainMenu::buildKinou(QMenuBar* bar) {
     QMenu* menu = bar->addMenu(QStringLiteral("機能(&T)"));
     mKinou = menu->menuAction();
     mPencil = item(menu, QStringLiteral("鉛筆(&P)"), QKeySequence(Qt::CTRL | Qt::Key_P), true);
     mEraser = item(menu, QStringLiteral("消しゴム(&E)"), QKeySequence(Qt::CTRL | Qt::Key_E), true);
-    mSpoit = item(menu, QStringLiteral("スポイトツール(&S)"), QKeySequence(Qt::CTRL | Qt::Key_F),
-                  true);
-    mScroll = item(menu, QStringLiteral("スクロール(&A)"), QKeySequence(Qt::CTRL | Qt::Key_G), true);
+    mSpoit =
+        item(menu, QStringLiteral("スポイトツール(&S)"), QKeySequence(Qt::CTRL | Qt::Key_F), true);
+    mScroll =
+        item(menu, QStringLiteral("スクロール(&A)"), QKeySequence(Qt::CTRL | Qt::Key_G), true);
     menu->addSeparator();
     QMenu* width = menu->addMenu(QStringLiteral("線の太さ(&W)"));
     mnuWidth = width->menuAction();
@@ -61,7 +58,8 @@ void MainMenu::buildKinou(QMenuBar* bar)
         mWdt[i] = item(width, caption, QKeySequence(Qt::SHIFT | keys[i]), true);
     }
     mWdt[0]->setChecked(true);
-    mColor = item(menu, QStringLiteral("色指定（詳細）(&C)..."), QKeySequence(Qt::SHIFT | Qt::Key_F5));
+    mColor =
+        item(menu, QStringLiteral("色指定（詳細）(&C)..."), QKeySequence(Qt::SHIFT | Qt::Key_F5));
     mClear = item(menu, QStringLiteral("全消し(&D)"), QKeySequence(Qt::SHIFT | Qt::Key_F6));
     menu->addSeparator();
     QMenu* transe = menu->addMenu(QStringLiteral("ウィンドウの透明度(&T)"));
@@ -75,8 +73,7 @@ void MainMenu::buildKinou(QMenuBar* bar)
     mT100->setChecked(true);
 }
 
-void MainMenu::buildNetWork(QMenuBar* bar)
-{
+void MainMenu::buildNetWork(QMenuBar* bar) {
     QMenu* menu = bar->addMenu(QStringLiteral("通信(&N)"));
     mNetWork = menu->menuAction();
     mCon = item(menu, QStringLiteral("接続(&C)..."), QKeySequence(Qt::CTRL | Qt::Key_T));
@@ -87,8 +84,7 @@ void MainMenu::buildNetWork(QMenuBar* bar)
     mMember = item(menu, QStringLiteral("会話ウィンドウ(&M)"), QKeySequence(Qt::CTRL | Qt::Key_M));
 }
 
-void MainMenu::buildInfo(QMenuBar* bar)
-{
+void MainMenu::buildInfo(QMenuBar* bar) {
     QMenu* menu = bar->addMenu(QStringLiteral("情報(&I)"));
     mInfo = menu->menuAction();
     mVersion = item(menu, QStringLiteral("バージョン情報(&V)"));

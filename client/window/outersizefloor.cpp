@@ -3,8 +3,7 @@
 #include <QWidget>
 #include <algorithm>
 
-void keepOuterSizeAtLeast(QWidget& window, int floor)
-{
+void keepOuterSizeAtLeast(QWidget& window, int floor) {
     if (window.isMinimized())
         return;
     const QSize extra = window.frameGeometry().size() - window.size();

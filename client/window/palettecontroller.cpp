@@ -15,8 +15,7 @@ PaletteController::PaletteController(Canvas& canvas, PictureBox* colorBox,
                                      std::array<ColorCell*, Cells> cells, DrawingSender& sender,
                                      Prompts& prompts, QWidget* dialogParent, QObject* parent)
     : QObject(parent), m_canvas(canvas), m_colorBox(colorBox), m_cells(cells), m_sender(sender),
-      m_prompts(prompts), m_dialogParent(dialogParent)
-{
+      m_prompts(prompts), m_dialogParent(dialogParent) {
     for (int i = 0; i < Cells; ++i) {
         connect(m_cells[i], &ColorCell::clicked, this, [this, i] { clickCell(i); });
         connect(m_cells[i], &ColorCell::doubleClicked, this, [this, i] { doubleClickCell(i); });
@@ -24,34 +23,29 @@ PaletteController::PaletteController(Canvas& canvas, PictureBox* colorBox,
     connect(m_colorBox, &PictureBox::doubleClicked, this, &PaletteController::choosePenColor);
 }
 
-qint32 PaletteController::paletteColor(int cell) const
-{
+qint32 PaletteController::paletteColor(int cell) const {
     if (cell < 0 || cell >= Cells)
         return -1;
     return m_cells[cell]->colorValue();
 }
 
-bool PaletteController::setPaletteColor(int cell, qint32 value)
-{
+bool PaletteController::setPaletteColor(int cell, qint32 value) {
     if (cell < 0 || cell >= Cells || !protocol::isColorValue(value))
         return false;
     m_cells[cell]->setColorValue(value);
     return true;
 }
 
-void PaletteController::setDefaultColors()
-{
+void PaletteController::setDefaultColors() {
     for (int i = 0; i < Cells; ++i)
         setPaletteColor(i, DefaultColors[i]);
 }
 
-qint32 PaletteController::penColor() const
-{
+qint32 PaletteController::penColor() const {
     return valueFromColor(m_colorBox->fillColor());
 }
 
-bool PaletteController::setPenColor(qint32 value)
-{
+bool PaletteController::setPenColor(qint32 value) {
     if (!protocol::isColorValue(value))
         return false;
     m_colorBox->fill(colorFromValue(value));
@@ -59,26 +53,22 @@ bool PaletteController::setPenColor(qint32 value)
     return true;
 }
 
-void PaletteController::announce()
-{
+void PaletteController::announce() {
     if (m_sender.connected())
         m_sender.sendColor(penColor());
 }
 
-void PaletteController::clickCell(int cell)
-{
+void PaletteController::clickCell(int cell) {
     if (cell < 0 || cell >= Cells)
         return;
     setPenColor(m_cells[cell]->colorValue());
     announce();
 }
 
-void PaletteController::doubleClickCell(int cell)
-{
+void PaletteController::doubleClickCell(int cell) {
     if (cell < 0 || cell >= Cells)
         return;
-    const auto chosen = m_prompts.chooseColor(m_dialogParent,
-                                              colorFromValue(paletteColor(cell)));
+    const auto chosen = m_prompts.chooseColor(m_dialogParent, colorFromValue(paletteColor(cell)));
     if (!chosen)
         return;
     const qint32 value = valueFromColor(*chosen);
@@ -87,10 +77,8 @@ void PaletteController::doubleClickCell(int cell)
     announce();
 }
 
-void PaletteController::choosePenColor()
-{
-    const auto chosen = m_prompts.chooseColor(m_dialogParent,
-                                              colorFromValue(penColor()));
+void PaletteController::choosePenColor() {
+    const auto chosen = m_prompts.chooseColor(m_dialogParent, colorFromValue(penColor()));
     if (!chosen)
         return;
     setPenColor(valueFromColor(*chosen));

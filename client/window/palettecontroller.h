@@ -22,7 +22,8 @@ class PaletteController : public QObject {
     Q_OBJECT
 public:
     static constexpr int Cells = 8;
-    static const std::array<qint32, Cells> DefaultColors; // red, green, blue, white, cyan, magenta, yellow, black
+    static const std::array<qint32, Cells>
+        DefaultColors; // red, green, blue, white, cyan, magenta, yellow, black
 
     PaletteController(Canvas& canvas, PictureBox* colorBox, std::array<ColorCell*, Cells> cells,
                       DrawingSender& sender, Prompts& prompts, QWidget* dialogParent,

@@ -12,28 +12,24 @@ PenWidthController::PenWidthController(QSlider* slider, PictureBox* box,
                                        std::array<QAction*, 4> items, DrawingSender& sender,
                                        QWidget* canvas, QObject* parent)
     : QObject(parent), m_slider(slider), m_box(box), m_items(items), m_sender(sender),
-      m_canvas(canvas)
-{
+      m_canvas(canvas) {
     m_slider->setRange(0, 3);
     connect(m_slider, &QSlider::valueChanged, this, &PenWidthController::sliderChanged);
     for (int i = 0; i < 4; ++i)
         connect(m_items[i], &QAction::triggered, this, [this, i] { chooseWidth(i); });
 }
 
-qint16 PenWidthController::value() const
-{
+qint16 PenWidthController::value() const {
     return qint16(m_slider->value());
 }
 
-void PenWidthController::setCheckMarks(int index)
-{
+void PenWidthController::setCheckMarks(int index) {
     for (int i = 0; i < 4; ++i)
         m_items[i]->setChecked(i == index);
 }
 
 // A filled black square of side 2w+1 centred in the box, on white.
-void PenWidthController::drawPenSquare(int w)
-{
+void PenWidthController::drawPenSquare(int w) {
     const QSize client = m_box->clientSize();
     const int cx = int(std::nearbyint(client.width() / 2.0));
     const int cy = int(std::nearbyint(client.height() / 2.0));
@@ -49,8 +45,7 @@ void PenWidthController::drawPenSquare(int w)
     m_box->update();
 }
 
-void PenWidthController::sliderChanged()
-{
+void PenWidthController::sliderChanged() {
     const qint16 w = value();
     setCheckMarks(w);
     drawPenSquare(w);
@@ -60,8 +55,7 @@ void PenWidthController::sliderChanged()
         m_sender.sendSize(w);
 }
 
-void PenWidthController::chooseWidth(int index)
-{
+void PenWidthController::chooseWidth(int index) {
     {
         const QSignalBlocker quiet(m_slider); // run the change handling once, below
         m_slider->setValue(index);

@@ -21,7 +21,7 @@ public:
                        DrawingSender& sender, QWidget* canvas, QObject* parent = nullptr);
 
     qint16 value() const;
-    void sliderChanged(); // the slider's change handling
+    void sliderChanged();        // the slider's change handling
     void chooseWidth(int index); // a menu item; one announcement per choice
 
 private:

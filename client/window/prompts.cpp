@@ -6,19 +6,16 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 
-bool QtPrompts::question(QWidget* parent, const QString& text, const QString& title)
-{
+bool QtPrompts::question(QWidget* parent, const QString& text, const QString& title) {
     return QMessageBox::question(parent, title, text, QMessageBox::Ok | QMessageBox::Cancel,
                                  QMessageBox::Ok) == QMessageBox::Ok;
 }
 
-void QtPrompts::message(QWidget* parent, const QString& text, const QString& title)
-{
+void QtPrompts::message(QWidget* parent, const QString& text, const QString& title) {
     QMessageBox::information(parent, title, text, QMessageBox::Ok);
 }
 
-std::optional<QColor> QtPrompts::chooseColor(QWidget* parent, const QColor& initial)
-{
+std::optional<QColor> QtPrompts::chooseColor(QWidget* parent, const QColor& initial) {
     const QColor chosen = QColorDialog::getColor(initial, parent);
     if (!chosen.isValid())
         return std::nullopt;
@@ -31,8 +28,7 @@ namespace {
 // with the patterns appended by QtPrompts::dialogFilter.
 constexpr QFileDialog::Options BaseOptions = QFileDialog::HideNameFilterDetails;
 
-std::optional<QString> chosen(const QString& name)
-{
+std::optional<QString> chosen(const QString& name) {
     if (name.isEmpty())
         return std::nullopt;
     return name;
@@ -40,8 +36,7 @@ std::optional<QString> chosen(const QString& name)
 
 } // namespace
 
-QString QtPrompts::dialogFilter(const QString& filter)
-{
+QString QtPrompts::dialogFilter(const QString& filter) {
     // The dialog takes the patterns from the last parentheses of an entry and,
     // with HideNameFilterDetails, shows what stands before them. "*.*" would
     // hide every file without a dot in its name, so the caption keeps it and
@@ -60,21 +55,18 @@ QString QtPrompts::dialogFilter(const QString& filter)
 }
 
 std::optional<QString> QtPrompts::saveFileName(QWidget* parent, const QString& title,
-                                               const QString& filter, const QString& initialName)
-{
+                                               const QString& filter, const QString& initialName) {
     return chosen(QFileDialog::getSaveFileName(parent, title, initialName, dialogFilter(filter),
                                                nullptr, BaseOptions));
 }
 
 std::optional<QString> QtPrompts::pickFileName(QWidget* parent, const QString& title,
-                                               const QString& filter)
-{
+                                               const QString& filter) {
     return chosen(QFileDialog::getSaveFileName(parent, title, QString(), dialogFilter(filter),
                                                nullptr,
                                                BaseOptions | QFileDialog::DontConfirmOverwrite));
 }
 
-void QtPrompts::beep()
-{
+void QtPrompts::beep() {
     QApplication::beep();
 }

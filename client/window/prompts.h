@@ -29,8 +29,7 @@ public:
     // The save form of the file dialog used to pick a file to read: it takes
     // any name, existing or not, and never asks whether to replace the file.
     virtual std::optional<QString> pickFileName(QWidget* parent, const QString& title,
-                                                const QString& filter)
-    {
+                                                const QString& filter) {
         return saveFileName(parent, title, filter);
     }
     // The system beep.

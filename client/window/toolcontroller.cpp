@@ -18,13 +18,11 @@ constexpr int CtrlAlone = 2;
 
 // Pointer positions are whole pixels; a 16-bit copy rounds halves to even and
 // does not exist when the value is out of range.
-int wholePixel(double v)
-{
+int wholePixel(double v) {
     return int(std::nearbyint(v));
 }
 
-std::optional<qint16> int16Pixel(int v)
-{
+std::optional<qint16> int16Pixel(int v) {
     if (v < -32768 || v > 32767)
         return std::nullopt;
     return qint16(v);
@@ -32,8 +30,8 @@ std::optional<qint16> int16Pixel(int v)
 
 } // namespace
 
-ToolController::ToolController(Parts parts, QObject* parent) : QObject(parent), m_p(std::move(parts))
-{
+ToolController::ToolController(Parts parts, QObject* parent)
+    : QObject(parent), m_p(std::move(parts)) {
     connect(m_p.tabStrip, &QTabBar::currentChanged, this, &ToolController::onTabChanged);
     for (int i = 0; i < 4; ++i)
         connect(m_p.toolItems[i], &QAction::triggered, this, [this, i] { selectTool(i + 1); });
@@ -45,13 +43,11 @@ ToolController::ToolController(Parts parts, QObject* parent) : QObject(parent), 
     connect(w, &CanvasWidget::pointerReleased, this, &ToolController::pointerRelease);
 }
 
-int ToolController::tool() const
-{
+int ToolController::tool() const {
     return m_p.tabStrip->currentIndex() + 1;
 }
 
-void ToolController::selectTool(int tool)
-{
+void ToolController::selectTool(int tool) {
     if (tool < Pencil || tool > HandScroll)
         return;
     if (m_p.tabStrip->currentIndex() == tool - 1)
@@ -61,8 +57,7 @@ void ToolController::selectTool(int tool)
     setCheckMarks(tool);
 }
 
-void ToolController::onTabChanged(int index)
-{
+void ToolController::onTabChanged(int index) {
     const int tool = index + 1;
     if (tool < Pencil || tool > HandScroll)
         return;
@@ -70,19 +65,16 @@ void ToolController::onTabChanged(int index)
     setPointer(tool);
 }
 
-void ToolController::setCheckMarks(int tool)
-{
+void ToolController::setCheckMarks(int tool) {
     for (int i = 0; i < 4; ++i)
         m_p.toolItems[i]->setChecked(i + 1 == tool);
 }
 
-void ToolController::setPointer(int tool)
-{
+void ToolController::setPointer(int tool) {
     m_p.canvasWidget->setCursor(tool == HandScroll ? Qt::ArrowCursor : Qt::CrossCursor);
 }
 
-void ToolController::keyDown(int, int shift)
-{
+void ToolController::keyDown(int, int shift) {
     m_shiftState = qint16(shift);
     if (m_shiftState == CtrlAlone) {
         m_p.canvasWidget->setCursor(Qt::ArrowCursor);
@@ -90,8 +82,7 @@ void ToolController::keyDown(int, int shift)
     }
 }
 
-void ToolController::keyUp(int, int shift)
-{
+void ToolController::keyUp(int, int shift) {
     m_shiftState = qint16(shift);
     if (tool() == HandScroll)
         return;
@@ -100,8 +91,7 @@ void ToolController::keyUp(int, int shift)
 
 // Reads the pixel under the pointer into the pen colour. False outside the
 // drawing area: there the pen keeps its colour and nothing is to be sent.
-bool ToolController::pick(int x, int y, qint32& picked)
-{
+bool ToolController::pick(int x, int y, qint32& picked) {
     picked = m_p.canvas.pixelValue(x, y);
     if (picked < 0)
         return false;
@@ -109,8 +99,7 @@ bool ToolController::pick(int x, int y, qint32& picked)
     return true;
 }
 
-void ToolController::pointerPress(Qt::MouseButton, QPointF pos)
-{
+void ToolController::pointerPress(Qt::MouseButton, QPointF pos) {
     const int x = wholePixel(pos.x());
     const int y = wholePixel(pos.y());
     m_penDown = 1;
@@ -129,15 +118,13 @@ void ToolController::pointerPress(Qt::MouseButton, QPointF pos)
         m_p.sender.sendColor(picked);
 }
 
-void ToolController::handScroll(int x, int y)
-{
+void ToolController::handScroll(int x, int y) {
     const double newTop = m_p.viewport.canvasTop() - (m_lastY - y);
     const double newLeft = m_p.viewport.canvasLeft() - (m_lastX - x);
     m_p.viewport.scrollCanvasTo(newLeft, newTop);
 }
 
-void ToolController::paintSegment(int x, int y)
-{
+void ToolController::paintSegment(int x, int y) {
     const auto x16 = int16Pixel(x);
     const auto y16 = int16Pixel(y);
     if (!x16 || !y16)
@@ -148,8 +135,7 @@ void ToolController::paintSegment(int x, int y)
     m_lastY = *y16;
 }
 
-void ToolController::pointerMove(Qt::MouseButtons buttons, QPointF pos)
-{
+void ToolController::pointerMove(Qt::MouseButtons buttons, QPointF pos) {
     const int x = wholePixel(pos.x());
     const int y = wholePixel(pos.y());
     const bool leftAlone = buttons == Qt::LeftButton;
@@ -186,8 +172,7 @@ void ToolController::pointerMove(Qt::MouseButtons buttons, QPointF pos)
         m_p.sender.sendColor(picked);
 }
 
-void ToolController::pointerRelease(Qt::MouseButton, QPointF)
-{
+void ToolController::pointerRelease(Qt::MouseButton, QPointF) {
     m_penDown = 0;
     if (m_p.refreshPreview)
         m_p.refreshPreview();

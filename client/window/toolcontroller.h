@@ -44,7 +44,7 @@ public:
 
     explicit ToolController(Parts parts, QObject* parent = nullptr);
 
-    int tool() const; // 1..4
+    int tool() const;          // 1..4
     void selectTool(int tool); // as the menu item of that tool does
 
     qint16 lastX() const { return m_lastX; }

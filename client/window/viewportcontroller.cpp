@@ -17,16 +17,14 @@ constexpr int ViewportRightGap = 163;
 constexpr int ViewportBottomGap = 20;
 
 // Rounds to the nearest integer, halves to even.
-int roundEven(double v)
-{
+int roundEven(double v) {
     return int(std::nearbyint(v));
 }
 
 } // namespace
 
 ViewportController::ViewportController(const Widgets& widgets, QObject* parent)
-    : QObject(parent), m_w(widgets)
-{
+    : QObject(parent), m_w(widgets) {
     for (QScrollBar* bar : {m_w.hs1, m_w.vs1}) {
         bar->setMinimum(0);
         bar->setSingleStep(10);
@@ -43,8 +41,7 @@ ViewportController::ViewportController(const Widgets& widgets, QObject* parent)
             });
 }
 
-void ViewportController::layout(int w, int h)
-{
+void ViewportController::layout(int w, int h) {
     const int column = w - RightColumn;
     m_w.tabStrip->setGeometry(w - 126, 8, 113, 27);
     m_w.frame1->setGeometry(column, 48, 129, 65);
@@ -64,41 +61,34 @@ void ViewportController::layout(int w, int h)
     updateScrollRanges();
 }
 
-int ViewportController::maxOffsetX() const
-{
+int ViewportController::maxOffsetX() const {
     return std::max(0, CanvasWidget::OuterWidth - m_w.viewport->innerSize().width());
 }
 
-int ViewportController::maxOffsetY() const
-{
+int ViewportController::maxOffsetY() const {
     return std::max(0, CanvasWidget::OuterHeight - m_w.viewport->innerSize().height());
 }
 
-void ViewportController::updateScrollRanges()
-{
+void ViewportController::updateScrollRanges() {
     // A value beyond the new maximum is pulled back by the bar, and its change
     // handling moves the canvas with it.
     m_w.vs1->setMaximum(maxOffsetY());
     m_w.hs1->setMaximum(maxOffsetX());
 }
 
-int ViewportController::canvasLeft() const
-{
+int ViewportController::canvasLeft() const {
     return m_w.canvas->x();
 }
 
-int ViewportController::canvasTop() const
-{
+int ViewportController::canvasTop() const {
     return m_w.canvas->y();
 }
 
-void ViewportController::placeCanvas(int left, int top)
-{
+void ViewportController::placeCanvas(int left, int top) {
     m_w.canvas->move(left, top);
 }
 
-void ViewportController::scrollCanvasTo(double newLeft, double newTop)
-{
+void ViewportController::scrollCanvasTo(double newLeft, double newTop) {
     newLeft = std::clamp(newLeft, -double(maxOffsetX()), 0.0);
     newTop = std::clamp(newTop, -double(maxOffsetY()), 0.0);
     const int left = roundEven(newLeft);
@@ -108,38 +98,33 @@ void ViewportController::scrollCanvasTo(double newLeft, double newTop)
     placeCanvas(left, top);
 }
 
-void ViewportController::previewDrag(QPoint previewClientPos)
-{
+void ViewportController::previewDrag(QPoint previewClientPos) {
     const QSize previewOuter = m_w.preview->size();
     const QSize viewportOuter = m_w.viewport->size();
-    const double newLeft = viewportOuter.width() / 2.0 -
-                           double(CanvasWidget::OuterWidth) * previewClientPos.x() /
-                               previewOuter.width();
-    const double newTop = viewportOuter.height() / 2.0 -
-                          double(CanvasWidget::OuterHeight) * previewClientPos.y() /
-                              previewOuter.height();
+    const double newLeft = viewportOuter.width() / 2.0 - double(CanvasWidget::OuterWidth) *
+                                                             previewClientPos.x() /
+                                                             previewOuter.width();
+    const double newTop = viewportOuter.height() / 2.0 - double(CanvasWidget::OuterHeight) *
+                                                             previewClientPos.y() /
+                                                             previewOuter.height();
     scrollCanvasTo(newLeft, newTop);
 }
 
-void ViewportController::focusCanvas()
-{
+void ViewportController::focusCanvas() {
     m_w.canvas->setFocus(Qt::OtherFocusReason);
 }
 
-void ViewportController::onHorizontal(int value)
-{
+void ViewportController::onHorizontal(int value) {
     placeCanvas(-value, canvasTop());
     focusCanvas();
 }
 
-void ViewportController::onVertical(int value)
-{
+void ViewportController::onVertical(int value) {
     placeCanvas(canvasLeft(), -value);
     focusCanvas();
 }
 
-bool ViewportController::eventFilter(QObject* watched, QEvent* event)
-{
+bool ViewportController::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FocusIn)
         focusCanvas();
     return QObject::eventFilter(watched, event);

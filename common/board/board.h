@@ -79,7 +79,6 @@ public:
         m_observer = std::move(observer);
     }
 
-
 private:
     void penDown(int i, QStringView arg);
     void draw(int i, QStringView arg);

@@ -19,8 +19,7 @@
 //
 // Coordinates are 16-bit canvas values (possibly shifted by a pen offset), so
 // every difference and the error term fit comfortably in int.
-template <typename Plot> void forEachLinePixel(int x0, int y0, int x1, int y1, Plot&& plot)
-{
+template <typename Plot> void forEachLinePixel(int x0, int y0, int x1, int y1, Plot&& plot) {
     const int dx = std::abs(x1 - x0);
     const int sx = x0 < x1 ? 1 : -1;
     const int dy = -std::abs(y1 - y0);

@@ -1,5 +1,5 @@
-#include "colorvalue.h"
 #include "snapshot.h"
+#include "colorvalue.h"
 
 #include <QBuffer>
 #include <QHash>

@@ -10,21 +10,18 @@ namespace {
 constexpr int Int16Min = -32768;
 constexpr int Int16Max = 32767;
 
-bool fitsInt16(int v)
-{
+bool fitsInt16(int v) {
     return v >= Int16Min && v <= Int16Max;
 }
 
 } // namespace
 
 QRect StrokeRenderer::paint(QImage& image, qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt,
-                            quint32 argb)
-{
+                            quint32 argb) {
     const int r = penRadius(wdt);
-    const bool allCopiesFit = fitsInt16(std::min<int>(ox, x) - r) &&
-                              fitsInt16(std::max<int>(ox, x) + r) &&
-                              fitsInt16(std::min<int>(oy, y) - r) &&
-                              fitsInt16(std::max<int>(oy, y) + r);
+    const bool allCopiesFit =
+        fitsInt16(std::min<int>(ox, x) - r) && fitsInt16(std::max<int>(ox, x) + r) &&
+        fitsInt16(std::min<int>(oy, y) - r) && fitsInt16(std::max<int>(oy, y) + r);
     if (allCopiesFit)
         return sweep(image, ox, oy, x, y, r, argb);
     return copyByCopy(image, ox, oy, x, y, r, argb);
@@ -44,8 +41,7 @@ QRect StrokeRenderer::paint(QImage& image, qint16 ox, qint16 oy, qint16 x, qint1
 //   starts at 0, row B ends at A);
 // - A < B: every row holds one pixel, p = floor((2Aq + B) / 2B).
 // Products stay below 2^35: 64-bit arithmetic.
-int StrokeRenderer::collectRuns(int ox, int oy, int x, int y, int rowLimitLow, int rowLimitHigh)
-{
+int StrokeRenderer::collectRuns(int ox, int oy, int x, int y, int rowLimitLow, int rowLimitHigh) {
     m_runs.clear();
     const qint64 a = std::abs(x - ox);
     const qint64 b = std::abs(y - oy);
@@ -86,8 +82,7 @@ int StrokeRenderer::collectRuns(int ox, int oy, int x, int y, int rowLimitLow, i
     return oy - int(qHigh);
 }
 
-QRect StrokeRenderer::sweep(QImage& image, int ox, int oy, int x, int y, int r, quint32 argb)
-{
+QRect StrokeRenderer::sweep(QImage& image, int ox, int oy, int x, int y, int r, quint32 argb) {
     const int width = image.width();
     const int height = image.height();
     const int firstRow = collectRuns(ox, oy, x, y, -r, height - 1 + r);
@@ -128,8 +123,7 @@ QRect StrokeRenderer::sweep(QImage& image, int ox, int oy, int x, int y, int r, 
 
 // The literal definition, for segments whose pen reaches past the 16-bit
 // range: every copy that fits is drawn as its own one-pixel line.
-QRect StrokeRenderer::copyByCopy(QImage& image, int ox, int oy, int x, int y, int r, quint32 argb)
-{
+QRect StrokeRenderer::copyByCopy(QImage& image, int ox, int oy, int x, int y, int r, quint32 argb) {
     QRect painted;
     for (int dy = -r; dy <= r; ++dy) {
         for (int dx = -r; dx <= r; ++dx) {

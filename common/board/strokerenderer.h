@@ -28,8 +28,7 @@ public:
 
     // Paints one segment in `argb` (0xffRRGGBB) and returns the bounding box of
     // the pixels set (empty when nothing was inside the image).
-    QRect paint(QImage& image, qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt,
-                quint32 argb);
+    QRect paint(QImage& image, qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt, quint32 argb);
 
 private:
     struct Run {

@@ -2,10 +2,10 @@
 
 #include <QCoreApplication>
 #include <QSet>
-#include <functional>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <functional>
 
 #include <unistd.h>
 
@@ -20,8 +20,7 @@ public:
     std::function<void(qintptr)> onIncoming;
 
 protected:
-    void incomingConnection(qintptr descriptor) override
-    {
+    void incomingConnection(qintptr descriptor) override {
         if (onIncoming)
             onIncoming(descriptor);
         else
@@ -30,8 +29,7 @@ protected:
 };
 
 // Descriptors taken by accept() while their request signal is being handled.
-QSet<qintptr>& acceptedDescriptors()
-{
+QSet<qintptr>& acceptedDescriptors() {
     static QSet<qintptr> taken;
     return taken;
 }
@@ -44,13 +42,11 @@ constexpr int LingerMs = 5000;
 
 SocketEndpoint::SocketEndpoint(QObject* parent) : QObject(parent) {}
 
-SocketEndpoint::~SocketEndpoint()
-{
+SocketEndpoint::~SocketEndpoint() {
     close();
 }
 
-quint16 SocketEndpoint::localPort() const
-{
+quint16 SocketEndpoint::localPort() const {
     if (m_server)
         return m_server->serverPort();
     if (m_socket)
@@ -58,8 +54,7 @@ quint16 SocketEndpoint::localPort() const
     return m_localPort;
 }
 
-bool SocketEndpoint::connectTo(const QString& host, quint16 port)
-{
+bool SocketEndpoint::connectTo(const QString& host, quint16 port) {
     if (m_state != Closed)
         return false;
     auto* socket = new QTcpSocket(this);
@@ -80,8 +75,7 @@ bool SocketEndpoint::connectTo(const QString& host, quint16 port)
     return true;
 }
 
-bool SocketEndpoint::listen(const QHostAddress& address)
-{
+bool SocketEndpoint::listen(const QHostAddress& address) {
     if (m_state != Closed)
         return false;
     auto* server = new DescriptorServer;
@@ -100,8 +94,7 @@ bool SocketEndpoint::listen(const QHostAddress& address)
     return true;
 }
 
-void SocketEndpoint::onIncoming(qintptr descriptor)
-{
+void SocketEndpoint::onIncoming(qintptr descriptor) {
     m_state = ConnectionPending;
     QPointer<SocketEndpoint> self(this);
     emit connectionRequest(descriptor);
@@ -112,8 +105,7 @@ void SocketEndpoint::onIncoming(qintptr descriptor)
         ::close(int(descriptor));
 }
 
-bool SocketEndpoint::accept(qintptr requestId)
-{
+bool SocketEndpoint::accept(qintptr requestId) {
     if (m_state != Closed)
         return false;
     auto* socket = new QTcpSocket(this);
@@ -129,8 +121,7 @@ bool SocketEndpoint::accept(qintptr requestId)
     return true;
 }
 
-void SocketEndpoint::adoptSocket(QTcpSocket* socket)
-{
+void SocketEndpoint::adoptSocket(QTcpSocket* socket) {
     m_socket = socket;
     m_capReported = false;
     socket->setReadBufferSize(m_readBufferSize);
@@ -141,8 +132,7 @@ void SocketEndpoint::adoptSocket(QTcpSocket* socket)
     connect(socket, &QTcpSocket::bytesWritten, this, &SocketEndpoint::onBytesWritten);
 }
 
-void SocketEndpoint::onSocketError()
-{
+void SocketEndpoint::onSocketError() {
     if (!m_socket)
         return;
     const auto error = m_socket->error();
@@ -159,23 +149,20 @@ void SocketEndpoint::onSocketError()
         m_state = Error;
 }
 
-void SocketEndpoint::onDisconnected()
-{
+void SocketEndpoint::onDisconnected() {
     if (m_state != Connected)
         return;
     m_state = Closing;
     emit closed();
 }
 
-void SocketEndpoint::onBytesWritten()
-{
+void SocketEndpoint::onBytesWritten() {
     if (m_socket && m_socket->bytesToWrite() <= m_outputCap)
         m_capReported = false;
     emit outputWritten();
 }
 
-bool SocketEndpoint::sendBytes(QByteArrayView bytes)
-{
+bool SocketEndpoint::sendBytes(QByteArrayView bytes) {
     if (m_state != Connected || !m_socket)
         return false;
     if (m_socket->bytesToWrite() > m_outputCap)
@@ -189,30 +176,25 @@ bool SocketEndpoint::sendBytes(QByteArrayView bytes)
     return true;
 }
 
-QByteArray SocketEndpoint::getData()
-{
+QByteArray SocketEndpoint::getData() {
     return m_socket ? m_socket->readAll() : QByteArray();
 }
 
-qint64 SocketEndpoint::pendingOutput() const
-{
+qint64 SocketEndpoint::pendingOutput() const {
     return m_socket ? m_socket->bytesToWrite() : 0;
 }
 
-void SocketEndpoint::setReadBufferSize(qint64 bytes)
-{
+void SocketEndpoint::setReadBufferSize(qint64 bytes) {
     m_readBufferSize = bytes;
     if (m_socket)
         m_socket->setReadBufferSize(bytes);
 }
 
-qint64 SocketEndpoint::bytesAvailable() const
-{
+qint64 SocketEndpoint::bytesAvailable() const {
     return m_socket ? m_socket->bytesAvailable() : 0;
 }
 
-void SocketEndpoint::dropSocket()
-{
+void SocketEndpoint::dropSocket() {
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
     socket->disconnect(this);
@@ -234,8 +216,7 @@ void SocketEndpoint::dropSocket()
     }
 }
 
-void SocketEndpoint::close()
-{
+void SocketEndpoint::close() {
     if (m_socket)
         dropSocket();
     if (m_server) {
@@ -246,8 +227,7 @@ void SocketEndpoint::close()
     m_state = Closed;
 }
 
-QString SocketEndpoint::remoteHostIP() const
-{
+QString SocketEndpoint::remoteHostIP() const {
     if (!m_socket)
         return QString();
     const QHostAddress peer = m_socket->peerAddress();
@@ -256,8 +236,7 @@ QString SocketEndpoint::remoteHostIP() const
     return isV4 ? QHostAddress(v4).toString() : peer.toString();
 }
 
-quint16 SocketEndpoint::remotePort() const
-{
+quint16 SocketEndpoint::remotePort() const {
     return m_socket ? m_socket->peerPort() : 0;
 }
 

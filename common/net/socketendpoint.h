@@ -93,12 +93,12 @@ public:
     qint64 bytesAvailable() const;
 
 signals:
-    void connected();                        // outgoing connection established
+    void connected(); // outgoing connection established
     void connectionRequest(qintptr requestId);
     void dataArrival(qint64 bytesTotal);
-    void closed();                           // the peer closed (or the connection broke)
+    void closed(); // the peer closed (or the connection broke)
     void outputCapExceeded();
-    void outputWritten();                    // part of the queued output went out
+    void outputWritten(); // part of the queued output went out
 
 private:
     void adoptSocket(QTcpSocket* socket);

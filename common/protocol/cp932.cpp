@@ -9,32 +9,37 @@ namespace {
 
 // Code points where Windows' CP932 differs from the JIS-based tables ICU
 // also accepts; mapping them first makes them encode to the Windows bytes.
-char16_t windowsEquivalent(char16_t c)
-{
+char16_t windowsEquivalent(char16_t c) {
     switch (c) {
-    case 0x301C: return 0xFF5E; // WAVE DASH -> FULLWIDTH TILDE
-    case 0x2212: return 0xFF0D; // MINUS SIGN -> FULLWIDTH HYPHEN-MINUS
-    case 0x2016: return 0x2225; // DOUBLE VERTICAL LINE -> PARALLEL TO
-    case 0x00AC: return 0xFFE2; // NOT SIGN
-    case 0x00A2: return 0xFFE0; // CENT SIGN
-    case 0x00A3: return 0xFFE1; // POUND SIGN
-    case 0x2014: return 0x2015; // EM DASH -> HORIZONTAL BAR
-    default: return c;
+    case 0x301C:
+        return 0xFF5E; // WAVE DASH -> FULLWIDTH TILDE
+    case 0x2212:
+        return 0xFF0D; // MINUS SIGN -> FULLWIDTH HYPHEN-MINUS
+    case 0x2016:
+        return 0x2225; // DOUBLE VERTICAL LINE -> PARALLEL TO
+    case 0x00AC:
+        return 0xFFE2; // NOT SIGN
+    case 0x00A2:
+        return 0xFFE0; // CENT SIGN
+    case 0x00A3:
+        return 0xFFE1; // POUND SIGN
+    case 0x2014:
+        return 0x2015; // EM DASH -> HORIZONTAL BAR
+    default:
+        return c;
     }
 }
 
 // One character (or surrogate pair); empty when CP932 cannot hold it. A
 // fresh encoder each time: the error flag survives resetState().
-QByteArray encodeOne(QStringView piece)
-{
+QByteArray encodeOne(QStringView piece) {
     QStringEncoder encoder("CP932", QStringConverter::Flag::Stateless);
     QByteArray bytes = encoder(piece);
     return encoder.hasError() ? QByteArray() : bytes;
 }
 
 // A run of characters outside ASCII, through the converter.
-void encodeRun(QStringView run, QByteArray& out)
-{
+void encodeRun(QStringView run, QByteArray& out) {
     // Fast path: the whole run converts cleanly.
     QStringEncoder encoder("CP932", QStringConverter::Flag::Stateless);
     const QByteArray bytes = encoder(run);
@@ -46,8 +51,7 @@ void encodeRun(QStringView run, QByteArray& out)
     // anything CP932 cannot hold, never the converter's own substitution bytes.
     for (qsizetype i = 0; i < run.size();) {
         const qsizetype len =
-            (run[i].isHighSurrogate() && i + 1 < run.size() && run[i + 1].isLowSurrogate()) ? 2
-                                                                                          : 1;
+            (run[i].isHighSurrogate() && i + 1 < run.size() && run[i + 1].isLowSurrogate()) ? 2 : 1;
         const QByteArray enc = encodeOne(run.sliced(i, len));
         if (enc.isEmpty())
             out += '?';
@@ -57,26 +61,22 @@ void encodeRun(QStringView run, QByteArray& out)
     }
 }
 
-bool isLeadByte(uchar b)
-{
+bool isLeadByte(uchar b) {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 
-bool isTrailByte(uchar b)
-{
+bool isTrailByte(uchar b) {
     return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
 }
 
-bool isKatakanaByte(uchar b)
-{
+bool isKatakanaByte(uchar b) {
     return b >= 0xA1 && b <= 0xDF;
 }
 
 // A run of well-formed non-ASCII sequences (lead + trail pairs, half-width
 // katakana), through the converter. A pair the table does not hold comes back
 // as the converter's substitute (U+001A or U+FFFD): written as U+FFFD.
-void decodeRun(std::optional<QStringDecoder>& decoder, QByteArrayView run, QString& out)
-{
+void decodeRun(std::optional<QStringDecoder>& decoder, QByteArrayView run, QString& out) {
     if (run.isEmpty())
         return;
     if (!decoder)
@@ -90,8 +90,7 @@ void decodeRun(std::optional<QStringDecoder>& decoder, QByteArrayView run, QStri
 
 // ASCII is written byte for byte, as Windows does: the converter's own table
 // swaps 0x1A, 0x1C and 0x7F with other control characters.
-QByteArray toCp932(const QString& text)
-{
+QByteArray toCp932(const QString& text) {
     QString mapped = text;
     for (QChar& c : mapped)
         c = QChar(windowsEquivalent(c.unicode()));
@@ -122,8 +121,7 @@ QByteArray toCp932(const QString& text)
 // lead byte without a valid second byte, and a byte that is no character at
 // all, become U+FFFD each, so an invalid byte costs only itself and the
 // length of the text never depends on where an input was cut.
-QString fromCp932(QByteArrayView bytes)
-{
+QString fromCp932(QByteArrayView bytes) {
     QString text;
     text.reserve(bytes.size());
     const qsizetype size = bytes.size();

@@ -8,65 +8,53 @@
 namespace protocol::drawing {
 namespace {
 
-QByteArray line(const QString& body)
-{
+QByteArray line(const QString& body) {
     return body.toLatin1() + Terminator;
 }
 
-QByteArray pointLine(int command, int x, int y)
-{
+QByteArray pointLine(int command, int x, int y) {
     return line(QString::number(command) + u':' + clientNumber(x) + u',' + clientNumber(y));
 }
 
 } // namespace
 
-QByteArray penUpLine()
-{
+QByteArray penUpLine() {
     return line(QStringLiteral("0:0"));
 }
 
-QByteArray penDownLine(int x, int y)
-{
+QByteArray penDownLine(int x, int y) {
     return pointLine(PenDown, x, y);
 }
 
-QByteArray restartLine(int x, int y)
-{
+QByteArray restartLine(int x, int y) {
     return line(QStringLiteral("1:") + plainNumber(x) + u',' + plainNumber(y));
 }
 
-QByteArray drawLine(int x, int y)
-{
+QByteArray drawLine(int x, int y) {
     return pointLine(Draw, x, y);
 }
 
-QByteArray clearAllLine()
-{
+QByteArray clearAllLine() {
     return pointLine(ClearAll, 0, 0);
 }
 
-QByteArray colorLine(qint32 colour)
-{
+QByteArray colorLine(qint32 colour) {
     return line(QStringLiteral("4:") + clientNumber(colour));
 }
 
-QByteArray widthLine(int width)
-{
+QByteArray widthLine(int width) {
     return line(QStringLiteral("5:") + clientNumber(width));
 }
 
-QByteArray eraseLine(int x, int y)
-{
+QByteArray eraseLine(int x, int y) {
     return pointLine(Erase, x, y);
 }
 
-QByteArray memberRequestLine()
-{
+QByteArray memberRequestLine() {
     return line(QStringLiteral("8:member"));
 }
 
-QByteArray relayedLine(int index, QByteArrayView received)
-{
+QByteArray relayedLine(int index, QByteArrayView received) {
     QByteArray out = QByteArray::number(index);
     out.reserve(out.size() + 1 + received.size() + 2);
     out += ':';
@@ -75,26 +63,22 @@ QByteArray relayedLine(int index, QByteArrayView received)
     return out;
 }
 
-QByteArray memberCountLine(int count)
-{
+QByteArray memberCountLine(int count) {
     return "0:8:" + QByteArray::number(count) + Terminator;
 }
 
-QByteArray greetingColorLine(int index, qint32 colour)
-{
+QByteArray greetingColorLine(int index, qint32 colour) {
     return QByteArray::number(index) + ":4:" + QByteArray::number(colour) + Terminator;
 }
 
-QByteArray greetingWidthLine(int index, int width)
-{
+QByteArray greetingWidthLine(int index, int width) {
     return QByteArray::number(index) + ":5:" + QByteArray::number(width) + Terminator;
 }
 
 // One pass over the line finds the field separators; a fifth field ends the
 // search. Whether the command is 9 or more is asked only of lines with three
 // or four fields, which drops the same lines as asking first.
-std::optional<DownLineView> readDownLine(QStringView line)
-{
+std::optional<DownLineView> readDownLine(QStringView line) {
     const char16_t* const chars = line.utf16();
     const qsizetype size = line.size();
     qsizetype colon[3] = {};
@@ -119,16 +103,14 @@ std::optional<DownLineView> readDownLine(QStringView line)
     return DownLineView{*index, *command, line.sliced(colon[1] + 1, argumentEnd - colon[1] - 1)};
 }
 
-std::optional<DownLine> parseDownLine(QStringView text)
-{
+std::optional<DownLine> parseDownLine(QStringView text) {
     const std::optional<DownLineView> line = readDownLine(text);
     if (!line)
         return std::nullopt;
     return DownLine{line->index, line->command, line->argument.toString()};
 }
 
-QString decodeText(QByteArrayView bytes)
-{
+QString decodeText(QByteArrayView bytes) {
     // Eight bytes at a time: a byte with its high bit set is not ASCII.
     const char* const data = bytes.data();
     const qsizetype size = bytes.size();
@@ -146,8 +128,7 @@ QString decodeText(QByteArrayView bytes)
     return QString::fromLatin1(bytes);
 }
 
-UpLine parseUpLine(QByteArrayView text)
-{
+UpLine parseUpLine(QByteArrayView text) {
     UpLine result;
     const qsizetype first = text.indexOf(':');
     if (first < 0) {
@@ -162,8 +143,7 @@ UpLine parseUpLine(QByteArrayView text)
 }
 
 // Points are a handful of characters; a plain scan beats the general search.
-PointText splitPoint(QStringView argument)
-{
+PointText splitPoint(QStringView argument) {
     const char16_t* const chars = argument.utf16();
     const qsizetype size = argument.size();
     qsizetype comma = 0;

@@ -32,20 +32,20 @@ enum Command : int {
 inline constexpr char Terminator[] = "\r\n";
 
 // --- upstream, as the client writes them (numbers in the blank-prefixed form)
-QByteArray penUpLine();                  // "0:0\r\n"
-QByteArray penDownLine(int x, int y);    // "1: 120, 45\r\n"
-QByteArray restartLine(int x, int y);    // "1:120,45\r\n" (stroke restart: no blanks)
-QByteArray drawLine(int x, int y);       // "2: 120, 45\r\n"
-QByteArray clearAllLine();               // "3: 0, 0\r\n"
-QByteArray colorLine(qint32 colour);     // "4: 255\r\n"
-QByteArray widthLine(int width);         // "5: 0\r\n"
-QByteArray eraseLine(int x, int y);      // "6:-3, 7\r\n"
-QByteArray memberRequestLine();          // "8:member\r\n"
+QByteArray penUpLine();               // "0:0\r\n"
+QByteArray penDownLine(int x, int y); // "1: 120, 45\r\n"
+QByteArray restartLine(int x, int y); // "1:120,45\r\n" (stroke restart: no blanks)
+QByteArray drawLine(int x, int y);    // "2: 120, 45\r\n"
+QByteArray clearAllLine();            // "3: 0, 0\r\n"
+QByteArray colorLine(qint32 colour);  // "4: 255\r\n"
+QByteArray widthLine(int width);      // "5: 0\r\n"
+QByteArray eraseLine(int x, int y);   // "6:-3, 7\r\n"
+QByteArray memberRequestLine();       // "8:member\r\n"
 
 // --- downstream, as the server writes them (numbers plain)
 // index ":" line "\r\n"; `line` is the received line without its terminator.
 QByteArray relayedLine(int index, QByteArrayView line);
-QByteArray memberCountLine(int count);               // "0:8:count\r\n"
+QByteArray memberCountLine(int count);                  // "0:8:count\r\n"
 QByteArray greetingColorLine(int index, qint32 colour); // "j:4:colour\r\n"
 QByteArray greetingWidthLine(int index, int width);     // "j:5:width\r\n"
 

@@ -3,12 +3,9 @@
 namespace protocol {
 
 FrameSplitter::FrameSplitter(QByteArray terminator, qsizetype cap)
-    : m_terminator(std::move(terminator)), m_cap(cap)
-{
-}
+    : m_terminator(std::move(terminator)), m_cap(cap) {}
 
-QList<QByteArray> FrameSplitter::feed(QByteArrayView arrival)
-{
+QList<QByteArray> FrameSplitter::feed(QByteArrayView arrival) {
     QList<QByteArray> pieces;
     m_pending.append(arrival.data(), arrival.size());
 

@@ -14,8 +14,7 @@ namespace {
 // digits (to nearest, ties to even).
 constexpr int ExactDigits = 18;
 
-template <typename Char> bool isDigit(Char c)
-{
+template <typename Char> bool isDigit(Char c) {
     return c >= '0' && c <= '9';
 }
 
@@ -27,8 +26,7 @@ struct Reading {
     quint64 magnitude = 0;
     double converted = 0; // when not whole
 
-    double value() const
-    {
+    double value() const {
         if (!whole)
             return converted;
         const double m = double(magnitude);
@@ -40,8 +38,7 @@ struct Reading {
 // optional fraction, gathered as ASCII for a correctly rounded conversion
 // that, unlike strtod, does not depend on the process locale's decimal point.
 template <typename Char>
-Q_NEVER_INLINE double readDecimal(const Char* p, const Char* end, bool negative)
-{
+Q_NEVER_INLINE double readDecimal(const Char* p, const Char* end, bool negative) {
     std::string digits;
     bool any = false;
     bool wholePart = false; // a digit other than 0 before the point
@@ -73,9 +70,7 @@ Q_NEVER_INLINE double readDecimal(const Char* p, const Char* end, bool negative)
 // directly; a fraction or a longer run of digits takes the general route.
 // Without any digit the reading is a plain (positive) zero. Inlined into each
 // reader: it runs several times for every drawing line.
-template <typename Char>
-Q_ALWAYS_INLINE Reading readLenient(const Char* p, const Char* const end)
-{
+template <typename Char> Q_ALWAYS_INLINE Reading readLenient(const Char* p, const Char* const end) {
     while (p != end && (*p == ' ' || *p == '\t'))
         ++p;
     Reading reading;
@@ -101,20 +96,17 @@ Q_ALWAYS_INLINE Reading readLenient(const Char* p, const Char* const end)
     return reading;
 }
 
-Q_ALWAYS_INLINE Reading readLenient(QStringView text)
-{
+Q_ALWAYS_INLINE Reading readLenient(QStringView text) {
     return readLenient(text.utf16(), text.utf16() + text.size());
 }
 
-Q_ALWAYS_INLINE Reading readLenient(QByteArrayView text)
-{
+Q_ALWAYS_INLINE Reading readLenient(QByteArrayView text) {
     return readLenient(text.data(), text.data() + text.size());
 }
 
 // Rounds halves to even; NoFit outside [lowest, highest] (both within the
 // range of qint32, so exact as doubles).
-qint64 roundIn(double value, qint64 lowest, qint64 highest)
-{
+qint64 roundIn(double value, qint64 lowest, qint64 highest) {
     // Whole values in range (nearly all of them) need no rounding; the cast
     // truncates, which is exact for them and defined for anything in range.
     if (value >= double(lowest) && value <= double(highest) && double(qint64(value)) == value)
@@ -136,8 +128,7 @@ qint64 roundIn(double value, qint64 lowest, qint64 highest)
 
 // A whole reading needs no rounding, only the range check; its magnitude has
 // at most 18 digits, so the signed value cannot overflow.
-Q_ALWAYS_INLINE qint64 within(const Reading& reading, qint64 lowest, qint64 highest)
-{
+Q_ALWAYS_INLINE qint64 within(const Reading& reading, qint64 lowest, qint64 highest) {
     if (!reading.whole)
         return roundIn(reading.converted, lowest, highest);
     const qint64 magnitude = qint64(reading.magnitude);
@@ -147,42 +138,35 @@ Q_ALWAYS_INLINE qint64 within(const Reading& reading, qint64 lowest, qint64 high
 
 } // namespace
 
-double readNumber(QStringView text)
-{
+double readNumber(QStringView text) {
     return readLenient(text).value();
 }
 
-double readNumber(QByteArrayView text)
-{
+double readNumber(QByteArrayView text) {
     return readLenient(text).value();
 }
 
 namespace detail {
 
-qint64 roundWithin(double value, qint64 lowest, qint64 highest)
-{
+qint64 roundWithin(double value, qint64 lowest, qint64 highest) {
     return roundIn(value, lowest, highest);
 }
 
-qint64 readWithin(QStringView text, qint64 lowest, qint64 highest)
-{
+qint64 readWithin(QStringView text, qint64 lowest, qint64 highest) {
     return within(readLenient(text), lowest, highest);
 }
 
-qint64 readWithin(QByteArrayView text, qint64 lowest, qint64 highest)
-{
+qint64 readWithin(QByteArrayView text, qint64 lowest, qint64 highest) {
     return within(readLenient(text), lowest, highest);
 }
 
 } // namespace detail
 
-QString clientNumber(qint64 value)
-{
+QString clientNumber(qint64 value) {
     return value < 0 ? QString::number(value) : QLatin1Char(' ') + QString::number(value);
 }
 
-QString plainNumber(qint64 value)
-{
+QString plainNumber(qint64 value) {
     return QString::number(value);
 }
 

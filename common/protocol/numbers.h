@@ -31,33 +31,42 @@ qint64 roundWithin(double value, qint64 lowest, qint64 highest);
 qint64 readWithin(QStringView text, qint64 lowest, qint64 highest);
 qint64 readWithin(QByteArrayView text, qint64 lowest, qint64 highest);
 
-template <typename Int> std::optional<Int> fitted(qint64 value)
-{
+template <typename Int> std::optional<Int> fitted(qint64 value) {
     if (value == NoFit)
         return std::nullopt;
     return Int(value);
 }
-template <typename Int, typename Text> std::optional<Int> read(Text text)
-{
+template <typename Int, typename Text> std::optional<Int> read(Text text) {
     return fitted<Int>(
         readWithin(text, std::numeric_limits<Int>::min(), std::numeric_limits<Int>::max()));
 }
-template <typename Int> std::optional<Int> round(double value)
-{
+template <typename Int> std::optional<Int> round(double value) {
     return fitted<Int>(
         roundWithin(value, std::numeric_limits<Int>::min(), std::numeric_limits<Int>::max()));
 }
 } // namespace detail
 
-inline std::optional<qint16> roundToInt16(double value) { return detail::round<qint16>(value); }
-inline std::optional<qint32> roundToInt32(double value) { return detail::round<qint32>(value); }
+inline std::optional<qint16> roundToInt16(double value) {
+    return detail::round<qint16>(value);
+}
+inline std::optional<qint32> roundToInt32(double value) {
+    return detail::round<qint32>(value);
+}
 
 // The same as rounding readNumber's value, without going through double for
 // plain integers.
-inline std::optional<qint16> readInt16(QStringView text) { return detail::read<qint16>(text); }
-inline std::optional<qint32> readInt32(QStringView text) { return detail::read<qint32>(text); }
-inline std::optional<qint16> readInt16(QByteArrayView text) { return detail::read<qint16>(text); }
-inline std::optional<qint32> readInt32(QByteArrayView text) { return detail::read<qint32>(text); }
+inline std::optional<qint16> readInt16(QStringView text) {
+    return detail::read<qint16>(text);
+}
+inline std::optional<qint32> readInt32(QStringView text) {
+    return detail::read<qint32>(text);
+}
+inline std::optional<qint16> readInt16(QByteArrayView text) {
+    return detail::read<qint16>(text);
+}
+inline std::optional<qint32> readInt32(QByteArrayView text) {
+    return detail::read<qint32>(text);
+}
 
 // The client's drawing-channel form: a blank before a number that is not
 // negative (" 120"), a bare "-" before a negative one ("-3").

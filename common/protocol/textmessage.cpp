@@ -7,13 +7,11 @@
 
 namespace protocol::text {
 
-QByteArray clientMessage(int type, const QString& payload)
-{
+QByteArray clientMessage(int type, const QString& payload) {
     return QByteArray::number(type) + Separator + toCp932(payload) + Terminator;
 }
 
-QByteArray relayedMessage(int index, QByteArrayView piece)
-{
+QByteArray relayedMessage(int index, QByteArrayView piece) {
     QByteArray out = QByteArray::number(index);
     out.reserve(out.size() + 3 + piece.size() + 5);
     out += Separator;
@@ -22,16 +20,14 @@ QByteArray relayedMessage(int index, QByteArrayView piece)
     return out;
 }
 
-QByteArray serverMessage(int index, int type, QByteArrayView payload)
-{
+QByteArray serverMessage(int index, int type, QByteArrayView payload) {
     QByteArray out = QByteArray::number(index) + Separator + QByteArray::number(type) + Separator;
     out += payload;
     out += Terminator;
     return out;
 }
 
-UpMessage parseUpMessage(QByteArrayView piece)
-{
+UpMessage parseUpMessage(QByteArrayView piece) {
     UpMessage result;
     const QByteArrayView separator(Separator);
     const qsizetype first = piece.indexOf(separator);
@@ -46,8 +42,7 @@ UpMessage parseUpMessage(QByteArrayView piece)
     return result;
 }
 
-std::optional<DownMessage> parseDownMessage(QStringView piece)
-{
+std::optional<DownMessage> parseDownMessage(QStringView piece) {
     const QList<QStringView> fields = piece.split(QStringLiteral("<:>"));
     if (fields.size() < 3)
         return std::nullopt;

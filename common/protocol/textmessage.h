@@ -34,8 +34,9 @@ inline constexpr char Separator[] = "<:>";
 QByteArray clientMessage(int type, const QString& payload);
 
 // Server messages (bytes in, bytes out; the server never re-encodes a payload).
-QByteArray relayedMessage(int index, QByteArrayView piece);  // index<:>piece%EOT%
-QByteArray serverMessage(int index, int type, QByteArrayView payload); // index<:>type<:>payload%EOT%
+QByteArray relayedMessage(int index, QByteArrayView piece); // index<:>piece%EOT%
+QByteArray serverMessage(int index, int type,
+                         QByteArrayView payload); // index<:>type<:>payload%EOT%
 
 // The server's reading of one piece (terminator removed): the type is the
 // lenient value of the first field (not rounded); the payload the text between

@@ -15,7 +15,6 @@
 
 using client::Form1;
 
-
 // One whole client in the test process, driven like a person would: the
 // start-up dialog, the menus, the palette, the width slider and pointer
 // strokes on the canvas widget.
@@ -23,8 +22,7 @@ struct ClientDriver {
     FakePrompts prompts;
     std::unique_ptr<SketoraClient> client;
 
-    explicit ClientDriver(ConnectionControl::Ports ports = {})
-    {
+    explicit ClientDriver(ConnectionControl::Ports ports = {}) {
         client = std::make_unique<SketoraClient>(SketoraClient::Options{&prompts, ports});
         client->start();
     }
@@ -34,20 +32,20 @@ struct ClientDriver {
     const QImage& picture() { return main().canvas().image(); }
 
     // Types the address into the start-up dialog and presses Enter.
-    void connectAtStartUp(const QString& address = QStringLiteral("127.0.0.1"))
-    {
+    void connectAtStartUp(const QString& address = QStringLiteral("127.0.0.1")) {
         QTest::keyClicks(client->startupDialog().Text1(), address);
         QTest::keyClick(client->startupDialog().Text1(), Qt::Key_Return);
     }
     void standAlone() { client->startupDialog().Command2()->click(); }
     bool connected() { return main().WS().state() == 7 && main().WS_txt().state() == 7; }
 
-    void pickPalette(int cell) { QTest::mouseClick(main().controls().lColPal[cell], Qt::LeftButton); }
+    void pickPalette(int cell) {
+        QTest::mouseClick(main().controls().lColPal[cell], Qt::LeftButton);
+    }
     void setWidth(int value) { main().controls().sWidth->setValue(value); }
 
     // One stroke through the given canvas pixels with the current tool.
-    void stroke(const QList<QPoint>& points)
-    {
+    void stroke(const QList<QPoint>& points) {
         CanvasWidget* canvas = main().controls().pCanvas;
         QTest::mousePress(canvas, Qt::LeftButton, {}, CanvasWidget::widgetPos(points.first()));
         for (qsizetype i = 1; i < points.size(); ++i)
@@ -56,8 +54,7 @@ struct ClientDriver {
     }
 };
 
-inline bool isWhite(const QImage& image)
-{
+inline bool isWhite(const QImage& image) {
     for (int y = 0; y < image.height(); ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
         for (int x = 0; x < image.width(); ++x)

@@ -20,8 +20,7 @@ private slots:
     void windowsShowTheProgramsIcon();
 };
 
-void TestAppSetup::faceNamesResolveToIpaFonts()
-{
+void TestAppSetup::faceNamesResolveToIpaFonts() {
     appsetup::installFontSubstitutions();
     const QList<std::pair<QString, QString>> expected{
         {QStringLiteral("ＭＳ ゴシック"), QStringLiteral("IPAGothic")},
@@ -34,16 +33,14 @@ void TestAppSetup::faceNamesResolveToIpaFonts()
     }
 }
 
-void TestAppSetup::qtTextsAreJapanese()
-{
+void TestAppSetup::qtTextsAreJapanese() {
     QVERIFY(appsetup::installQtTranslator(*qApp));
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("キャンセル"));
 }
 
 // The icon is compiled into the client's library, not the program: a client
 // built into any program (tests, tools) shows it.
-void TestAppSetup::windowsShowTheProgramsIcon()
-{
+void TestAppSetup::windowsShowTheProgramsIcon() {
     const QIcon icon = appsetup::programIcon();
     QCOMPARE(icon.availableSizes(), (QList<QSize>{{16, 16}, {32, 32}, {48, 48}}));
     const QImage small = icon.pixmap(16, 16).toImage();

@@ -16,8 +16,7 @@
 namespace {
 
 // True when a socket on this machine listens on the TCP port (both families).
-bool isListening(quint16 port)
-{
+bool isListening(quint16 port) {
     const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
     for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
         QFile file(QString::fromLatin1(table));
@@ -50,8 +49,7 @@ private:
     QProcess m_server;
 };
 
-void TestEndToEnd::init()
-{
+void TestEndToEnd::init() {
     const QString program = qEnvironmentVariable("SKETORA_BIN_DIR") + "/sketoraServer";
     QVERIFY2(QFile::exists(program), qPrintable("not built: " + program));
     // Another program on this machine (a soak run, another checkout's tests)
@@ -67,28 +65,27 @@ void TestEndToEnd::init()
     QVERIFY(QDir::setCurrent(m_dir.path())); // the clients' settings file
 }
 
-void TestEndToEnd::cleanup()
-{
+void TestEndToEnd::cleanup() {
     m_server.terminate();
     if (!m_server.waitForFinished(5000))
         m_server.kill();
     m_server.waitForFinished();
 }
 
-void TestEndToEnd::connectPair(ClientDriver& a, ClientDriver& b)
-{
+void TestEndToEnd::connectPair(ClientDriver& a, ClientDriver& b) {
     for (ClientDriver* c : {&a, &b}) {
         c->client->status().tMem().setInterval(100); // poll the count often
         c->connectAtStartUp();
         QTRY_VERIFY(c->connected());
     }
-    QTRY_COMPARE_WITH_TIMEOUT(a.main().controls().lStatus->text(), QStringLiteral("Member : 2人"), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(b.main().controls().lStatus->text(), QStringLiteral("Member : 2人"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(a.main().controls().lStatus->text(), QStringLiteral("Member : 2人"),
+                              10000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.main().controls().lStatus->text(), QStringLiteral("Member : 2人"),
+                              10000);
     QCOMPARE(a.main().windowTitle(), QStringLiteral("Sketora - クライアント / NetWork"));
 }
 
-void TestEndToEnd::strokesArePixelIdenticalOnBothCanvases()
-{
+void TestEndToEnd::strokesArePixelIdenticalOnBothCanvases() {
     ClientDriver a, b;
     connectPair(a, b);
 
@@ -126,8 +123,7 @@ void TestEndToEnd::strokesArePixelIdenticalOnBothCanvases()
     QVERIFY(!isWhite(a.picture()));
 }
 
-void TestEndToEnd::lateJoinerGetsThePenFromTheGreeting()
-{
+void TestEndToEnd::lateJoinerGetsThePenFromTheGreeting() {
     ClientDriver a;
     a.connectAtStartUp();
     QTRY_VERIFY(a.connected());

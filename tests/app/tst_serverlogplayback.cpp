@@ -30,14 +30,12 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestServerLogPlayback::initTestCase()
-{
+void TestServerLogPlayback::initTestCase() {
     QVERIFY(m_dir.isValid());
     QVERIFY(QDir::setCurrent(m_dir.path()));
 }
 
-void TestServerLogPlayback::startParty(Party& party)
-{
+void TestServerLogPlayback::startParty(Party& party) {
     party.server = std::make_unique<RelayServer>(0, 0, m_dir.path());
     party.server->setListenAddress(QHostAddress::LocalHost);
     QVERIFY(party.server->start());
@@ -65,8 +63,7 @@ void TestServerLogPlayback::startParty(Party& party)
     QTRY_VERIFY(party.b->picture() == a.picture());
 }
 
-void TestServerLogPlayback::savedLogReproducesThePicture()
-{
+void TestServerLogPlayback::savedLogReproducesThePicture() {
     Party party;
     startParty(party);
     const std::optional<QString> path = party.server->logSave();

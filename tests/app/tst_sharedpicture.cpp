@@ -255,7 +255,8 @@ void TestSharedPicture::ownEarlierDrawingIsKeptAsABackup() {
     QImage kept(QDir(m_dir.path()).filePath(backups.first()));
     QCOMPARE(kept.convertToFormat(QImage::Format_RGB32), own);
     c.client->status().timer1Timer();
-    QVERIFY2(c.main().controls().lStatus->text().contains("控え"), qPrintable(c.main().controls().lStatus->text()));
+    QVERIFY2(c.main().controls().lStatus->text().contains("控え"),
+             qPrintable(c.main().controls().lStatus->text()));
 
     // A blank canvas, or one that already shows the shared picture, is not kept.
     ClientDriver d;

@@ -11,15 +11,13 @@
 // in their fixed order, every copy its own clipped one-pixel line. A copy whose
 // shifted coordinates leave the signed 16-bit range is skipped on its own.
 inline void literalLineWrite(QImage& image, qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt,
-                             qint32 tRGB, bool skipOutOfRange = true)
-{
+                             qint32 tRGB, bool skipOutOfRange = true) {
     if (!protocol::isColorValue(tRGB))
         return;
     const quint32 argb = protocol::argbFromValue(tRGB);
     auto fits = [](int v) { return v >= -32768 && v <= 32767; };
     auto copy = [&](int dx, int dy) {
-        if (skipOutOfRange &&
-            (!fits(ox + dx) || !fits(oy + dy) || !fits(x + dx) || !fits(y + dy)))
+        if (skipOutOfRange && (!fits(ox + dx) || !fits(oy + dy) || !fits(x + dx) || !fits(y + dy)))
             return;
         forEachLinePixel(ox + dx, oy + dy, x + dx, y + dy, [&](int px, int py) {
             if (px >= 0 && py >= 0 && px < image.width() && py < image.height())

@@ -12,8 +12,7 @@
 
 namespace {
 
-QImage whiteImage()
-{
+QImage whiteImage() {
     QImage image(Canvas::Width, Canvas::Height, QImage::Format_RGB32);
     image.fill(protocol::argbFromValue(Canvas::Background));
     return image;
@@ -24,15 +23,18 @@ struct Segment {
     qint32 colour;
 };
 
-QString describe(const Segment& s)
-{
+QString describe(const Segment& s) {
     return QStringLiteral("(%1,%2)-(%3,%4) w%5 c%6")
-        .arg(s.ox).arg(s.oy).arg(s.x).arg(s.y).arg(s.wdt).arg(s.colour);
+        .arg(s.ox)
+        .arg(s.oy)
+        .arg(s.x)
+        .arg(s.y)
+        .arg(s.wdt)
+        .arg(s.colour);
 }
 
 // First differing pixel as text, or empty when the images are equal.
-QString firstDifference(const QImage& a, const QImage& b)
-{
+QString firstDifference(const QImage& a, const QImage& b) {
     for (int y = 0; y < a.height(); ++y) {
         const auto* la = reinterpret_cast<const quint32*>(a.constScanLine(y));
         const auto* lb = reinterpret_cast<const quint32*>(b.constScanLine(y));
@@ -41,7 +43,10 @@ QString firstDifference(const QImage& a, const QImage& b)
         for (int x = 0; x < a.width(); ++x) {
             if (la[x] != lb[x])
                 return QStringLiteral("pixel (%1,%2): %3 vs %4")
-                    .arg(x).arg(y).arg(la[x], 0, 16).arg(lb[x], 0, 16);
+                    .arg(x)
+                    .arg(y)
+                    .arg(la[x], 0, 16)
+                    .arg(lb[x], 0, 16);
         }
     }
     return {};
@@ -65,8 +70,7 @@ private slots:
     void previewCombinesMergedPixelsWithAnd();
 };
 
-void TestStroke::randomSegmentsMatchLiteralLines_data()
-{
+void TestStroke::randomSegmentsMatchLiteralLines_data() {
     QTest::addColumn<int>("low");
     QTest::addColumn<int>("high");
     QTest::addColumn<int>("maxLength"); // 0: end point drawn independently, -1: length 0
@@ -81,8 +85,7 @@ void TestStroke::randomSegmentsMatchLiteralLines_data()
 
 // Every segment is drawn both ways into fresh images in a random colour;
 // groups of segments overlap, so the order of drawing matters as well.
-void TestStroke::randomSegmentsMatchLiteralLines()
-{
+void TestStroke::randomSegmentsMatchLiteralLines() {
     QFETCH(int, low);
     QFETCH(int, high);
     QFETCH(int, maxLength);
@@ -116,13 +119,12 @@ void TestStroke::randomSegmentsMatchLiteralLines()
         }
         const QString diff = firstDifference(canvas.image(), reference);
         if (!diff.isEmpty())
-            QFAIL(qPrintable(QStringLiteral("group %1, last %2: %3")
-                                 .arg(group).arg(describe(last), diff)));
+            QFAIL(qPrintable(
+                QStringLiteral("group %1, last %2: %3").arg(group).arg(describe(last), diff)));
     }
 }
 
-void TestStroke::widthOneHorizontalExample()
-{
+void TestStroke::widthOneHorizontalExample() {
     Canvas canvas;
     canvas.lineWrite(10, 10, 20, 10, 1, 0);
     // Both end points are set, so the square also reaches column 21.
@@ -137,8 +139,7 @@ void TestStroke::widthOneHorizontalExample()
     QCOMPARE(painted, 39);
 }
 
-void TestStroke::penSquaresForEveryWidthValue()
-{
+void TestStroke::penSquaresForEveryWidthValue() {
     const int expectedSide[] = {7, 1, 3, 5, 7, 7, 7, 7, 7}; // width values -1..7
     for (int wdt = -1; wdt <= 7; ++wdt) {
         Canvas canvas;
@@ -158,8 +159,7 @@ void TestStroke::penSquaresForEveryWidthValue()
 // A segment starting at x = -32768 has no room for copies shifted left. On a
 // shallow rising line those copies own pixels inside the drawing area, so the
 // skipped copies must show as missing pixels, and only those.
-void TestStroke::copiesPastThe16BitRangeAreSkippedAlone()
-{
+void TestStroke::copiesPastThe16BitRangeAreSkippedAlone() {
     Canvas canvas;
     canvas.lineWrite(-32768, 17000, 1000, 600, 1, 0);
     QImage reference = whiteImage();
@@ -182,8 +182,7 @@ void TestStroke::copiesPastThe16BitRangeAreSkippedAlone()
 // The renderer computes the rows of a segment instead of walking it; every
 // slope up to 40 in each direction, from a point inside a small image and
 // from far outside it, must give the walk's pixels exactly.
-void TestStroke::everySlopeMatchesTheOnePixelWalk()
-{
+void TestStroke::everySlopeMatchesTheOnePixelWalk() {
     QImage drawn(48, 40, QImage::Format_RGB32);
     QImage walked(drawn.size(), QImage::Format_RGB32);
     StrokeRenderer renderer;
@@ -221,8 +220,7 @@ void TestStroke::everySlopeMatchesTheOnePixelWalk()
 // at -32768 leaves only the copies shifted right): seconds for a few thousand
 // received lines that draw nothing. Rows far from the picture are now never
 // looked at, so these take no measurable time.
-void TestStroke::farSegmentsCostOnlyTheirVisiblePart()
-{
+void TestStroke::farSegmentsCostOnlyTheirVisiblePart() {
     Canvas canvas;
     QElapsedTimer clock;
     clock.start();
@@ -240,8 +238,7 @@ void TestStroke::farSegmentsCostOnlyTheirVisiblePart()
     QCOMPARE(firstDifference(canvas.image(), reference), QString());
 }
 
-void TestStroke::changedAreasGatherWhatIsPainted()
-{
+void TestStroke::changedAreasGatherWhatIsPainted() {
     Canvas canvas;
     QSignalSpy changed(&canvas, &Canvas::changed);
     canvas.lineWrite(0, 0, 100, 100, 3, -1);
@@ -261,8 +258,7 @@ void TestStroke::changedAreasGatherWhatIsPainted()
     QCOMPARE(canvas.takeChangedArea(), QRect(0, 0, 1, 1));
 }
 
-void TestStroke::pixelValueAndClear()
-{
+void TestStroke::pixelValueAndClear() {
     Canvas canvas;
     canvas.lineWrite(1599, 1199, 1599, 1199, 0, 0x123456);
     QCOMPARE(canvas.pixelValue(1599, 1199), 0x123456);
@@ -274,10 +270,9 @@ void TestStroke::pixelValueAndClear()
     QCOMPARE(canvas.pixelValue(1599, 1199), Canvas::Background);
 }
 
-void TestStroke::previewKeepsDarkThinStrokes()
-{
+void TestStroke::previewKeepsDarkThinStrokes() {
     Canvas canvas;
-    canvas.lineWrite(0, 600, 1599, 600, 0, 0); // one-pixel black line across
+    canvas.lineWrite(0, 600, 1599, 600, 0, 0);   // one-pixel black line across
     canvas.lineWrite(800, 0, 800, 1199, 0, 255); // one-pixel red line down
     QImage preview(125, 93, QImage::Format_RGB32);
     preview.fill(Qt::green);
@@ -297,12 +292,11 @@ void TestStroke::previewKeepsDarkThinStrokes()
 // Pixels that merge into one preview pixel combine bitwise: red and green
 // (no common bits) give black, red and white give red. Source columns 12 and
 // 13 belong to different preview columns (12*125/1604 = 0, 13*125/1604 = 1).
-void TestStroke::previewCombinesMergedPixelsWithAnd()
-{
+void TestStroke::previewCombinesMergedPixelsWithAnd() {
     Canvas canvas;
-    canvas.lineWrite(3, 3, 3, 3, 0, 255);   // red
-    canvas.lineWrite(5, 7, 5, 7, 0, 65280); // green, same preview pixel (0, 0)
-    canvas.lineWrite(12, 20, 12, 20, 0, 255); // red alone in preview pixel (0, 1)
+    canvas.lineWrite(3, 3, 3, 3, 0, 255);          // red
+    canvas.lineWrite(5, 7, 5, 7, 0, 65280);        // green, same preview pixel (0, 0)
+    canvas.lineWrite(12, 20, 12, 20, 0, 255);      // red alone in preview pixel (0, 1)
     canvas.lineWrite(13, 40, 13, 40, 0, 0x00ffff); // yellow in preview pixel (1, 3)
     canvas.lineWrite(14, 41, 14, 41, 0, 0xff00ff); // magenta in the same: AND is red
     QImage preview(125, 93, QImage::Format_RGB32);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "chatsettings.h"
-#include "textchannel.h"
 #include "socketendpoint.h"
+#include "textchannel.h"
 
 #include <QColor>
 #include <QList>
@@ -26,14 +26,22 @@ struct Conversation {
     ChatSettings settings;
     TextChannel session{wsTxt, settings};
 
-    Conversation()
-    {
+    Conversation() {
         box.document()->setDefaultFont(ConversationWriter::defaultFont());
         session.setConversationOpener([this] { return box.document(); });
         for (const char* message : {
-                 "0<:>1<:>太郎", "0<:>6<:>255", "0<:>7<:>10", "0<:>8<:>0",
-                 "1<:>1<:>花子", "1<:>6<:>16711680", "1<:>7<:>15", "1<:>8<:>1",
-                 "2<:>5<:>次郎", "2<:>6<:>32768", "2<:>7<:>10", "2<:>8<:>1",
+                 "0<:>1<:>太郎",
+                 "0<:>6<:>255",
+                 "0<:>7<:>10",
+                 "0<:>8<:>0",
+                 "1<:>1<:>花子",
+                 "1<:>6<:>16711680",
+                 "1<:>7<:>15",
+                 "1<:>8<:>1",
+                 "2<:>5<:>次郎",
+                 "2<:>6<:>32768",
+                 "2<:>7<:>10",
+                 "2<:>8<:>1",
                  "0<:>2<:>こんにちは、ゴシック①髙～ソです",
                  "1<:>2<:>明朝体の発言 with ASCII {braces} \\back",
                  "2<:>2<:>緑の発言",
@@ -46,8 +54,7 @@ struct Conversation {
 
     const QTextDocument& document() const { return *box.document(); }
 
-    static QList<Paragraph> expected()
-    {
+    static QList<Paragraph> expected() {
         const QColor grey(50, 50, 50);
         const QString gothic("ＭＳ ゴシック"), mincho("ＭＳ 明朝");
         return {

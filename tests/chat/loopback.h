@@ -19,8 +19,7 @@ struct LoopbackChannel {
 
     // Connects `endpoint` (another text endpoint, a main window's for
     // example) instead of `client`.
-    bool openFor(net::SocketEndpoint& endpoint)
-    {
+    bool openFor(net::SocketEndpoint& endpoint) {
         listener.setLocalPort(0);
         QObject::connect(&listener, &net::SocketEndpoint::connectionRequest, &peer,
                          [this](qintptr id) { peer.accept(id); });
@@ -37,8 +36,7 @@ struct LoopbackChannel {
     }
 
     // Waits until `sent` holds at least `bytes` bytes.
-    bool waitSent(qsizetype bytes)
-    {
+    bool waitSent(qsizetype bytes) {
         return QTest::qWaitFor([&] { return sent.size() >= bytes; });
     }
 };

@@ -5,8 +5,7 @@
 #include <QHash>
 #include <cctype>
 
-QString RtfParagraph::text() const
-{
+QString RtfParagraph::text() const {
     QString all;
     for (const RtfRun& run : runs)
         all += run.text;
@@ -56,10 +55,11 @@ private:
     bool m_sawGroup = false;
 };
 
-GroupState& top(QList<GroupState>& stack) { return stack.last(); }
+GroupState& top(QList<GroupState>& stack) {
+    return stack.last();
+}
 
-void Reader::flushBytes()
-{
+void Reader::flushBytes() {
     if (m_bytes.isEmpty())
         return;
     const QByteArray bytes = m_bytes;
@@ -67,15 +67,14 @@ void Reader::flushBytes()
     appendText(protocol::fromCp932(bytes));
 }
 
-void Reader::appendText(const QString& text)
-{
+void Reader::appendText(const QString& text) {
     const GroupState& state = m_stack.last();
     RtfRun look;
     look.font = m_fontNames.value(state.font);
     look.halfPoints = state.halfPoints;
     // Colour table entry 0 is the automatic colour, kept as an invalid QColor.
-    look.color = state.color > 0 && state.color < m_colors.size() ? m_colors[state.color]
-                                                                  : QColor();
+    look.color =
+        state.color > 0 && state.color < m_colors.size() ? m_colors[state.color] : QColor();
     if (!m_paragraph.runs.isEmpty()) {
         RtfRun& last = m_paragraph.runs.last();
         if (last.font == look.font && last.halfPoints == look.halfPoints &&
@@ -88,8 +87,7 @@ void Reader::appendText(const QString& text)
     m_paragraph.runs.append(look);
 }
 
-void Reader::addByte(char byte)
-{
+void Reader::addByte(char byte) {
     switch (m_stack.last().destination) {
     case Destination::Text:
         m_bytes += byte;
@@ -116,14 +114,12 @@ void Reader::addByte(char byte)
     }
 }
 
-void Reader::addUnicode(char16_t unit)
-{
+void Reader::addUnicode(char16_t unit) {
     flushBytes();
     appendText(QString(QChar(unit)));
 }
 
-void Reader::endParagraph()
-{
+void Reader::endParagraph() {
     flushBytes();
     m_paragraph.leftIndent = m_stack.last().leftIndent;
     m_paragraph.firstIndent = m_stack.last().firstIndent;
@@ -132,8 +128,7 @@ void Reader::endParagraph()
 }
 
 // After \uN the next `count` characters (a \'hh counts as one) are skipped.
-void Reader::skipFallback(int count)
-{
+void Reader::skipFallback(int count) {
     while (count > 0 && m_at < m_data.size()) {
         const char c = m_data[m_at];
         if (c == '{' || c == '}')
@@ -146,8 +141,7 @@ void Reader::skipFallback(int count)
     }
 }
 
-void Reader::controlWord(const QByteArray& word, bool hasNumber, int number)
-{
+void Reader::controlWord(const QByteArray& word, bool hasNumber, int number) {
     GroupState& state = top(m_stack);
     if (word == "fonttbl") {
         state.destination = Destination::FontTable;
@@ -198,8 +192,7 @@ void Reader::controlWord(const QByteArray& word, bool hasNumber, int number)
     }
 }
 
-RtfDocument Reader::run()
-{
+RtfDocument Reader::run() {
     if (!m_data.startsWith("{\\rtf1")) {
         m_doc.error = "no {\\rtf1 header";
         return m_doc;
@@ -269,7 +262,6 @@ RtfDocument Reader::run()
 
 } // namespace
 
-RtfDocument readRtf(const QByteArray& data, bool unicode)
-{
+RtfDocument readRtf(const QByteArray& data, bool unicode) {
     return Reader(data, unicode).run();
 }

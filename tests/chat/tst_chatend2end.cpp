@@ -20,8 +20,7 @@ constexpr quint16 TextPort = 13468;
 // The built relay server as its own process, on the fixed ports.
 class ServerProcess {
 public:
-    bool start()
-    {
+    bool start() {
         const QString binary = qEnvironmentVariable("SKETORA_BIN_DIR") + "/sketoraServer";
         if (!QFileInfo(binary).isExecutable())
             return false;
@@ -30,8 +29,7 @@ public:
         m_process.start();
         return m_process.waitForStarted();
     }
-    ~ServerProcess()
-    {
+    ~ServerProcess() {
         if (m_process.state() == QProcess::NotRunning)
             return;
         m_process.terminate();
@@ -53,8 +51,7 @@ struct Member {
     ChatController chat{wsTxt, settings, prompts};
     QString nextName;
 
-    Member(const QString& name, qint16 face, qint16 size, qint32 colour)
-    {
+    Member(const QString& name, qint16 face, qint16 size, qint32 colour) {
         settings.confMyName = name;
         settings.confFontName = face;
         settings.confFontSize = size;
@@ -69,8 +66,7 @@ struct Member {
     // Connects (retrying while the server is still coming up: no extra
     // probe connection, so the server's member indices stay 0 and 1) and
     // opens the chat window, which announces the member.
-    bool connectAndOpen()
-    {
+    bool connectAndOpen() {
         const bool connected = QTest::qWaitFor(
             [this] {
                 const int state = wsTxt.state();
@@ -83,19 +79,16 @@ struct Member {
             10000);
         return connected && chat.showChatWindow() != nullptr;
     }
-    QString conversation() const
-    {
+    QString conversation() const {
         Form4* window = chat.chatWindow();
         return window ? window->text1()->toPlainText() : QString();
     }
-    void say(const QString& remark)
-    {
+    void say(const QString& remark) {
         chat.chatWindow()->text2()->setPlainText(remark);
         chat.chatWindow()->command1Click();
     }
     // The look of the paragraph holding exactly `text`, the last one first.
-    QTextCharFormat lookOf(const QString& text) const
-    {
+    QTextCharFormat lookOf(const QString& text) const {
         const QTextDocument* document = chat.chatWindow()->text1()->document();
         for (QTextBlock block = document->lastBlock(); block.isValid(); block = block.previous())
             if (block.text() == text)
@@ -105,8 +98,7 @@ struct Member {
 };
 
 void verifyLook(const QTextCharFormat& look, const QColor& colour, qreal points,
-                const QString& face)
-{
+                const QString& face) {
     QCOMPARE(look.foreground().color(), colour);
     QCOMPARE(look.fontPointSize(), points);
     QCOMPARE(look.fontFamilies().toStringList(), QStringList(face));
@@ -120,8 +112,7 @@ private slots:
     void twoMembersTalkRenameListAndLeave();
 };
 
-void TestChatEndToEnd::twoMembersTalkRenameListAndLeave()
-{
+void TestChatEndToEnd::twoMembersTalkRenameListAndLeave() {
     ServerProcess server;
     QVERIFY2(server.start(), "sketoraServer could not be started");
 

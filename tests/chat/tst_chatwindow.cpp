@@ -1,14 +1,14 @@
 #include "chatcontroller.h"
 #include "chatsettings.h"
 #include "cp932.h"
+#include "fakeprompts.h"
 #include "form1.h"
 #include "form2.h"
 #include "form4.h"
-#include "loopback.h"
-#include "sketoraclient.h"
-#include "fakeprompts.h"
 #include "framesplitter.h"
+#include "loopback.h"
 #include "remarklimit.h"
+#include "sketoraclient.h"
 #include "textmessage.h"
 
 #include <QAction>
@@ -33,8 +33,7 @@ struct ChatClient {
     FakePrompts prompts;
     std::unique_ptr<ChatController> chat;
 
-    explicit ChatClient(bool connect = true)
-    {
+    explicit ChatClient(bool connect = true) {
         settings.confFontName = 0;
         settings.confFontSize = 10;
         settings.confFontColor = 255;
@@ -47,8 +46,7 @@ struct ChatClient {
 
     // Everything the client has sent once `marker` (sent last, straight on the
     // endpoint) has arrived, marker removed: proves what was and was not sent.
-    QByteArray sentUpToMarker()
-    {
+    QByteArray sentUpToMarker() {
         static int serial = 0;
         const QByteArray marker = "#marker" + QByteArray::number(++serial) + "#";
         channel.client.sendBytes(marker);
@@ -61,7 +59,9 @@ struct ChatClient {
     }
 };
 
-QByteArray cp932(const QString& text) { return protocol::toCp932(text); }
+QByteArray cp932(const QString& text) {
+    return protocol::toCp932(text);
+}
 
 } // namespace
 
@@ -81,8 +81,7 @@ private slots:
     void mainWindowMenuOpensTheChat();
 };
 
-void TestChatWindow::openingAppliesSettingsAndAnnounces()
-{
+void TestChatWindow::openingAppliesSettingsAndAnnounces() {
     ChatClient c;
     c.settings.confFontName = 1;
     c.settings.confFontSize = 12;
@@ -106,8 +105,7 @@ void TestChatWindow::openingAppliesSettingsAndAnnounces()
     QCOMPARE(c.sentUpToMarker(), QByteArray());
 }
 
-void TestChatWindow::openingWhileDisconnectedSendsNothing()
-{
+void TestChatWindow::openingWhileDisconnectedSendsNothing() {
     ChatClient c(false);
     Form4* window = c.chat->showChatWindow();
     QVERIFY(window->isVisible());
@@ -119,8 +117,7 @@ void TestChatWindow::openingWhileDisconnectedSendsNothing()
     QCOMPARE(c.channel.client.pendingOutput(), 0);
 }
 
-void TestChatWindow::enterAndButtonSendRemarks()
-{
+void TestChatWindow::enterAndButtonSendRemarks() {
     ChatClient c;
     Form4* window = c.chat->showChatWindow();
     c.sentUpToMarker();
@@ -157,8 +154,7 @@ void TestChatWindow::enterAndButtonSendRemarks()
 // A pasted text too long for the receivers' reassembly is cut at the limit,
 // on a character boundary, with a note in the box; typing more is refused.
 // What is then sent comes back from the relay whole.
-void TestChatWindow::remarksStayWithinWhatReceiversAccept()
-{
+void TestChatWindow::remarksStayWithinWhatReceiversAccept() {
     ChatClient c;
     Form4* window = c.chat->showChatWindow();
     c.sentUpToMarker();
@@ -192,8 +188,7 @@ void TestChatWindow::remarksStayWithinWhatReceiversAccept()
     QVERIFY(sent.startsWith("2<:>") && sent.endsWith("%EOT%"));
     // The relay sends it on with its index in front; a receiver reassembles
     // it from arrivals of any size.
-    const QByteArray relayed =
-        protocol::text::relayedMessage(19, QByteArrayView(sent).chopped(5));
+    const QByteArray relayed = protocol::text::relayedMessage(19, QByteArrayView(sent).chopped(5));
     protocol::FrameSplitter receiver("%EOT%");
     QList<QByteArray> pieces;
     for (qsizetype at = 0; at < relayed.size(); at += 1400)
@@ -202,8 +197,7 @@ void TestChatWindow::remarksStayWithinWhatReceiversAccept()
     QCOMPARE(pieces.first(), "19<:>2<:>" + cp932(QString(remark).replace('\n', "\r\n")));
 }
 
-void TestChatWindow::sizeFaceAndListCommands()
-{
+void TestChatWindow::sizeFaceAndListCommands() {
     ChatClient c;
     Form4* window = c.chat->showChatWindow();
     c.sentUpToMarker();
@@ -230,8 +224,7 @@ void TestChatWindow::sizeFaceAndListCommands()
     QCOMPARE(c.sentUpToMarker(), QByteArray("4<:>member%EOT%"));
 }
 
-void TestChatWindow::colourCommands()
-{
+void TestChatWindow::colourCommands() {
     ChatClient c;
     Form4* window = c.chat->showChatWindow();
     c.sentUpToMarker();
@@ -256,8 +249,7 @@ void TestChatWindow::colourCommands()
     QCOMPARE(c.prompts.count("color"), 3);
 }
 
-void TestChatWindow::closingAsksAndSaysGoodbye()
-{
+void TestChatWindow::closingAsksAndSaysGoodbye() {
     ChatClient c;
     Form4* window = c.chat->showChatWindow();
     c.sentUpToMarker();
@@ -278,8 +270,7 @@ void TestChatWindow::closingAsksAndSaysGoodbye()
     QVERIFY(c.chat->closeChatWindow());
 }
 
-void TestChatWindow::arrivingRemarkReopensTheWindow()
-{
+void TestChatWindow::arrivingRemarkReopensTheWindow() {
     ChatClient c;
     c.channel.peer.sendBytes(cp932("2<:>6<:>255%EOT%"));
     QTRY_COMPARE(c.chat->channel().memColor()[2], 255);
@@ -293,8 +284,7 @@ void TestChatWindow::arrivingRemarkReopensTheWindow()
     QCOMPARE(c.sentUpToMarker(), cp932("1<:>太郎%EOT%7<:>10%EOT%6<:>255%EOT%8<:>0%EOT%"));
 }
 
-void TestChatWindow::resizingKeepsLayoutAndFloor()
-{
+void TestChatWindow::resizingKeepsLayoutAndFloor() {
     ChatClient c(false);
     Form4* window = c.chat->showChatWindow();
     QCOMPARE(window->centralWidget()->size(),
@@ -304,8 +294,7 @@ void TestChatWindow::resizingKeepsLayoutAndFloor()
     QTRY_COMPARE(window->centralWidget()->width(), 400);
     const QSize client = window->centralWidget()->size();
     QCOMPARE(window->text1()->geometry(), QRect(0, 0, client.width() - 1, client.height() - 56));
-    QCOMPARE(window->text2()->geometry(),
-             QRect(0, client.height() - 52, client.width() - 60, 49));
+    QCOMPARE(window->text2()->geometry(), QRect(0, client.height() - 52, client.width() - 60, 49));
     QCOMPARE(window->command1()->geometry(),
              QRect(client.width() - 60, client.height() - 52, 57, 49));
 
@@ -314,8 +303,7 @@ void TestChatWindow::resizingKeepsLayoutAndFloor()
                 window->frameGeometry().height() >= Form4::MinimumOuterSize);
 }
 
-void TestChatWindow::saveConversationAsRtf()
-{
+void TestChatWindow::saveConversationAsRtf() {
     ChatClient c;
     Form4* window = c.chat->showChatWindow();
     c.channel.peer.sendBytes(cp932("0<:>5<:>花子%EOT%0<:>2<:>保存%EOT%"));
@@ -345,8 +333,7 @@ void TestChatWindow::saveConversationAsRtf()
     QCOMPARE(c.prompts.lastInitialName, path);
 }
 
-void TestChatWindow::mainWindowMenuOpensTheChat()
-{
+void TestChatWindow::mainWindowMenuOpensTheChat() {
     QTemporaryDir dir;
     FakePrompts prompts;
     SketoraClient client({&prompts, {}, dir.path(), [] { return 0; }});
@@ -390,4 +377,3 @@ void TestChatWindow::mainWindowMenuOpensTheChat()
 
 QTEST_MAIN(TestChatWindow)
 #include "tst_chatwindow.moc"
-

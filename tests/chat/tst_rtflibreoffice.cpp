@@ -23,20 +23,18 @@ struct OdtParagraph {
 };
 
 struct Odt {
-    QHash<QString, QString> fontFamilies;       // face declaration -> family
-    QHash<QString, double> marginLeftInches;     // paragraph style -> left margin
+    QHash<QString, QString> fontFamilies;    // face declaration -> family
+    QHash<QString, double> marginLeftInches; // paragraph style -> left margin
     QHash<QString, TextStyle> textStyles;
     QList<OdtParagraph> paragraphs;
 };
 
-QString unquoted(QString family)
-{
+QString unquoted(QString family) {
     family.remove(QLatin1Char('\''));
     return family;
 }
 
-Odt readFlatOdt(const QByteArray& xml)
-{
+Odt readFlatOdt(const QByteArray& xml) {
     Odt odt;
     QXmlStreamReader reader(xml);
     QString style;
@@ -87,8 +85,7 @@ private slots:
     void writerReadsTheConversationIntact();
 };
 
-void TestRtfLibreOffice::writerReadsTheConversationIntact()
-{
+void TestRtfLibreOffice::writerReadsTheConversationIntact() {
     QTemporaryDir dir;
     Conversation conversation;
     const QString rtfPath = dir.filePath("talk.rtf");
@@ -98,8 +95,8 @@ void TestRtfLibreOffice::writerReadsTheConversationIntact()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("HOME", dir.path()); // a profile of its own
     office.setProcessEnvironment(environment);
-    office.start(SKETORA_SOFFICE, {"--headless", "--norestore", "--convert-to", "fodt",
-                                   "--outdir", dir.path(), rtfPath});
+    office.start(SKETORA_SOFFICE, {"--headless", "--norestore", "--convert-to", "fodt", "--outdir",
+                                   dir.path(), rtfPath});
     QVERIFY(office.waitForFinished(120000));
     QFile converted(dir.filePath("talk.fodt"));
     QVERIFY2(converted.open(QIODevice::ReadOnly), office.readAllStandardError().constData());

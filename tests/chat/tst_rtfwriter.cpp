@@ -16,8 +16,7 @@ private slots:
     void emptyConversationAndSaving();
 };
 
-void TestRtfWriter::conversationReadsBackIntact()
-{
+void TestRtfWriter::conversationReadsBackIntact() {
     Conversation conversation;
     const RtfDocument doc = readRtf(rtf::fromDocument(conversation.document()));
     QVERIFY2(doc.ok, qPrintable(doc.error));
@@ -39,8 +38,7 @@ void TestRtfWriter::conversationReadsBackIntact()
     }
 }
 
-void TestRtfWriter::fallbackBytesGiveTheSameText()
-{
+void TestRtfWriter::fallbackBytesGiveTheSameText() {
     // A reader that ignores \u and decodes the CP932 bytes sees the same text,
     // also where a trail byte is 0x5C ('\') or the character is single-byte.
     QTextDocument document;
@@ -70,8 +68,7 @@ void TestRtfWriter::fallbackBytesGiveTheSameText()
              QString(text).replace("😀", "??"));
 }
 
-void TestRtfWriter::emptyConversationAndSaving()
-{
+void TestRtfWriter::emptyConversationAndSaving() {
     QTextDocument document;
     const QByteArray data = rtf::fromDocument(document);
     const RtfDocument empty = readRtf(data);

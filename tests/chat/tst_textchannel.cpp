@@ -1,7 +1,7 @@
 #include "chatsettings.h"
-#include "textchannel.h"
 #include "cp932.h"
 #include "loopback.h"
+#include "textchannel.h"
 
 #include <QTextBlock>
 #include <QTextEdit>
@@ -21,8 +21,7 @@ struct Harness {
     int opened = 0;
     bool windowVisible = true;
 
-    Harness()
-    {
+    Harness() {
         box.document()->setDefaultFont(ConversationWriter::defaultFont());
         session.setConversationOpener([this]() -> QTextDocument* {
             ++opened;
@@ -30,8 +29,7 @@ struct Harness {
         });
     }
     void receive(const QString& message) { session.wsTxtProc1(message); }
-    QStringList paragraphs() const
-    {
+    QStringList paragraphs() const {
         if (box.document()->isEmpty())
             return {};
         return box.toPlainText().split(QChar('\n'));
@@ -39,8 +37,7 @@ struct Harness {
     QTextBlock block(int n) const { return box.document()->findBlockByNumber(n); }
 };
 
-QTextCharFormat lookOf(const QTextBlock& block)
-{
+QTextCharFormat lookOf(const QTextBlock& block) {
     return block.begin().fragment().charFormat();
 }
 
@@ -63,14 +60,12 @@ private slots:
     void floodKeepsOnlyTheNewestConversation();
 };
 
-void TestTextChannel::noticesUseExactTextsInGrey()
-{
+void TestTextChannel::noticesUseExactTextsInGrey() {
     Harness h;
     h.receive("3<:>1<:>taro");
     QCOMPARE(h.session.memName()[3], QString("taro"));
     h.receive("3<:>0<:>END");
-    QCOMPARE(h.paragraphs(),
-             QStringList({"taro さんが入室しました", "taro さんが退室しました"}));
+    QCOMPARE(h.paragraphs(), QStringList({"taro さんが入室しました", "taro さんが退室しました"}));
     for (int n = 0; n < 2; ++n) {
         QCOMPARE(lookOf(h.block(n)).foreground().color(), Grey);
         QCOMPARE(h.block(n).blockFormat().leftMargin(), qreal(ConversationWriter::NoticeIndent));
@@ -80,8 +75,7 @@ void TestTextChannel::noticesUseExactTextsInGrey()
     QCOMPARE(h.box.textCursor().position(), h.box.document()->characterCount() - 1);
 }
 
-void TestTextChannel::remarkIsGreyHeaderThenStyledBody()
-{
+void TestTextChannel::remarkIsGreyHeaderThenStyledBody() {
     Harness h;
     h.receive("3<:>5<:>taro");
     h.receive("3<:>6<:>255");
@@ -110,8 +104,7 @@ void TestTextChannel::remarkIsGreyHeaderThenStyledBody()
     QCOMPARE(lookOf(h.block(3)).fontFamilies().toStringList(), QStringList("ＭＳ ゴシック"));
 }
 
-void TestTextChannel::remarkOfUnannouncedMemberKeepsDefaults()
-{
+void TestTextChannel::remarkOfUnannouncedMemberKeepsDefaults() {
     Harness h;
     h.receive("7<:>2<:>hi");
     QCOMPARE(h.paragraphs(), QStringList({" の発言 :", "hi"}));
@@ -126,8 +119,7 @@ void TestTextChannel::remarkOfUnannouncedMemberKeepsDefaults()
     QCOMPARE(lookOf(h.block(3)).font().resolve(h.box.document()->defaultFont()).pointSize(), 9);
 }
 
-void TestTextChannel::renameBuildsNoticeFromOldName()
-{
+void TestTextChannel::renameBuildsNoticeFromOldName() {
     Harness h;
     h.receive("3<:>5<:>taro");
     h.receive("3<:>3<:>jiro");
@@ -136,8 +128,7 @@ void TestTextChannel::renameBuildsNoticeFromOldName()
     QCOMPARE(lookOf(h.block(0)).foreground().color(), Grey);
 }
 
-void TestTextChannel::memberListIsOneParagraphPerLine()
-{
+void TestTextChannel::memberListIsOneParagraphPerLine() {
     Harness h;
     h.receive("2<:>4<:>taro\r\n花子\r\n");
     QCOMPARE(h.paragraphs(), QStringList({"", "現在のメンバ : ", "taro", "花子"}));
@@ -146,8 +137,7 @@ void TestTextChannel::memberListIsOneParagraphPerLine()
     QCOMPARE(lookOf(h.block(3)).foreground().color(), Grey);
 }
 
-void TestTextChannel::attributesAndNamesAreSilent()
-{
+void TestTextChannel::attributesAndNamesAreSilent() {
     Harness h;
     h.receive("4<:>5<:>hana");
     h.receive("4<:>6<:>65280");
@@ -171,13 +161,12 @@ void TestTextChannel::attributesAndNamesAreSilent()
     QCOMPARE(h.opened, 1);
 }
 
-void TestTextChannel::malformedMessagesAreIgnored()
-{
+void TestTextChannel::malformedMessagesAreIgnored() {
     Harness h;
-    h.receive("3<:>1");          // two fields
-    h.receive("3<:>9<:>x");      // type 9
-    h.receive("3<:>-1<:>x");     // negative type
-    h.receive("70000<:>2<:>x");  // index beyond 16 bits
+    h.receive("3<:>1");         // two fields
+    h.receive("3<:>9<:>x");     // type 9
+    h.receive("3<:>-1<:>x");    // negative type
+    h.receive("70000<:>2<:>x"); // index beyond 16 bits
     QCOMPARE(h.opened, 0);
     QVERIFY(h.session.memName()[3].isEmpty());
 
@@ -186,8 +175,7 @@ void TestTextChannel::malformedMessagesAreIgnored()
     QCOMPARE(h.paragraphs(), QStringList({" の発言 :", "before"}));
 }
 
-void TestTextChannel::outOfRangeIndexNeverTouchesTables()
-{
+void TestTextChannel::outOfRangeIndexNeverTouchesTables() {
     Harness h;
     h.receive("20<:>5<:>last");
     for (const char* message : {"21<:>1<:>x", "21<:>3<:>y", "21<:>5<:>z", "21<:>6<:>255",
@@ -204,8 +192,7 @@ void TestTextChannel::outOfRangeIndexNeverTouchesTables()
     QCOMPARE(lookOf(h.block(3)).foreground().color(), QColor(0, 0, 0));
 }
 
-void TestTextChannel::hiddenWindowGetsNothing()
-{
+void TestTextChannel::hiddenWindowGetsNothing() {
     Harness h;
     h.windowVisible = false;
     h.receive("1<:>1<:>taro");
@@ -215,8 +202,7 @@ void TestTextChannel::hiddenWindowGetsNothing()
     QCOMPARE(h.session.memName()[1], QString("taro")); // the table is still kept
 }
 
-void TestTextChannel::arrivalsAreFramedAndReassembled()
-{
+void TestTextChannel::arrivalsAreFramedAndReassembled() {
     LoopbackChannel channel;
     QVERIFY(channel.open());
     QTextEdit box;
@@ -245,8 +231,7 @@ void TestTextChannel::arrivalsAreFramedAndReassembled()
     QCOMPARE(box.document()->blockCount(), 5);
 }
 
-void TestTextChannel::peerCloseClosesTheEndpoint()
-{
+void TestTextChannel::peerCloseClosesTheEndpoint() {
     LoopbackChannel channel;
     QVERIFY(channel.open());
     QTextEdit box;
@@ -265,8 +250,7 @@ void TestTextChannel::peerCloseClosesTheEndpoint()
 // A member that floods the chat with long remarks must not take the
 // program's memory: the oldest paragraphs go once the conversation passes its
 // bound, whole, and what stays keeps its look.
-void TestTextChannel::floodKeepsOnlyTheNewestConversation()
-{
+void TestTextChannel::floodKeepsOnlyTheNewestConversation() {
     Harness h;
     h.receive("3<:>1<:>taro");
     h.receive("3<:>7<:>12");

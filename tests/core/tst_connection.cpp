@@ -343,4 +343,3 @@ void TestConnection::renameMode() {
 
 QTEST_MAIN(TestConnection)
 #include "tst_connection.moc"
-

@@ -11,14 +11,14 @@
 #include "loopbackpeer.h"
 #include "modalwatch.h"
 #include "picturebox.h"
-#include "sketoraclient.h"
 #include "showncanvas.h"
+#include "sketoraclient.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -107,8 +107,8 @@ void TestLogPlayer::readsInBlocksAndDrawsLikeTheNetwork() {
     };
     QList<Seen> seen;
     connect(&player.player(), &LogPlayer::readProgress, this, [&](qint64 lines) {
-        seen.append({lines, main.controls().lCnt->text(), main.controls().logLabel->text(), main.controls().lCnt->isVisible(),
-                     main.controls().pBar->isVisible()});
+        seen.append({lines, main.controls().lCnt->text(), main.controls().logLabel->text(),
+                     main.controls().lCnt->isVisible(), main.controls().pBar->isVisible()});
     });
     QVERIFY(player.player().logPlay(path));
     QCOMPARE(seen.size(), 2);
@@ -208,10 +208,12 @@ void TestLogPlayer::yieldsEveryPlayWaitLines() {
         int wait;
     };
     for (const Case& c :
-         {Case{main.controls().menu.mLSslow, 5}, Case{main.controls().menu.mLSNoWait, 1000}, Case{main.controls().menu.mLSHigh, 100}}) {
+         {Case{main.controls().menu.mLSslow, 5}, Case{main.controls().menu.mLSNoWait, 1000},
+          Case{main.controls().menu.mLSHigh, 100}}) {
         c.entry->trigger();
         QVERIFY(c.entry->isChecked());
-        QCOMPARE(int(main.controls().menu.mLSNoWait->isChecked()) + int(main.controls().menu.mLSHigh->isChecked()) +
+        QCOMPARE(int(main.controls().menu.mLSNoWait->isChecked()) +
+                     int(main.controls().menu.mLSHigh->isChecked()) +
                      int(main.controls().menu.mLSslow->isChecked()),
                  1);
         QCOMPARE(client.player().playWait(), c.wait);
@@ -381,7 +383,7 @@ void TestLogPlayer::realDialogPlaysAnExistingLogWithoutAsking() {
         if (auto* name = shown->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
             name->setText(QFileInfo(log).fileName());
         static_cast<QDialog*>(shown)->accept(); // as the Save button does
-        if (shown->isVisible()) // still open after the question: give up
+        if (shown->isVisible())                 // still open after the question: give up
             shown->reject();
     });
     client.form1().controls().menu.mLogPlay->trigger();
@@ -397,4 +399,3 @@ void TestLogPlayer::realDialogPlaysAnExistingLogWithoutAsking() {
 
 QTEST_MAIN(TestLogPlayer)
 #include "tst_logplayer.moc"
-

@@ -13,15 +13,15 @@
 class TestForm3 : public QObject {
     Q_OBJECT
 private slots:
-    void showsBannerIconAndVersion()
-    {
+    void showsBannerIconAndVersion() {
         QWidget main;
         Form3 form(&main);
         QCOMPARE(form.windowTitle(), QStringLiteral("バージョン情報"));
         QCOMPARE(form.size(), QSize(197, 133));
         QCOMPARE(form.minimumSize(), form.maximumSize());
         QCOMPARE(form.windowType(), Qt::Tool);
-        QVERIFY(!(form.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(
+            !(form.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QVERIFY(form.windowFlags() & Qt::WindowCloseButtonHint);
         QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
 
@@ -37,8 +37,7 @@ private slots:
     }
 
     // Image2 shows the main window's own icon when it has one.
-    void showsTheMainWindowsIcon()
-    {
+    void showsTheMainWindowsIcon() {
         QWidget main;
         QPixmap red(32, 32);
         red.fill(Qt::red);
@@ -50,8 +49,7 @@ private slots:
 
     // Half the main window's outer size less 20 twips (4/3 pixel), measured
     // from the screen's corner: where the main window stands plays no part.
-    void placementDependsOnlyOnTheMainWindowsSize()
-    {
+    void placementDependsOnlyOnTheMainWindowsSize() {
         QCOMPARE(Form3::placementFor(QSize(576, 462)), QPoint(287, 230));
         QCOMPARE(Form3::placementFor(QSize(400, 400)), QPoint(199, 199));
 
@@ -69,8 +67,7 @@ private slots:
 
     // The menu command beeps, then holds the main window until the box is
     // closed.
-    void menuCommandBeepsAndShowsModal()
-    {
+    void menuCommandBeepsAndShowsModal() {
         QWidget main;
         auto* button = new QPushButton("x", &main);
         main.resize(300, 300);

@@ -22,8 +22,7 @@ const QRect NoiseArea(1280, 960, 128, 128);
 
 // A canvas-sized picture with flat blocks of colour, a patch of fine detail
 // and a few single pixels (which only a lossless writer keeps exactly).
-QImage makeCanvasPicture()
-{
+QImage makeCanvasPicture() {
     QImage picture(1600, 1200, QImage::Format_RGB32);
     picture.fill(Qt::white);
     QPainter painter(&picture);
@@ -43,14 +42,13 @@ QImage makeCanvasPicture()
     return picture;
 }
 
-double meanChannelDifference(const QImage& a, const QImage& b)
-{
+double meanChannelDifference(const QImage& a, const QImage& b) {
     double sum = 0;
     for (int y = 0; y < a.height(); ++y) {
         for (int x = 0; x < a.width(); ++x) {
             const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum += qAbs(qRed(p) - qRed(q)) + qAbs(qGreen(p) - qGreen(q)) +
-                   qAbs(qBlue(p) - qBlue(q));
+            sum +=
+                qAbs(qRed(p) - qRed(q)) + qAbs(qGreen(p) - qGreen(q)) + qAbs(qBlue(p) - qBlue(q));
         }
     }
     return sum / (3.0 * a.width() * a.height());
@@ -64,18 +62,15 @@ const QString MissingLibraryText =
 class TestImageExport : public QObject {
     Q_OBJECT
 private slots:
-    void init()
-    {
+    void init() {
         m_dir.reset(new QTemporaryDir);
         QVERIFY(m_dir->isValid());
         m_prompts = FakePrompts();
-        m_export.reset(new ImageExport(m_prompts, &m_window, [this]() -> const QImage& {
-            return m_picture;
-        }));
+        m_export.reset(
+            new ImageExport(m_prompts, &m_window, [this]() -> const QImage& { return m_picture; }));
     }
 
-    void savesInTheFormatTheNameSelects_data()
-    {
+    void savesInTheFormatTheNameSelects_data() {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QByteArray>("format");
         QTest::newRow("bmp") << "picture.bmp" << QByteArray("bmp");
@@ -91,8 +86,7 @@ private slots:
 
     // The file lands under exactly the chosen name, in the format its ending
     // selects, holding the canvas pixels.
-    void savesInTheFormatTheNameSelects()
-    {
+    void savesInTheFormatTheNameSelects() {
         QFETCH(QString, fileName);
         QFETCH(QByteArray, format);
         const QString path = m_dir->filePath(fileName);
@@ -116,14 +110,12 @@ private slots:
             const double detail =
                 meanChannelDifference(back.copy(NoiseArea), m_picture.copy(NoiseArea));
             QVERIFY2(detail < 1.5, qPrintable(QString("fine detail lost: %1").arg(detail)));
-        }
-        else
+        } else
             QCOMPARE(back, m_picture);
     }
 
     // The dialog's filter is no part of the choice and no extension is added.
-    void filterIsOfferedButIgnored()
-    {
+    void filterIsOfferedButIgnored() {
         QCOMPARE(ImageExport::dialogFilter(),
                  QStringLiteral("BMPファイル(*.bmp);;JPEGファイル(*.jpg);;PNGファイル(*.png);;"
                                 "全てのファイル(*.*)"));
@@ -137,8 +129,7 @@ private slots:
 
     // Without the library: the two-line message, nothing written; the next
     // save looks again and succeeds once the library is there.
-    void missingLibraryIsReportedAndNothingSaved()
-    {
+    void missingLibraryIsReportedAndNothingSaved() {
         const QString nowhere = m_dir->filePath("nowhere/TransG32");
         m_export->setLibraryCandidates({nowhere});
         for (const char* name : {"picture.png", "picture.jpg"}) {
@@ -168,8 +159,7 @@ private slots:
     }
 
     // Cancelling the dialog, reached through the menu item: no file, no box.
-    void cancelFromTheMenuChangesNothing()
-    {
+    void cancelFromTheMenuChangesNothing() {
         QAction mSave;
         m_export->attach(&mSave);
         mSave.trigger();
@@ -179,8 +169,7 @@ private slots:
     }
 
     // The dialog offers the name chosen last time; a cancel keeps it.
-    void dialogOpensWithTheLastName()
-    {
+    void dialogOpensWithTheLastName() {
         const QString first = m_dir->filePath("first.bmp");
         m_prompts.fileAnswers.push_back(first);
         m_export->picSaveDialog();
@@ -196,8 +185,7 @@ private slots:
     // other file): the library writes in a scratch folder under the temporary
     // folder, and the picture lands under exactly the chosen name, replacing
     // a file already there. The scratch folder is gone afterwards.
-    void namesOutsideCp932AreSavedUnderThatName_data()
-    {
+    void namesOutsideCp932AreSavedUnderThatName_data() {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("fileName");
         QTest::newRow("accented folder, png") << QStringLiteral("café") << "picture.png";
@@ -206,8 +194,7 @@ private slots:
         QTest::newRow("emoji file name") << QString() << QStringLiteral("pic\U0001F3A8.png");
         QTest::newRow("accented name, jpg") << QString() << QStringLiteral("café.jpg");
     }
-    void namesOutsideCp932AreSavedUnderThatName()
-    {
+    void namesOutsideCp932AreSavedUnderThatName() {
         QFETCH(QString, folder);
         QFETCH(QString, fileName);
         const QString scratchRoot = m_dir->filePath("tmp");
@@ -223,7 +210,8 @@ private slots:
         }
         const QString path = QDir(folderPath).filePath(fileName);
         QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Append)); // a decoy, or a file to replace
+        QVERIFY(
+            old.open(QIODevice::WriteOnly | QIODevice::Append)); // a decoy, or a file to replace
         old.close();
 
         m_prompts.fileAnswers.push_back(path);
@@ -242,20 +230,19 @@ private slots:
             QCOMPARE(file.readAll(), QByteArray("keep"));
         }
         QCOMPARE(QDir(folderPath).entryList(QDir::Files).filter(fileName).size(), 1);
-        QCOMPARE(QDir(scratchRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        QCOMPARE(QDir(scratchRoot).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
     }
 
     // A file that cannot be written in any format is reported, and a file
     // already there is left as it was.
-    void failedSaveIsReported_data()
-    {
+    void failedSaveIsReported_data() {
         QTest::addColumn<QString>("fileName");
         QTest::newRow("bmp") << "picture.bmp";
         QTest::newRow("png") << "picture.png";
         QTest::newRow("jpg") << "picture.jpg";
     }
-    void failedSaveIsReported()
-    {
+    void failedSaveIsReported() {
         QFETCH(QString, fileName);
         QFile notAFolder(m_dir->filePath("plain"));
         QVERIFY(notAFolder.open(QIODevice::WriteOnly));
@@ -272,15 +259,15 @@ private slots:
 
     // The library is found beside the executable first and writes the
     // top-left part of the picture that width and height select.
-    void libraryBesideTheExecutableWritesTheGivenPart()
-    {
+    void libraryBesideTheExecutableWritesTheGivenPart() {
         TransG32Library library;
         QVERIFY(library.load());
         QCOMPARE(QFileInfo(library.loadedFrom()).absolutePath(),
                  QFileInfo(QCoreApplication::applicationDirPath()).absoluteFilePath());
 
         const QString path = m_dir->filePath("part.png");
-        QVERIFY(library.save(TransG32Library::Kind::Png, m_picture, 100, 40, QFile::encodeName(path)));
+        QVERIFY(
+            library.save(TransG32Library::Kind::Png, m_picture, 100, 40, QFile::encodeName(path)));
         const QImage back = QImage(path).convertToFormat(QImage::Format_RGB32);
         QCOMPARE(back, m_picture.copy(0, 0, 100, 40));
     }

@@ -22,14 +22,12 @@ namespace {
 
 const Palette StartPalette{255, 65280, 16711680, 16777215, 16776960, 16711935, 65535, 0};
 
-QByteArray readAll(const QString& path)
-{
+QByteArray readAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
+bool writeAll(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
@@ -37,16 +35,14 @@ bool writeAll(const QString& path, const QByteArray& bytes)
 // Limits the size of files this process may write, as a full disk would.
 class FileSizeLimit {
 public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
+    explicit FileSizeLimit(rlim_t bytes) {
         getrlimit(RLIMIT_FSIZE, &m_old);
         m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit limited = m_old;
         limited.rlim_cur = bytes;
         setrlimit(RLIMIT_FSIZE, &limited);
     }
-    ~FileSizeLimit()
-    {
+    ~FileSizeLimit() {
         setrlimit(RLIMIT_FSIZE, &m_old);
         std::signal(SIGXFSZ, m_oldHandler);
     }
@@ -70,8 +66,7 @@ private slots:
     void mainWindowPaletteAndSettings();
 };
 
-void TestSettingsFile::missingFileIsCreatedWithDefaults()
-{
+void TestSettingsFile::missingFileIsCreatedWithDefaults() {
     QTemporaryDir dir;
     ChatSettings settings;
     Palette palette{};
@@ -99,8 +94,7 @@ void TestSettingsFile::missingFileIsCreatedWithDefaults()
     QCOMPARE(settings.confMyName, QString("Sketoraユーザー"));
 }
 
-void TestSettingsFile::saveAndLoadRoundTrip()
-{
+void TestSettingsFile::saveAndLoadRoundTrip() {
     QTemporaryDir dir;
     ChatSettings saved;
     saved.confFontName = 1;
@@ -130,21 +124,20 @@ void TestSettingsFile::saveAndLoadRoundTrip()
     QCOMPARE(loaded.confMyName, saved.confMyName);
 }
 
-void TestSettingsFile::spacingKeysAndPaletteRule()
-{
+void TestSettingsFile::spacingKeysAndPaletteRule() {
     ChatSettings settings;
     settings.confFontColor = 77;
     settings.confFontBackColor = 88;
     Palette palette{};
     settingsfile::applyText(protocol::toCp932("  cFontSize  =  12\r\n"
-                                              "cfontname=1\r\n"          // wrong case
-                                              "cFontName\r\n"            // no '='
+                                              "cfontname=1\r\n" // wrong case
+                                              "cFontName\r\n"   // no '='
                                               "\tcFontName\t=\t1 extra\r\n"
                                               "cFontColor = 12abc\r\n"
                                               "cFontBackColor=99999999999\r\n" // does not fit
-                                              " pPalette1 =5\r\n"        // key not first
+                                              " pPalette1 =5\r\n"              // key not first
                                               "pPalette2=7\r\n"
-                                              "pPalette3 = 9 = 10\r\n"   // second '=' cut off
+                                              "pPalette3 = 9 = 10\r\n" // second '=' cut off
                                               "pPalette8 =1\r\n"
                                               "pPalette =2\r\n"
                                               "pPalettex=3\r\n"
@@ -169,8 +162,7 @@ void TestSettingsFile::spacingKeysAndPaletteRule()
     QCOMPARE(fromSaved.confMyName, fromDefault.confMyName);
 }
 
-void TestSettingsFile::onlyTwentyLinesAreRead()
-{
+void TestSettingsFile::onlyTwentyLinesAreRead() {
     QByteArray nineteen;
     for (int i = 0; i < 19; ++i)
         nineteen += "comment line\r\n";
@@ -185,8 +177,7 @@ void TestSettingsFile::onlyTwentyLinesAreRead()
     QCOMPARE(settings.confFontColor, 3);
 }
 
-void TestSettingsFile::damagedOrUnreadableFilesNeverStopLoading()
-{
+void TestSettingsFile::damagedOrUnreadableFilesNeverStopLoading() {
     QTemporaryDir dir;
     ChatSettings settings;
     settings.confMyName = "before";
@@ -209,8 +200,7 @@ void TestSettingsFile::damagedOrUnreadableFilesNeverStopLoading()
     QCOMPARE(settings.confMyName, QString());
 }
 
-void TestSettingsFile::failedWritesKeepTheOldFile()
-{
+void TestSettingsFile::failedWritesKeepTheOldFile() {
     QTemporaryDir dir;
     const QString path = dir.filePath("reduza.ini");
     ChatSettings settings;
@@ -237,8 +227,7 @@ void TestSettingsFile::failedWritesKeepTheOldFile()
 }
 
 // A whole client reads the file at start-up and writes it when it closes.
-void TestSettingsFile::mainWindowPaletteAndSettings()
-{
+void TestSettingsFile::mainWindowPaletteAndSettings() {
     QTemporaryDir dir;
     FakePrompts prompts;
     QVERIFY(writeAll(dir.filePath("reduza.ini"), "pPalette3 =123\r\ncFontSize=12\r\n"));
@@ -263,4 +252,3 @@ void TestSettingsFile::mainWindowPaletteAndSettings()
 
 QTEST_MAIN(TestSettingsFile)
 #include "tst_settingsfile.moc"
-

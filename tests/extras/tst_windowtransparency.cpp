@@ -22,12 +22,8 @@ struct TransparencyMenu {
     QAction* mT50 = menu.addAction(QStringLiteral("50%"));
     QAction* mT25 = menu.addAction(QStringLiteral("25%"));
 
-    WindowTransparency::Actions actions()
-    {
-        return {menu.menuAction(), mT100, mT75, mT50, mT25};
-    }
-    QList<bool> ticks() const
-    {
+    WindowTransparency::Actions actions() { return {menu.menuAction(), mT100, mT75, mT50, mT25}; }
+    QList<bool> ticks() const {
         return {mT100->isChecked(), mT75->isChecked(), mT50->isChecked(), mT25->isChecked()};
     }
 };
@@ -40,8 +36,7 @@ class TestWindowTransparency : public QObject {
     Q_OBJECT
 private slots:
     // Every start is opaque with 100% ticked, whatever the window had.
-    void startsOpaque()
-    {
+    void startsOpaque() {
         QWidget main;
         main.setWindowOpacity(0.25);
         TransparencyMenu menu;
@@ -53,8 +48,7 @@ private slots:
         QVERIFY(menu.menu.menuAction()->isEnabled());
     }
 
-    void levelsSetOpacityAndTicks_data()
-    {
+    void levelsSetOpacityAndTicks_data() {
         QTest::addColumn<QList<int>>("choices"); // indices of the items triggered in order
         QTest::addColumn<double>("opacity");
         QTest::addColumn<int>("ticked");
@@ -67,8 +61,7 @@ private slots:
         QTest::newRow("75 then 25") << QList<int>{1, 3} << 64 / 255.0 << 3;
     }
 
-    void levelsSetOpacityAndTicks()
-    {
+    void levelsSetOpacityAndTicks() {
         QFETCH(QList<int>, choices);
         QFETCH(double, opacity);
         QFETCH(int, ticked);
@@ -94,8 +87,7 @@ private slots:
 
     // Without the platform's support the menu and its levels are disabled and
     // choosing a level anyway leaves the window opaque.
-    void disabledWithoutSupport()
-    {
+    void disabledWithoutSupport() {
         QWidget main;
         TransparencyMenu menu;
         WindowTransparency transparency(&main, menu.actions(), 0);
@@ -110,8 +102,7 @@ private slots:
 
     // Off X the answer comes from the platform name alone; the offscreen
     // platform must not be asked for an X connection it does not have.
-    void winVerWithoutX()
-    {
+    void winVerWithoutX() {
         if (QGuiApplication::platformName() == QLatin1String("xcb"))
             QSKIP("runs on the offscreen platform");
         QCOMPARE(getWinVer(), 0);
@@ -119,8 +110,7 @@ private slots:
 
     // On X the answer follows the owner of _NET_WM_CM_S0: this test takes the
     // selection itself, as a compositing manager would, and lets it go.
-    void winVerFollowsTheCompositorSelection()
-    {
+    void winVerFollowsTheCompositorSelection() {
         if (QGuiApplication::platformName() != QLatin1String("xcb"))
             QSKIP("needs an X server (runs under xvfb-run)");
         auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();

@@ -25,20 +25,17 @@ namespace {
 // The pens live with the canvas's board, so each receiver compared has its
 // own; the whole and the cut one start every input with equal pens, since
 // they ended the previous one equal.
-Canvas& canvas(int which)
-{
+Canvas& canvas(int which) {
     static Canvas instances[3];
     return instances[which];
 }
 
-void check(bool condition)
-{
+void check(bool condition) {
     if (!condition)
         std::abort();
 }
 
-void sameReading(QStringView piece)
-{
+void sameReading(QStringView piece) {
     const auto fast = protocol::drawing::readDownLine(piece);
     const auto reference = protocol::drawing::parseDownLine(piece);
     check(fast.has_value() == reference.has_value());
@@ -49,11 +46,10 @@ void sameReading(QStringView piece)
     }
 }
 
-bool sameTables(const DrawReceiver& a, const DrawReceiver& b)
-{
+bool sameTables(const DrawReceiver& a, const DrawReceiver& b) {
     for (int i = 0; i < DrawReceiver::Slots; ++i) {
-        if (a.penX(i) != b.penX(i) || a.penY(i) != b.penY(i) ||
-            a.penColor(i) != b.penColor(i) || a.penSize(i) != b.penSize(i))
+        if (a.penX(i) != b.penX(i) || a.penY(i) != b.penY(i) || a.penColor(i) != b.penColor(i) ||
+            a.penSize(i) != b.penSize(i))
             return false;
     }
     return a.memCount() == b.memCount();
@@ -61,8 +57,7 @@ bool sameTables(const DrawReceiver& a, const DrawReceiver& b)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
     const uint8_t seed = data[0];

@@ -7,8 +7,7 @@
 
 using protocol::FrameSplitter;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
     // First byte: terminator choice and cut pattern seed.

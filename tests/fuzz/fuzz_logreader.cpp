@@ -13,14 +13,12 @@
 
 namespace {
 
-void check(bool condition)
-{
+void check(bool condition) {
     if (!condition)
         std::abort();
 }
 
-QList<QByteArray> referenceLines(QByteArrayView data)
-{
+QList<QByteArray> referenceLines(QByteArrayView data) {
     QList<QByteArray> lines;
     QByteArray current;
     for (qsizetype i = 0; i < data.size(); ++i) {
@@ -41,8 +39,7 @@ QList<QByteArray> referenceLines(QByteArrayView data)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArrayView bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     QList<QString> blocks;
     qint64 progress = 0;

@@ -22,8 +22,7 @@
 
 namespace {
 
-void check(bool condition)
-{
+void check(bool condition) {
     if (!condition)
         std::abort();
 }
@@ -42,15 +41,17 @@ private:
 };
 
 // Characters the writer treats specially, and a few that CP932 has or lacks.
-const char16_t Specials[] = {u'\\', u'{', u'}', u'\t', 0x00A0, 0x2028, 0x2460, 0x9AD9,
-                             0xFF5E, 0x30BD, 0x301C, 0xD83D, 0xDE00, 0xFFFD, u';', 0x7F};
+const char16_t Specials[] = {u'\\',  u'{',   u'}',   u'\t',  0x00A0, 0x2028, 0x2460, 0x9AD9,
+                             0xFF5E, 0x30BD, 0x301C, 0xD83D, 0xDE00, 0xFFFD, u';',   0x7F};
 
-QString family(Input& in)
-{
+QString family(Input& in) {
     switch (in.byte() % 5) {
-    case 0: return chatfonts::gothicFace();
-    case 1: return chatfonts::minchoFace();
-    case 2: return QStringLiteral("Arial");
+    case 0:
+        return chatfonts::gothicFace();
+    case 1:
+        return chatfonts::minchoFace();
+    case 2:
+        return QStringLiteral("Arial");
     default: {
         QString name;
         for (int n = in.byte() % 6; n > 0; --n)
@@ -60,8 +61,7 @@ QString family(Input& in)
     }
 }
 
-QTextCharFormat charFormat(Input& in)
-{
+QTextCharFormat charFormat(Input& in) {
     QTextCharFormat format;
     const uint8_t flags = in.byte();
     if (flags & 1)
@@ -76,8 +76,7 @@ QTextCharFormat charFormat(Input& in)
     return format;
 }
 
-QTextBlockFormat blockFormat(Input& in)
-{
+QTextBlockFormat blockFormat(Input& in) {
     QTextBlockFormat format;
     format.setLeftMargin(qint16(in.unit()) + (in.byte() % 4) / 4.0);
     format.setTextIndent(qint16(in.unit()));
@@ -87,8 +86,7 @@ QTextBlockFormat blockFormat(Input& in)
     return format;
 }
 
-void build(QTextDocument& document, Input& in)
-{
+void build(QTextDocument& document, Input& in) {
     QTextCursor cursor(&document);
     while (!in.empty()) {
         switch (in.byte() % 6) {
@@ -123,8 +121,7 @@ void build(QTextDocument& document, Input& in)
 }
 
 // The text of a block as the writer promises to keep it.
-QString keptText(const QTextBlock& block)
-{
+QString keptText(const QTextBlock& block) {
     QString kept;
     for (const QChar ch : block.text()) {
         const char16_t u = ch.unicode();
@@ -164,8 +161,7 @@ private:
     QList<int> m_colourRefs;
 };
 
-void Tokens::read()
-{
+void Tokens::read() {
     check(m_rtf.startsWith("{\\rtf1"));
     QList<Group> stack;
     bool closed = false;
@@ -208,8 +204,7 @@ void Tokens::read()
         check(cf >= 0 && cf < colours);
 }
 
-void Tokens::controlWord(QList<Group>& stack)
-{
+void Tokens::controlWord(QList<Group>& stack) {
     QByteArray word;
     while (std::isalpha(uchar(peek())))
         word += m_rtf[m_at++];
@@ -254,8 +249,7 @@ void Tokens::controlWord(QList<Group>& stack)
     }
 }
 
-void Tokens::controlSymbol(QList<Group>& stack)
-{
+void Tokens::controlSymbol(QList<Group>& stack) {
     const char symbol = m_rtf[m_at++];
     switch (symbol) {
     case '\\':
@@ -282,8 +276,7 @@ void Tokens::controlSymbol(QList<Group>& stack)
 
 // The fallback of one \uN: exactly `count` characters, each a plain
 // character or a \'hh, before any other token.
-void Tokens::skipFallback(int count)
-{
+void Tokens::skipFallback(int count) {
     for (; count > 0; --count) {
         check(m_at < m_rtf.size());
         const char c = m_rtf[m_at];
@@ -301,13 +294,11 @@ void Tokens::skipFallback(int count)
     check(m_rtf.mid(m_at, 2) != "\\'");
 }
 
-void Tokens::text(char16_t unit)
-{
+void Tokens::text(char16_t unit) {
     m_paragraph += QChar(unit);
 }
 
-QGuiApplication& app()
-{
+QGuiApplication& app() {
     static int argc = 1;
     static char name[] = "fuzz_rtfwriter";
     static char* argv[] = {name, nullptr};
@@ -319,8 +310,7 @@ QGuiApplication& app()
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     app();
     QTextDocument document;
     Input in(data, size);

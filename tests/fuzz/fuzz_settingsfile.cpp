@@ -15,14 +15,12 @@
 
 namespace {
 
-void check(bool condition)
-{
+void check(bool condition) {
     if (!condition)
         std::abort();
 }
 
-const QTemporaryDir& scratch()
-{
+const QTemporaryDir& scratch() {
     // A memory-backed folder where there is one: millions of small writes.
     static QTemporaryDir dir(QFile::exists(QStringLiteral("/dev/shm"))
                                  ? QStringLiteral("/dev/shm/fuzz_settingsfile-XXXXXX")
@@ -30,16 +28,14 @@ const QTemporaryDir& scratch()
     return dir;
 }
 
-bool sameNumbers(const ChatSettings& a, const ChatSettings& b)
-{
+bool sameNumbers(const ChatSettings& a, const ChatSettings& b) {
     return a.confFontName == b.confFontName && a.confFontSize == b.confFontSize &&
            a.confFontColor == b.confFontColor && a.confFontBackColor == b.confFontBackColor;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray content(reinterpret_cast<const char*>(data), qsizetype(size));
     const QString dir = scratch().path();
     {
@@ -68,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // as U+FFFD is saved as '?'), or it ends in a carriage return that the
     // reader takes for part of the line end.
     const QString name = fromFile.confMyName;
-    const bool representable = protocol::fromCp932(protocol::toCp932(name)) == name &&
-                               !name.endsWith(QLatin1Char('\r'));
+    const bool representable =
+        protocol::fromCp932(protocol::toCp932(name)) == name && !name.endsWith(QLatin1Char('\r'));
     if (representable)
         check(again.confMyName == name);
     return 0;

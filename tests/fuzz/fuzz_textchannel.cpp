@@ -10,10 +10,10 @@
 // Input: byte 0 says whether the chat window is visible; the rest is the
 // stream.
 #include "chatsettings.h"
-#include "textchannel.h"
 #include "cp932.h"
 #include "framesplitter.h"
 #include "socketendpoint.h"
+#include "textchannel.h"
 #include "textmessage.h"
 
 #include <QApplication>
@@ -23,8 +23,7 @@
 
 namespace {
 
-void check(bool condition)
-{
+void check(bool condition) {
     if (!condition)
         std::abort();
 }
@@ -38,15 +37,14 @@ struct Rig {
     TextChannel session{wsTxt, settings};
     bool visible = true;
 
-    Rig()
-    {
+    Rig() {
         box.document()->setDefaultFont(ConversationWriter::defaultFont());
-        session.setConversationOpener([this]() -> QTextDocument* { return visible ? box.document() : nullptr; });
+        session.setConversationOpener(
+            [this]() -> QTextDocument* { return visible ? box.document() : nullptr; });
     }
 };
 
-void makeApplication()
-{
+void makeApplication() {
     static int argc = 1;
     static char name[] = "fuzz_textchannel";
     static char* argv[] = {name, nullptr};
@@ -57,16 +55,14 @@ void makeApplication()
 }
 
 // Same tables except possibly slot `index`.
-template <typename Table> bool othersUnchanged(const Table& before, const Table& after, int index)
-{
+template <typename Table> bool othersUnchanged(const Table& before, const Table& after, int index) {
     for (int i = 0; i < int(before.size()); ++i)
         if (i != index && before[i] != after[i])
             return false;
     return true;
 }
 
-void applyOne(Rig& r, const QString& message)
-{
+void applyOne(Rig& r, const QString& message) {
     const auto names = r.session.memName();
     const auto colours = r.session.memColor();
     const auto sizes = r.session.memSize();
@@ -106,8 +102,7 @@ void applyOne(Rig& r, const QString& message)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
     makeApplication();

@@ -7,8 +7,7 @@
 
 using namespace protocol;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArrayView bytes(reinterpret_cast<const char*>(data), qsizetype(size));
 
     const text::UpMessage up = text::parseUpMessage(bytes);

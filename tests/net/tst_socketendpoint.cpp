@@ -14,8 +14,7 @@ using net::SocketEndpoint;
 struct Acceptor {
     SocketEndpoint listener;
     SocketEndpoint carrier;
-    Acceptor()
-    {
+    Acceptor() {
         listener.setLocalPort(0);
         QObject::connect(&listener, &SocketEndpoint::connectionRequest, &carrier,
                          [this](qintptr id) { carrier.accept(id); });
@@ -35,8 +34,7 @@ private slots:
     void closedEndpointStillFlushesThenLetsGo();
 };
 
-void TestSocketEndpoint::connectSendReceiveClose()
-{
+void TestSocketEndpoint::connectSendReceiveClose() {
     Acceptor server;
     QVERIFY(server.listener.listen(QHostAddress::LocalHost));
     QCOMPARE(server.listener.state(), SocketEndpoint::Listening);
@@ -76,8 +74,7 @@ void TestSocketEndpoint::connectSendReceiveClose()
     QCOMPARE(server.carrier.state(), SocketEndpoint::Closed);
 }
 
-void TestSocketEndpoint::acceptOnTheListeningEndpoint()
-{
+void TestSocketEndpoint::acceptOnTheListeningEndpoint() {
     // Close the listener inside its own request handler and accept on it.
     SocketEndpoint listener;
     listener.setLocalPort(0);
@@ -98,8 +95,7 @@ void TestSocketEndpoint::acceptOnTheListeningEndpoint()
     QCOMPARE(listener.getData(), QByteArray("hello"));
 }
 
-void TestSocketEndpoint::failedConnectEndsInError()
-{
+void TestSocketEndpoint::failedConnectEndsInError() {
     // Find a port nobody listens on.
     QTcpServer probe;
     QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
@@ -117,8 +113,7 @@ void TestSocketEndpoint::failedConnectEndsInError()
     QTRY_COMPARE(client.state(), SocketEndpoint::Error);
 }
 
-void TestSocketEndpoint::connectOnlyFromClosed()
-{
+void TestSocketEndpoint::connectOnlyFromClosed() {
     Acceptor server;
     QVERIFY(server.listener.listen(QHostAddress::LocalHost));
     SocketEndpoint client;
@@ -126,12 +121,11 @@ void TestSocketEndpoint::connectOnlyFromClosed()
     QVERIFY(!client.connectTo("127.0.0.1", server.listener.localPort())); // still connecting
     QTRY_COMPARE(client.state(), SocketEndpoint::Connected);
     QVERIFY(!client.connectTo("127.0.0.1", server.listener.localPort())); // connected
-    QVERIFY(!server.listener.listen());                                    // already listening
-    QVERIFY(!server.carrier.accept(1));                                    // carrying a connection
+    QVERIFY(!server.listener.listen());                                   // already listening
+    QVERIFY(!server.carrier.accept(1));                                   // carrying a connection
 }
 
-void TestSocketEndpoint::splitCharacterArrivesWhole()
-{
+void TestSocketEndpoint::splitCharacterArrivesWhole() {
     Acceptor server;
     QVERIFY(server.listener.listen(QHostAddress::LocalHost));
     SocketEndpoint client;
@@ -154,8 +148,7 @@ void TestSocketEndpoint::splitCharacterArrivesWhole()
     QTRY_COMPARE(received, QStringList{QStringLiteral("0<:>2<:>髙")});
 }
 
-void TestSocketEndpoint::unacceptedRequestIsRefused()
-{
+void TestSocketEndpoint::unacceptedRequestIsRefused() {
     SocketEndpoint listener;
     listener.setLocalPort(0);
     QVERIFY(listener.listen(QHostAddress::LocalHost));
@@ -167,8 +160,7 @@ void TestSocketEndpoint::unacceptedRequestIsRefused()
     QTRY_COMPARE(raw.state(), QAbstractSocket::UnconnectedState);
 }
 
-void TestSocketEndpoint::outputCapIsReported()
-{
+void TestSocketEndpoint::outputCapIsReported() {
     // A peer that never reads: the sender's queue passes the cap, which is
     // reported once, and further sends fail instead of growing memory.
     QTcpServer raw;
@@ -197,8 +189,7 @@ void TestSocketEndpoint::outputCapIsReported()
 // Output queued when the endpoint is closed still reaches a peer that reads
 // it; the connection then ends and nothing of it stays behind. A socket
 // still flushing when the program ends goes with the application object.
-void TestSocketEndpoint::closedEndpointStillFlushesThenLetsGo()
-{
+void TestSocketEndpoint::closedEndpointStillFlushesThenLetsGo() {
     QTcpServer raw;
     QVERIFY(raw.listen(QHostAddress::LocalHost, 0));
     auto client = std::make_unique<SocketEndpoint>();
@@ -213,7 +204,9 @@ void TestSocketEndpoint::closedEndpointStillFlushesThenLetsGo()
         QVERIFY(client->sendBytes(chunk));
     QVERIFY(client->pendingOutput() > 0);
     const auto lingering = [] {
-        return QCoreApplication::instance()->findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly).size();
+        return QCoreApplication::instance()
+            ->findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly)
+            .size();
     };
     const qsizetype before = lingering();
     client.reset(); // closes with output still queued

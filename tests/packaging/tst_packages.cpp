@@ -181,8 +181,8 @@ void TestPackages::lintianFindsNoErrors() {
     const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian"));
     if (lintian.isEmpty())
         QSKIP("lintian is not installed");
-    const Run check = run(lintian, {"--no-tag-display-limit", deb("sketora"), deb("sketora-server")},
-                          {}, 300000);
+    const Run check =
+        run(lintian, {"--no-tag-display-limit", deb("sketora"), deb("sketora-server")}, {}, 300000);
     QVERIFY2(check.code >= 0, check.err);
     QStringList errors;
     for (const QByteArray& line : check.out.split('\n'))

@@ -30,8 +30,7 @@ private slots:
     void colourValues();
 };
 
-void TestProtocol::lenientReading_data()
-{
+void TestProtocol::lenientReading_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<double>("value");
     QTest::newRow("plain") << "120" << 120.0;
@@ -49,16 +48,14 @@ void TestProtocol::lenientReading_data()
     QTest::newRow("second point") << "1.2.3" << 1.2;
 }
 
-void TestProtocol::lenientReading()
-{
+void TestProtocol::lenientReading() {
     QFETCH(QString, text);
     QFETCH(double, value);
     QCOMPARE(readNumber(text), value);
     QCOMPARE(readNumber(QByteArrayView(text.toLatin1())), value);
 }
 
-void TestProtocol::roundingAndFit()
-{
+void TestProtocol::roundingAndFit() {
     // Halves go to the even neighbour.
     QCOMPARE(roundToInt16(0.5), std::optional<qint16>(0));
     QCOMPARE(roundToInt16(1.5), std::optional<qint16>(2));
@@ -85,8 +82,7 @@ void TestProtocol::roundingAndFit()
     QCOMPARE(readInt16(QByteArrayView("999999999999999999999999")), std::nullopt);
 }
 
-void TestProtocol::clientAndPlainNumbers()
-{
+void TestProtocol::clientAndPlainNumbers() {
     QCOMPARE(clientNumber(120), QString(" 120"));
     QCOMPARE(clientNumber(0), QString(" 0"));
     QCOMPARE(clientNumber(-3), QString("-3"));
@@ -94,8 +90,7 @@ void TestProtocol::clientAndPlainNumbers()
     QCOMPARE(plainNumber(-3), QString("-3"));
 }
 
-void TestProtocol::upstreamLines()
-{
+void TestProtocol::upstreamLines() {
     using namespace drawing;
     QCOMPARE(penUpLine(), QByteArray("0:0\r\n"));
     QCOMPARE(penDownLine(120, 45), QByteArray("1: 120, 45\r\n"));
@@ -108,8 +103,7 @@ void TestProtocol::upstreamLines()
     QCOMPARE(memberRequestLine(), QByteArray("8:member\r\n"));
 }
 
-void TestProtocol::downstreamLinesFromServer()
-{
+void TestProtocol::downstreamLinesFromServer() {
     using namespace drawing;
     QCOMPARE(relayedLine(3, "2: 120, 45"), QByteArray("3:2: 120, 45\r\n"));
     QCOMPARE(memberCountLine(4), QByteArray("0:8:4\r\n"));
@@ -118,8 +112,7 @@ void TestProtocol::downstreamLinesFromServer()
     QCOMPARE(greetingWidthLine(5, 2), QByteArray("5:5:2\r\n"));
 }
 
-void TestProtocol::clientParsesDownLines()
-{
+void TestProtocol::clientParsesDownLines() {
     using namespace drawing;
     auto line = parseDownLine(u"3:2: 120, 45");
     QVERIFY(line);
@@ -142,8 +135,7 @@ void TestProtocol::clientParsesDownLines()
     QCOMPARE(parseDownLine(u"25:3: 0, 0")->index, 25); // beyond 20 still parses
 }
 
-void TestProtocol::serverParsesUpLines()
-{
+void TestProtocol::serverParsesUpLines() {
     using namespace drawing;
     UpLine a = parseUpLine("2: 120, 45");
     QCOMPARE(a.command, 2.0);
@@ -158,8 +150,7 @@ void TestProtocol::serverParsesUpLines()
     QCOMPARE(d.data, std::optional<QByteArray>(""));
 }
 
-void TestProtocol::pointSplitting()
-{
+void TestProtocol::pointSplitting() {
     using namespace drawing;
     PointText p = splitPoint(u" 10, 20");
     QCOMPARE(p.x.toString(), QString(" 10"));
@@ -170,10 +161,10 @@ void TestProtocol::pointSplitting()
     QCOMPARE(three.y->toString(), QString("2"));
 }
 
-void TestProtocol::textMessages()
-{
+void TestProtocol::textMessages() {
     using namespace text;
-    QCOMPARE(clientMessage(Remark, QStringLiteral("やあ")), QByteArray("2<:>\x82\xe2\x82\xa0%EOT%"));
+    QCOMPARE(clientMessage(Remark, QStringLiteral("やあ")),
+             QByteArray("2<:>\x82\xe2\x82\xa0%EOT%"));
     QCOMPARE(relayedMessage(2, "2<:>hi<:>there"), QByteArray("2<:>2<:>hi<:>there%EOT%"));
     QCOMPARE(serverMessage(1, 6, "255"), QByteArray("1<:>6<:>255%EOT%"));
 
@@ -193,8 +184,7 @@ void TestProtocol::textMessages()
     QVERIFY(!parseDownMessage(u"99999<:>1<:>x"));
 }
 
-void TestProtocol::framing()
-{
+void TestProtocol::framing() {
     FrameSplitter lines("\r\n");
     // A line in three arrivals, the terminator itself split.
     QVERIFY(lines.feed("3:2: 12").isEmpty());
@@ -218,8 +208,7 @@ void TestProtocol::framing()
     QCOMPARE(fromCp932(done[0]), QStringLiteral("0<:>1<:>髙橋"));
 }
 
-void TestProtocol::framingCap()
-{
+void TestProtocol::framingCap() {
     FrameSplitter lines("\r\n", 16);
     QVERIFY(lines.feed(QByteArray(10, 'a')).isEmpty());
     QVERIFY(lines.feed(QByteArray(10, 'b')).isEmpty());
@@ -238,15 +227,15 @@ void TestProtocol::framingCap()
     QVERIFY(flood.pendingSize() <= 1024);
 }
 
-void TestProtocol::cp932RoundTrip()
-{
+void TestProtocol::cp932RoundTrip() {
     struct Case {
         QString text;
         QByteArray bytes;
     };
     const QList<Case> cases = {
         {QStringLiteral("Sketoraユーザー"), QByteArray("Sketora\x83\x86\x81\x5b\x83\x55\x81\x5b")},
-        {QStringLiteral("ＭＳ ゴシック"), QByteArray("\x82\x6c\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4e")},
+        {QStringLiteral("ＭＳ ゴシック"),
+         QByteArray("\x82\x6c\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4e")},
         {QStringLiteral("～"), QByteArray("\x81\x60")},
         {QStringLiteral("①"), QByteArray("\x87\x40")},
         {QStringLiteral("髙"), QByteArray("\xfb\xfc")},
@@ -263,12 +252,12 @@ void TestProtocol::cp932RoundTrip()
     QCOMPARE(fromCp932(QByteArray("\xed\x40")).size(), 1);
 }
 
-void TestProtocol::cp932Unmappable()
-{
+void TestProtocol::cp932Unmappable() {
     QCOMPARE(toCp932(QStringLiteral("a😀b")), QByteArray("a?b"));
     QCOMPARE(toCp932(QStringLiteral("한")), QByteArray("?"));
     // An invalid byte costs only itself: the text around it survives.
-    const QString decoded = fromCp932(QByteArray("x\xff" "y\x85\x40z"));
+    const QString decoded = fromCp932(QByteArray("x\xff"
+                                                 "y\x85\x40z"));
     QVERIFY(decoded.startsWith(u'x'));
     QVERIFY(decoded.contains(u'y'));
     QVERIFY(decoded.endsWith(u'z'));
@@ -278,8 +267,7 @@ void TestProtocol::cp932Unmappable()
 // swaps 0x1A, 0x1C and 0x7F); every invalid byte is one U+FFFD, and a lead
 // byte cut off at the end is not dropped, so decoding a text line by line
 // gives the same characters as decoding it whole.
-void TestProtocol::cp932ControlAndInvalidBytes()
-{
+void TestProtocol::cp932ControlAndInvalidBytes() {
     const QByteArray controls("\x1a\x1c\x7f\x00\\~", 6);
     const QString decoded = fromCp932(controls);
     QCOMPARE(decoded, QString::fromLatin1(controls));
@@ -294,8 +282,7 @@ void TestProtocol::cp932ControlAndInvalidBytes()
     QCOMPARE(fromCp932(QByteArray("\xa1\xdf")), QStringLiteral("｡ﾟ"));
 }
 
-void TestProtocol::colourValues()
-{
+void TestProtocol::colourValues() {
     QCOMPARE(argbFromValue(255), 0xffff0000u); // red
     QCOMPARE(argbFromValue(16777215), 0xffffffffu);
     QCOMPARE(argbFromValue(65280), 0xff00ff00u);

@@ -19,8 +19,7 @@ namespace {
 
 // Blanks, optional sign, digits with an optional fraction, converted by
 // strtod (the test runs in the C locale); no number reads as 0.
-double referenceNumber(const QString& text)
-{
+double referenceNumber(const QString& text) {
     qsizetype i = 0;
     while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
         ++i;
@@ -47,8 +46,7 @@ double referenceNumber(const QString& text)
     return negative ? -magnitude : magnitude;
 }
 
-template <typename Int> std::optional<Int> referenceRound(double value)
-{
+template <typename Int> std::optional<Int> referenceRound(double value) {
     if (!std::isfinite(value))
         return std::nullopt;
     const double rounded = std::nearbyint(value); // to nearest, ties to even
@@ -59,14 +57,12 @@ template <typename Int> std::optional<Int> referenceRound(double value)
 
 // Equal as stored: -0.0 and 0.0 differ, as they would for a caller that
 // divides or prints.
-bool sameDouble(double a, double b)
-{
+bool sameDouble(double a, double b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 // The line split at every ':' first, then judged.
-std::optional<drawing::DownLine> referenceDownLine(const QString& line)
-{
+std::optional<drawing::DownLine> referenceDownLine(const QString& line) {
     const QStringList fields = line.split(u':');
     if (fields.size() >= 2 && referenceNumber(fields[1]) >= 9)
         return std::nullopt;
@@ -79,8 +75,7 @@ std::optional<drawing::DownLine> referenceDownLine(const QString& line)
     return drawing::DownLine{*index, *command, fields[2]};
 }
 
-QString randomText(QRandomGenerator& random, const QString& alphabet, int maxLength)
-{
+QString randomText(QRandomGenerator& random, const QString& alphabet, int maxLength) {
     QString text;
     for (int n = random.bounded(maxLength + 1); n > 0; --n)
         text += alphabet[random.bounded(int(alphabet.size()))];
@@ -98,8 +93,7 @@ private slots:
     void decodingMatchesTheConverter();
 };
 
-void TestReaders::numbersReadAsTheReference()
-{
+void TestReaders::numbersReadAsTheReference() {
     QCOMPARE(std::fegetround(), FE_TONEAREST);
     QStringList cases{"", " 120", "-3", "+7", "-", "+", ".", "-.", "-.5", "-0", "-0.0", "0.5",
                       "1.5", "2.5", "-2.5", "3.5", "32767", "32768", "32767.5", "-32768",
@@ -109,9 +103,9 @@ void TestReaders::numbersReadAsTheReference()
                       "123456789012345678", "1234567890123456789", "-999999999999999999",
                       "9999999999999999999", "99999999999999999999", "-123456789012345678901",
                       "00000000000000000000000001", "18446744073709551617",
-                      "9007199254740993",    // 2^53 + 1: rounds to even as a double
+                      "9007199254740993",   // 2^53 + 1: rounds to even as a double
                       "18014398509481987"}; // 2^54 + 3
-    cases += QString(400, u'9');                  // beyond double: infinity, fits nothing
+    cases += QString(400, u'9');            // beyond double: infinity, fits nothing
     cases += QStringLiteral("0.") + QString(400, u'0') + u'1'; // below double: zero
 
     QRandomGenerator random(1);
@@ -136,12 +130,11 @@ void TestReaders::numbersReadAsTheReference()
     QCOMPARE(readNumber(QByteArrayView("\x82\x4f")), 0.0);
 }
 
-void TestReaders::downLinesReadAsTheReference()
-{
-    QStringList cases{"3:2: 30, 40", "3:2:30,40:x", "3:2:1:2:3", "3:9:1",     "3:8.5:1",
-                      "3:8.4:1",     "3:-1:1",      "3",         "3:2",       "3:",
-                      ":",           "::",          ":::",       "::::",      "70000:3:0",
-                      "3:70000:0",   "-32768:8.4:", "x:y:z",     "3:2:",      " 3 : 2 : 1"};
+void TestReaders::downLinesReadAsTheReference() {
+    QStringList cases{"3:2: 30, 40", "3:2:30,40:x", "3:2:1:2:3", "3:9:1", "3:8.5:1",
+                      "3:8.4:1",     "3:-1:1",      "3",         "3:2",   "3:",
+                      ":",           "::",          ":::",       "::::",  "70000:3:0",
+                      "3:70000:0",   "-32768:8.4:", "x:y:z",     "3:2:",  " 3 : 2 : 1"};
     QRandomGenerator random(2);
     for (int i = 0; i < 100000; ++i)
         cases += randomText(random, QStringLiteral("0123456789::: ,-.9"), 24);
@@ -165,8 +158,7 @@ void TestReaders::downLinesReadAsTheReference()
     QVERIFY(accepted > 1000); // the random lines reach both outcomes
 }
 
-void TestReaders::pointsSplitAsTheReference()
-{
+void TestReaders::pointsSplitAsTheReference() {
     QRandomGenerator random(3);
     for (int i = 0; i < 20000; ++i) {
         const QString argument = randomText(random, QStringLiteral("0123 ,,-"), 12);
@@ -179,8 +171,7 @@ void TestReaders::pointsSplitAsTheReference()
     }
 }
 
-void TestReaders::decodingMatchesTheConverter()
-{
+void TestReaders::decodingMatchesTheConverter() {
     // ASCII of every length around the eight-byte steps, then the same with
     // one CP932 character at each position.
     const QString japanese = QStringLiteral("髙");

@@ -196,7 +196,7 @@ void TestServerLog::longLinesFillTheHistoryByBytes() {
     QVERIFY(history.storedBytes() <= DrawingHistory::ByteLimit);
     QVERIFY(history.storedBytes() > DrawingHistory::ByteLimit - longLine.size());
     QCOMPARE(history.storedLines(), appended - 1); // the line that did not fit
-    QVERIFY(!history.canStore("0:0:0\r\n")); // full is full, short lines too
+    QVERIFY(!history.canStore("0:0:0\r\n"));       // full is full, short lines too
     history.append("0:0:0\r\n");
     QCOMPARE(history.storedLines(), appended - 1);
     QCOMPARE(history.lines(), qint16(appended + 1)); // still counted

@@ -181,4 +181,3 @@ void TestServerWindow::listAndLogFollowTheWidth() {
 
 QTEST_MAIN(TestServerWindow)
 #include "tst_serverwindow.moc"
-

@@ -24,31 +24,26 @@ public:
     int beeps = 0;
     QString lastInitialName;
 
-    bool question(QWidget*, const QString& text, const QString& title) override
-    {
+    bool question(QWidget*, const QString& text, const QString& title) override {
         shown.append({"question", text, title});
         return take(questionAnswers, true);
     }
-    void message(QWidget*, const QString& text, const QString& title) override
-    {
+    void message(QWidget*, const QString& text, const QString& title) override {
         shown.append({"message", text, title});
     }
-    std::optional<QColor> chooseColor(QWidget*, const QColor&) override
-    {
+    std::optional<QColor> chooseColor(QWidget*, const QColor&) override {
         shown.append({"color", {}, {}});
         return take(colorAnswers, std::optional<QColor>());
     }
     std::optional<QString> saveFileName(QWidget*, const QString& title, const QString& filter,
-                                        const QString& initialName = QString()) override
-    {
+                                        const QString& initialName = QString()) override {
         shown.append({"save", filter, title});
         lastInitialName = initialName;
         return take(fileAnswers, std::optional<QString>());
     }
     void beep() override { ++beeps; }
 
-    int count(const QString& kind) const
-    {
+    int count(const QString& kind) const {
         int n = 0;
         for (const Shown& s : shown)
             n += s.kind == kind;
@@ -56,8 +51,7 @@ public:
     }
 
 private:
-    template <typename T> static T take(std::deque<T>& queue, T fallback)
-    {
+    template <typename T> static T take(std::deque<T>& queue, T fallback) {
         if (queue.empty())
             return fallback;
         T value = queue.front();

@@ -10,8 +10,7 @@
 #include <QScreen>
 #include <QWidget>
 
-inline QImage shownCanvas(const CanvasWidget& widget, QRect& area)
-{
+inline QImage shownCanvas(const CanvasWidget& widget, QRect& area) {
     const QRect inner(CanvasWidget::widgetPos({0, 0}), QSize(Canvas::Width, Canvas::Height));
     const QRect visible = widget.visibleRegion().boundingRect() & inner;
     const QPoint at = widget.mapTo(widget.window(), visible.topLeft());

@@ -1,8 +1,8 @@
 // The main window: menus, start-up state, layout and scrolling.
 #include "formfixture.h"
 #include "palettecontroller.h"
-#include "showncanvas.h"
 #include "picturebox.h"
+#include "showncanvas.h"
 #include "toolcontroller.h"
 #include "viewportframe.h"
 
@@ -18,8 +18,7 @@
 namespace {
 
 // Captions of a menu in order, "-" for a separator, with shortcut and marks.
-QStringList describeMenu(QMenu* menu)
-{
+QStringList describeMenu(QMenu* menu) {
     QStringList out;
     for (QAction* a : menu->actions()) {
         if (a->isSeparator()) {
@@ -40,15 +39,13 @@ QStringList describeMenu(QMenu* menu)
     return out;
 }
 
-QSize outerSize(const QWidget& w)
-{
+QSize outerSize(const QWidget& w) {
     return w.frameGeometry().size();
 }
 
 struct PaintCounter : QObject {
     int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
+    bool eventFilter(QObject*, QEvent* event) override {
         paints += event->type() == QEvent::Paint;
         return false;
     }
@@ -70,8 +67,7 @@ private slots:
     void canvasRepaintsOncePerEventLoopPass();
 };
 
-void TestForm1::menuBarInOrder()
-{
+void TestForm1::menuBarInOrder() {
     FormFixture f(false);
     const QList<QAction*> top = f.form->menuBar()->actions();
     QCOMPARE(top.size(), 4);
@@ -84,14 +80,13 @@ void TestForm1::menuBarInOrder()
     QCOMPARE(f.form->controls().menu.mNetWork->text(), QStringLiteral("通信(&N)"));
     QCOMPARE(f.form->controls().menu.mInfo->text(), QStringLiteral("情報(&I)"));
 
-    const QStringList file = {
-        "画像を保存する(&S)... [Ctrl+S]",
-        "-",
-        "描画ログ再生(&L)...",
-        "描画速度(&V) > 一瞬(&1) | 速め(&2) * | 遅め(&3)",
-        "描画ログダウンロード(&D)... (off)",
-        "-",
-        "終了(&X) [Ctrl+Q]"};
+    const QStringList file = {"画像を保存する(&S)... [Ctrl+S]",
+                              "-",
+                              "描画ログ再生(&L)...",
+                              "描画速度(&V) > 一瞬(&1) | 速め(&2) * | 遅め(&3)",
+                              "描画ログダウンロード(&D)... (off)",
+                              "-",
+                              "終了(&X) [Ctrl+Q]"};
     QCOMPARE(describeMenu(f.form->controls().menu.mFile->menu()), file);
     const QStringList kinou = {
         "鉛筆(&P) [Ctrl+P]",
@@ -106,20 +101,25 @@ void TestForm1::menuBarInOrder()
         "-",
         "ウィンドウの透明度(&T) (off) > 100%(不透明) * | 75% | 50% | 25%"};
     QCOMPARE(describeMenu(f.form->controls().menu.mKinou->menu()), kinou);
-    const QStringList network = {"接続(&C)... [Ctrl+T]", "再接続(&R) [Ctrl+R]",
-                                 "切断(&Q) [Ctrl+D] (off)", "共有画面を取り直す(&S) (off)",
-                                 "-", "会話ウィンドウ(&M) [Ctrl+M]"};
+    const QStringList network = {"接続(&C)... [Ctrl+T]",
+                                 "再接続(&R) [Ctrl+R]",
+                                 "切断(&Q) [Ctrl+D] (off)",
+                                 "共有画面を取り直す(&S) (off)",
+                                 "-",
+                                 "会話ウィンドウ(&M) [Ctrl+M]"};
     QCOMPARE(describeMenu(f.form->controls().menu.mNetWork->menu()), network);
-    QCOMPARE(describeMenu(f.form->controls().menu.mInfo->menu()), QStringList{"バージョン情報(&V)"});
+    QCOMPARE(describeMenu(f.form->controls().menu.mInfo->menu()),
+             QStringList{"バージョン情報(&V)"});
 
     QCOMPARE(f.form->controls().menu.mWdt[2]->text(), QStringLiteral("5x5ドット(&3)"));
     QCOMPARE(f.form->controls().menu.mWdt.size(), size_t(4));
-    QCOMPARE(f.form->controls().menu.mLogSpeed->menu()->actions().at(0), f.form->controls().menu.mLSNoWait);
-    QCOMPARE(f.form->controls().menu.mTranse->menu()->actions().at(3), f.form->controls().menu.mT25);
+    QCOMPARE(f.form->controls().menu.mLogSpeed->menu()->actions().at(0),
+             f.form->controls().menu.mLSNoWait);
+    QCOMPARE(f.form->controls().menu.mTranse->menu()->actions().at(3),
+             f.form->controls().menu.mT25);
 }
 
-void TestForm1::loadSetsStartState()
-{
+void TestForm1::loadSetsStartState() {
     FormFixture f(false);
     Form1& w = *f.form;
     QCOMPARE(w.windowTitle(), QStringLiteral("Sketora - クライアント"));
@@ -160,8 +160,7 @@ void TestForm1::loadSetsStartState()
     QCOMPARE(box.pixel(10, 10), 0xff000000u);
 }
 
-void TestForm1::layoutFollowsResize()
-{
+void TestForm1::layoutFollowsResize() {
     FormFixture f;
     Form1& w = *f.form;
     w.resize(700, 560);
@@ -181,8 +180,7 @@ void TestForm1::layoutFollowsResize()
     QCOMPARE(w.controls().HS1->maximum(), 1604 - (W - 167));
 }
 
-void TestForm1::windowNeverBelow400()
-{
+void TestForm1::windowNeverBelow400() {
     FormFixture f;
     Form1& w = *f.form;
     const QSize frame = outerSize(w) - w.size(); // the outer size includes the frame
@@ -193,8 +191,7 @@ void TestForm1::windowNeverBelow400()
     QCOMPARE(w.controls().pCBase->width(), w.centralWidget()->width() - 163);
 }
 
-void TestForm1::scrollBarsHideWhenCanvasFits()
-{
+void TestForm1::scrollBarsHideWhenCanvasFits() {
     FormFixture f;
     Form1& w = *f.form;
     const int menu = w.height() - w.centralWidget()->height();
@@ -221,8 +218,7 @@ void TestForm1::scrollBarsHideWhenCanvasFits()
     QCOMPARE(w.controls().pCanvas->pos(), QPoint(0, 0));
 }
 
-void TestForm1::scrollBarsMoveCanvasAndKeepFocus()
-{
+void TestForm1::scrollBarsMoveCanvasAndKeepFocus() {
     FormFixture f;
     Form1& w = *f.form;
     w.activateWindow();
@@ -251,8 +247,7 @@ void TestForm1::scrollBarsMoveCanvasAndKeepFocus()
     QCOMPARE(w.controls().tools.shiftState(), qint16(0));
 }
 
-void TestForm1::resizeKeepsScrollInRange()
-{
+void TestForm1::resizeKeepsScrollInRange() {
     FormFixture f;
     Form1& w = *f.form;
     w.controls().HS1->setValue(w.controls().HS1->maximum());
@@ -269,8 +264,7 @@ void TestForm1::resizeKeepsScrollInRange()
     QCOMPARE(w.controls().pCanvas->geometry().bottomRight(), inner.bottomRight());
 }
 
-void TestForm1::previewDragCentresAndClamps()
-{
+void TestForm1::previewDragCentresAndClamps() {
     FormFixture f;
     Form1& w = *f.form;
     PictureBox* preview = w.controls().pPreview;
@@ -298,8 +292,7 @@ void TestForm1::previewDragCentresAndClamps()
     QCOMPARE(w.controls().pCanvas->pos(), QPoint(-1195, -766));
 }
 
-void TestForm1::canvasRepaintsOncePerEventLoopPass()
-{
+void TestForm1::canvasRepaintsOncePerEventLoopPass() {
     FormFixture f;
     CanvasWidget& widget = *f.form->controls().pCanvas;
     Canvas& canvas = f.form->canvas();

@@ -15,8 +15,7 @@ namespace {
 // Accepts the window's drawing connection and hands out what arrives line by line.
 class LineServer {
 public:
-    bool connect(Form1& form)
-    {
+    bool connect(Form1& form) {
         if (!m_server.listen(QHostAddress::LocalHost, 0))
             return false;
         if (!form.WS().connectTo(QStringLiteral("127.0.0.1"), m_server.serverPort()))
@@ -28,8 +27,7 @@ public:
     }
 
     // The next n lines, each with its "\r\n"; fewer if they do not come.
-    QList<QByteArray> lines(int n)
-    {
+    QList<QByteArray> lines(int n) {
         QList<QByteArray> out;
         const bool complete = QTest::qWaitFor([&] {
             m_buffer += m_peer->readAll();
@@ -49,8 +47,7 @@ public:
     QByteArray line() { return lines(1).value(0); }
 
     // Whatever arrived, without waiting.
-    QByteArray pending()
-    {
+    QByteArray pending() {
         m_peer->waitForReadyRead(0);
         m_buffer += m_peer->readAll();
         return m_buffer;
@@ -90,22 +87,19 @@ private:
     std::unique_ptr<LineServer> m_server;
 };
 
-void TestLines::init()
-{
+void TestLines::init() {
     m_f = std::make_unique<FormFixture>();
     m_server = std::make_unique<LineServer>();
     QVERIFY(m_server->connect(*m_f->form));
 }
 
-void TestLines::cleanup()
-{
+void TestLines::cleanup() {
     m_f->form->WS().close();
     m_server.reset();
     m_f.reset();
 }
 
-void TestLines::pencilStroke()
-{
+void TestLines::pencilStroke() {
     FormFixture& f = *m_f;
     f.form->controls().menu.mPencil->trigger();
     f.press({10, 20});
@@ -121,15 +115,13 @@ void TestLines::pencilStroke()
     QCOMPARE(f.form->canvas().pixelValue(12, 20), 0); // painted locally as well
 }
 
-void TestLines::eraserAndOtherButtons()
-{
+void TestLines::eraserAndOtherButtons() {
     FormFixture& f = *m_f;
     f.form->controls().menu.mEraser->trigger();
     f.press({5, 6});
     f.move({7, 8});
     f.release({7, 8});
-    QCOMPARE(m_server->lines(3),
-             (QList<QByteArray>{"1: 5, 6\r\n", "6: 7, 8\r\n", "0:0\r\n"}));
+    QCOMPARE(m_server->lines(3), (QList<QByteArray>{"1: 5, 6\r\n", "6: 7, 8\r\n", "0:0\r\n"}));
     // The right button: press and release lines, moves send nothing.
     f.press({60, 60}, Qt::RightButton);
     f.move({70, 70});
@@ -138,8 +130,7 @@ void TestLines::eraserAndOtherButtons()
     QCOMPARE(m_server->lines(3), (QList<QByteArray>{"1: 60, 60\r\n", "0:0\r\n", "5: 0\r\n"}));
 }
 
-void TestLines::handToolSendsOnlyPressAndRelease()
-{
+void TestLines::handToolSendsOnlyPressAndRelease() {
     FormFixture& f = *m_f;
     f.press({200, 200});
     f.move({150, 150});
@@ -152,8 +143,7 @@ void TestLines::handToolSendsOnlyPressAndRelease()
     QCOMPARE(f.form->controls().pCanvas->pos(), QPoint(-150, -130));
 }
 
-void TestLines::restartAfterCtrlHasNoBlanks()
-{
+void TestLines::restartAfterCtrlHasNoBlanks() {
     FormFixture& f = *m_f;
     f.form->controls().menu.mPencil->trigger();
     f.press({100, 100});
@@ -164,13 +154,12 @@ void TestLines::restartAfterCtrlHasNoBlanks()
     f.move({200, 200});
     f.move({210, 200});
     f.release({210, 200});
-    QCOMPARE(m_server->lines(5), (QList<QByteArray>{"1: 100, 100\r\n", "2: 120, 100\r\n",
-                                                    "1:200,200\r\n", "2: 210, 200\r\n",
-                                                    "0:0\r\n"}));
+    QCOMPARE(m_server->lines(5),
+             (QList<QByteArray>{"1: 100, 100\r\n", "2: 120, 100\r\n", "1:200,200\r\n",
+                                "2: 210, 200\r\n", "0:0\r\n"}));
 }
 
-void TestLines::pickerSendsColoursFromInsideOnly()
-{
+void TestLines::pickerSendsColoursFromInsideOnly() {
     FormFixture& f = *m_f;
     f.form->canvas().lineWrite(30, 30, 30, 30, 0, 255);
     f.form->controls().menu.mSpoit->trigger();
@@ -181,14 +170,12 @@ void TestLines::pickerSendsColoursFromInsideOnly()
     f.press({30, 1200});
     f.release({30, 1200});
     sendMarker();
-    QCOMPARE(m_server->lines(5),
-             (QList<QByteArray>{"4: 255\r\n", "4: 16777215\r\n", "0:0\r\n", "0:0\r\n",
-                                "5: 0\r\n"}));
+    QCOMPARE(m_server->lines(5), (QList<QByteArray>{"4: 255\r\n", "4: 16777215\r\n", "0:0\r\n",
+                                                    "0:0\r\n", "5: 0\r\n"}));
     QCOMPARE(f.form->foreColor(), Canvas::Background);
 }
 
-void TestLines::paletteAndColourDialog()
-{
+void TestLines::paletteAndColourDialog() {
     FormFixture& f = *m_f;
     Form1& w = *f.form;
     QTest::mouseClick(w.controls().lColPal[1], Qt::LeftButton);
@@ -214,8 +201,7 @@ void TestLines::paletteAndColourDialog()
     QCOMPARE(m_server->line(), QByteArray("4:-1\r\n"));
 }
 
-void TestLines::widthSliderAndMenuSendOnce()
-{
+void TestLines::widthSliderAndMenuSendOnce() {
     FormFixture& f = *m_f;
     f.form->controls().sWidth->setValue(3);
     QCOMPARE(m_server->line(), QByteArray("5: 3\r\n"));
@@ -227,8 +213,7 @@ void TestLines::widthSliderAndMenuSendOnce()
     QCOMPARE(m_server->line(), QByteArray("5: 1\r\n"));
 }
 
-void TestLines::clearAll()
-{
+void TestLines::clearAll() {
     FormFixture& f = *m_f;
     f.prompts.questionAnswers = {false, true};
     f.form->controls().menu.mClear->trigger();
@@ -237,11 +222,11 @@ void TestLines::clearAll()
     QCOMPARE(m_server->lines(2), (QList<QByteArray>{"3: 0, 0\r\n", "5: 0\r\n"}));
 }
 
-void TestLines::nothingWhenNotConnected()
-{
+void TestLines::nothingWhenNotConnected() {
     FormFixture& f = *m_f;
     f.form->WS().close();
-    QVERIFY(QTest::qWaitFor([&] { return m_server->peer()->state() != QTcpSocket::ConnectedState; }));
+    QVERIFY(
+        QTest::qWaitFor([&] { return m_server->peer()->state() != QTcpSocket::ConnectedState; }));
     f.prompts.questionAnswers = {true};
     f.prompts.colorAnswers = {QColor(9, 9, 9)};
     f.form->controls().menu.mPencil->trigger();

@@ -14,8 +14,7 @@ namespace {
 
 constexpr qint32 White = Canvas::Background;
 
-int countColour(const Canvas& canvas, QRect area, qint32 colour)
-{
+int countColour(const Canvas& canvas, QRect area, qint32 colour) {
     int n = 0;
     for (int y = area.top(); y <= area.bottom(); ++y)
         for (int x = area.left(); x <= area.right(); ++x)
@@ -23,14 +22,12 @@ int countColour(const Canvas& canvas, QRect area, qint32 colour)
     return n;
 }
 
-bool allWhite(const Canvas& canvas)
-{
+bool allWhite(const Canvas& canvas) {
     return countColour(canvas, QRect(0, 0, Canvas::Width, Canvas::Height), White) ==
            Canvas::Width * Canvas::Height;
 }
 
-int blackPixels(const QImage& image)
-{
+int blackPixels(const QImage& image) {
     int n = 0;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -38,8 +35,7 @@ int blackPixels(const QImage& image)
     return n;
 }
 
-void realDoubleClick(QWidget* w)
-{
+void realDoubleClick(QWidget* w) {
     QTest::mouseClick(w, Qt::LeftButton);
     QTest::mouseDClick(w, Qt::LeftButton);
     QTest::mouseRelease(w, Qt::LeftButton);
@@ -62,8 +58,7 @@ private slots:
     void clearAllAsksFirst();
 };
 
-void TestTools::pencilPaintsSegmentsAndRefreshesPreviewOnRelease()
-{
+void TestTools::pencilPaintsSegmentsAndRefreshesPreviewOnRelease() {
     FormFixture f;
     Canvas& c = f.form->canvas();
     f.useTool(f.form->controls().menu.mPencil);
@@ -92,8 +87,7 @@ void TestTools::pencilPaintsSegmentsAndRefreshesPreviewOnRelease()
     QCOMPARE(countColour(c, QRect(1594, 299, 6, 3), 255), 18);
 }
 
-void TestTools::clickWithoutMovementAndOtherButtonsPaintNothing()
-{
+void TestTools::clickWithoutMovementAndOtherButtonsPaintNothing() {
     FormFixture f;
     f.useTool(f.form->controls().menu.mPencil);
     f.press({50, 50});
@@ -107,8 +101,7 @@ void TestTools::clickWithoutMovementAndOtherButtonsPaintNothing()
     QVERIFY(allWhite(f.form->canvas()));
 }
 
-void TestTools::eraserPaintsWhite()
-{
+void TestTools::eraserPaintsWhite() {
     FormFixture f;
     Canvas& c = f.form->canvas();
     c.lineWrite(0, 100, 200, 100, 3, 0); // rows 97..103 black
@@ -123,8 +116,7 @@ void TestTools::eraserPaintsWhite()
     QCOMPARE(f.form->foreColor(), 0); // the pen keeps its colour
 }
 
-void TestTools::ctrlScrollsThenStrokeRestartsWithoutJoin()
-{
+void TestTools::ctrlScrollsThenStrokeRestartsWithoutJoin() {
     FormFixture f;
     Canvas& c = f.form->canvas();
     ToolController& tools = f.form->controls().tools;
@@ -151,8 +143,7 @@ void TestTools::ctrlScrollsThenStrokeRestartsWithoutJoin()
     QCOMPARE(countColour(c, QRect(0, 0, 300, 300), 0), 32); // no joining segment
 }
 
-void TestTools::pickerTakesColourInsideOnly()
-{
+void TestTools::pickerTakesColourInsideOnly() {
     FormFixture f;
     Canvas& c = f.form->canvas();
     c.lineWrite(300, 300, 300, 300, 0, 0x00ff80);
@@ -174,8 +165,7 @@ void TestTools::pickerTakesColourInsideOnly()
     QCOMPARE(countColour(c, QRect(290, 290, 30, 30), White), 899);
 }
 
-void TestTools::handScrollStopsAtTheEdges()
-{
+void TestTools::handScrollStopsAtTheEdges() {
     FormFixture f;
     QCOMPARE(f.form->controls().tools.tool(), int(ToolController::HandScroll));
     f.press({200, 200});
@@ -192,11 +182,11 @@ void TestTools::handScrollStopsAtTheEdges()
     QVERIFY(allWhite(f.form->canvas()));
 }
 
-void TestTools::toolSelectionMarksAndPointer()
-{
+void TestTools::toolSelectionMarksAndPointer() {
     FormFixture f;
     Form1& w = *f.form;
-    QAction* items[4] = {w.controls().menu.mPencil, w.controls().menu.mEraser, w.controls().menu.mSpoit, w.controls().menu.mScroll};
+    QAction* items[4] = {w.controls().menu.mPencil, w.controls().menu.mEraser,
+                         w.controls().menu.mSpoit, w.controls().menu.mScroll};
     auto checked = [&] {
         QList<bool> marks;
         for (QAction* a : items)
@@ -225,8 +215,7 @@ void TestTools::toolSelectionMarksAndPointer()
     QTest::keyRelease(w.controls().pCanvas, Qt::Key_Control, Qt::ShiftModifier);
 }
 
-void TestTools::paletteClickAndDialogs()
-{
+void TestTools::paletteClickAndDialogs() {
     FormFixture f;
     Form1& w = *f.form;
     QTest::mouseClick(w.controls().lColPal[2], Qt::LeftButton);
@@ -266,8 +255,7 @@ void TestTools::paletteClickAndDialogs()
         QCOMPARE(w.paletteColor(i), cells[i]);
 }
 
-void TestTools::widthSliderAndMenu()
-{
+void TestTools::widthSliderAndMenu() {
     FormFixture f;
     Form1& w = *f.form;
     auto marks = [&] {
@@ -298,8 +286,7 @@ void TestTools::widthSliderAndMenu()
     QCOMPARE(countColour(w.canvas(), QRect(90, 90, 20, 20), 0), 25);
 }
 
-void TestTools::clearAllAsksFirst()
-{
+void TestTools::clearAllAsksFirst() {
     FormFixture f;
     Form1& w = *f.form;
     w.controls().menu.mPencil->trigger();

@@ -33,7 +33,6 @@
 
 using client::Form1;
 
-
 namespace {
 
 // Nobody sits at these clients: questions are answered OK, dialogs cancelled.
@@ -141,8 +140,9 @@ void connectBoth(Person& a, Person& b, const QDir& out) {
             [p] { return p->main().WS().state() == 7 && p->main().WS_txt().state() == 7; },
             QStringLiteral("the connection"));
     }
-    shots::waitFor([&] { return a.main().controls().lStatus->text() == QStringLiteral("Member : 2人"); },
-                   QStringLiteral("the member count"));
+    shots::waitFor(
+        [&] { return a.main().controls().lStatus->text() == QStringLiteral("Member : 2人"); },
+        QStringLiteral("the member count"));
 }
 
 void drawTogether(Person& a, Person& b) {

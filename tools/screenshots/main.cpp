@@ -9,17 +9,16 @@
 #include "clientshots.h"
 // Both programs call their main window form1.h: the server's is named by its
 // folder below server/.
-#include "window/form1.h"
 #include "relayserver.h"
 #include "serverprompts.h"
 #include "shotsupport.h"
+#include "window/form1.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
 using server::Form1;
-
 
 namespace {
 
