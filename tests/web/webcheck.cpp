@@ -7,8 +7,8 @@
 //                            it as a client receiving it would; prints the checksum
 
 #include "canvas.h"
-#include "colorvalue.h"
 #include "drawreceiver.h"
+#include "snapshot.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -17,15 +17,7 @@
 
 namespace {
 
-quint32 checksum(const QImage& image) {
-    quint32 h = 2166136261u;
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            h = (h ^ quint32(protocol::valueFromArgb(line[x]))) * 16777619u;
-    }
-    return h;
-}
+using boardsnapshot::checksum;
 
 int segments(const QString& path) {
     QFile file(path);
