@@ -1,7 +1,10 @@
 // board_snapshot: what the shared picture costs on command 7.
 //
 // For a blank board, a typical sketch, the picture of the 200,000-line
-// benchmark log (the one log_playback plays) and random noise it prints:
+// benchmark log (the one log_playback plays: every colour change picks one
+// of 16.7 million colours, so its picture is a mosaic of thousands), the
+// same log drawn with the eight palette colours members pick from, and
+// random noise it prints:
 // the PNG size and the whole reply block, the server's time to build the
 // reply (PNG + base64 + pens, uncached), the time to take the checksum, the
 // client's time to read and apply the reply, and the size of the drawing
@@ -221,6 +224,28 @@ void measureLoopback(const Picture& p, int runs) {
     std::fflush(stdout);
 }
 
+// The same lines with every colour line's value replaced by one of the
+// eight default palette colours (chosen by the value, so the log stays the
+// same length to within a few bytes).
+QByteArray inPaletteColours(const QByteArray& history) {
+    static constexpr qint32 palette[] = {255,      65280,    16711680, 16777215,
+                                         16776960, 16711935, 65535,    0};
+    QByteArray out;
+    out.reserve(history.size());
+    for (const QByteArray& line : history.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> f = line.trimmed().split(':');
+        if (f.size() == 3 && f[1] == "4") {
+            const qint32 colour = palette[f[2].trimmed().toLongLong() % 8];
+            out += f[0] + ":4: " + QByteArray::number(colour) + "\r\n";
+        } else {
+            out += line + '\n';
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -229,13 +254,15 @@ int main(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
 
-    std::vector<Picture> pictures(4);
+    std::vector<Picture> pictures(5);
     pictures[0].name = "blank";
     pictures[1].name = "typical sketch";
     pictures[1].history = typicalSketch();
     pictures[2].name = "200,000-line log";
     pictures[2].history = benchlog::generate(200000).text;
-    pictures[3].name = "random noise";
+    pictures[3].name = "200,000, 8 colours";
+    pictures[3].history = inPaletteColours(pictures[2].history);
+    pictures[4].name = "random noise";
     for (Picture& p : pictures)
         drawInto(p.board, p.history);
     QImage noise(Board::Width, Board::Height, QImage::Format_RGB32);
@@ -245,7 +272,7 @@ int main(int argc, char* argv[]) {
         for (int x = 0; x < noise.width(); ++x)
             line[x] = 0xff000000u | random.generate();
     }
-    pictures[3].board.replace(noise, pictures[3].board.pens());
+    pictures[4].board.replace(noise, pictures[4].board.pens());
 
     std::printf("board snapshot, %dx%d, best of %d runs\n\n", Board::Width, Board::Height, runs);
     std::printf("%-18s %9s %9s %8s %8s %8s %11s %8s\n", "picture", "PNG B", "reply B", "build ms",
