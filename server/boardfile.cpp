@@ -2,11 +2,11 @@
 
 #include "board.h"
 #include "snapshot.h"
+#include "wholefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
-#include <QSaveFile>
 
 namespace boardfile {
 
@@ -15,13 +15,10 @@ QString pathIn(const QString& directory) {
 }
 
 QString save(const Board& board, const QString& path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
     const QByteArray png = boardsnapshot::encodePng(board.image());
-    if (png.isEmpty() || file.write(png) != png.size() || !file.commit())
-        return file.errorString();
-    return {};
+    if (png.isEmpty())
+        return QStringLiteral("the board cannot be encoded");
+    return wholefile::write(path, png);
 }
 
 QString load(Board& board, const QString& path) {

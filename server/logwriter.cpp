@@ -2,9 +2,9 @@
 
 #include "clock.h"
 #include "drawinghistory.h"
+#include "wholefile.h"
 
 #include <QDir>
-#include <QSaveFile>
 
 LogWriter::LogWriter(QString directory, const Clock& clock)
     : m_directory(std::move(directory)), m_clock(clock) {}
@@ -15,13 +15,9 @@ QString LogWriter::fileNameFor(const QDateTime& moment) {
 
 std::optional<QString> LogWriter::saveLog(DrawingHistory& history, bool clear) {
     const QString path = QDir(m_directory).filePath(fileNameFor(m_clock.now()));
-    // QSaveFile writes beside the target and renames on commit, so a failed
-    // write never leaves half a log where an earlier file of that name was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return std::nullopt;
-    const QByteArray content = history.fileContent();
-    if (file.write(content) != content.size() || !file.commit())
+    // A failed write never leaves half a log where an earlier file of that
+    // name was.
+    if (!wholefile::write(path, history.fileContent()).isEmpty())
         return std::nullopt;
     if (clear)
         history.clear();

@@ -2,10 +2,10 @@
 
 #include "chatfonts.h"
 #include "cp932.h"
+#include "wholefile.h"
 
 #include <QColor>
 #include <QList>
-#include <QSaveFile>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <cmath>
@@ -178,17 +178,7 @@ QByteArray fromDocument(const QTextDocument& document) {
 }
 
 bool saveDocument(const QTextDocument& document, const QString& fileName) {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray data = fromDocument(document);
-    // QSaveFile::commit() does not notice a failed flush of its buffer (a
-    // full disk shows only there), so flush first and give up on failure.
-    if (file.write(data) != data.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return wholefile::write(fileName, fromDocument(document)).isEmpty();
 }
 
 } // namespace rtf

@@ -4,6 +4,7 @@
 #include "drawreceiver.h"
 #include "logplayer.h"
 #include "socketendpoint.h"
+#include "wholefile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -248,7 +249,7 @@ bool BoardSync::writeBackup(const QImage& picture) {
     if (!file.open(QIODevice::WriteOnly))
         return false;
     QImageWriter writer(&file, "png");
-    if (!writer.write(picture) || !file.commit())
+    if (!writer.write(picture) || !wholefile::commit(file))
         return false;
     m_lastBackup = path;
     m_noteSince.start();

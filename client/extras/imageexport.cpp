@@ -2,6 +2,7 @@
 
 #include "cp932.h"
 #include "prompts.h"
+#include "wholefile.h"
 
 #include <QAction>
 #include <QDir>
@@ -56,9 +57,7 @@ void ImageExport::picSave(const QString& fileName) {
     QSaveFile file(fileName);
     file.setDirectWriteFallback(true); // a folder that takes no new files
     QImageWriter writer(&file, "BMP");
-    // QSaveFile::commit() does not see a failed final flush (Qt 6.4): flush first.
-    if (!file.open(QIODevice::WriteOnly) || !writer.write(m_picture()) || !file.flush() ||
-        !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || !writer.write(m_picture()) || !wholefile::commit(file))
         reportNotSaved(fileName);
 }
 
@@ -116,7 +115,7 @@ bool ImageExport::copyIntoPlace(const QString& source, const QString& target) {
         if (out.write(buffer, got) != got)
             return false; // QSaveFile drops its temporary file unless committed
     }
-    return in.error() == QFileDevice::NoError && out.flush() && out.commit();
+    return in.error() == QFileDevice::NoError && wholefile::commit(out);
 }
 
 void ImageExport::reportMissingLibrary() {

@@ -2,12 +2,12 @@
 
 #include "cp932.h"
 #include "numbers.h"
+#include "wholefile.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringList>
 
 namespace settingsfile {
@@ -40,16 +40,7 @@ QByteArray lines(const QStringList& texts) {
 }
 
 bool writeSafely(const QString& path, const QByteArray& content) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // QSaveFile::commit() does not notice a failed flush of its buffer (a
-    // full disk shows only there), so flush first and give up on failure.
-    if (file.write(content) != content.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return wholefile::write(path, content).isEmpty();
 }
 
 void applyLine(QStringView line, ChatSettings& settings, Palette& palette) {
