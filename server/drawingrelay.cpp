@@ -7,6 +7,8 @@
 #include "logwriter.h"
 #include "numbers.h"
 
+#include <algorithm>
+
 namespace drawing = protocol::drawing;
 
 DrawingRelay::DrawingRelay(EndpointArray& ws, ConnectionTable& table, DrawingHistory& history,
@@ -25,6 +27,8 @@ void DrawingRelay::onConnectionRequest(qintptr requestId) {
     const int k = m_ws.acceptNext(requestId);
     if (k < 0)
         return;
+    if (size_t(k) < m_extended.size())
+        m_extended[size_t(k)] = false;
     const EndpointArray::Peer peer = m_ws.peer(k);
     m_table.addRow(peer.address, peer.port);
     m_table.appendLog(
@@ -48,7 +52,7 @@ void DrawingRelay::handleLine(int k, QByteArrayView line) {
     // Numeric comparison: "8", " 8" and "08" are all member-count requests.
     if (up.command == double(drawing::MemberCount))
         return;
-    if (up.command == double(drawing::Reserved)) {
+    if (up.command == double(drawing::Extension)) {
         answerBoardRequest(k, line);
         return;
     }
@@ -64,6 +68,9 @@ void DrawingRelay::answerBoardRequest(int k, QByteArrayView line) {
     const auto request = boardsnapshot::parseRequest(line);
     if (!request)
         return;
+    if (size_t(k) >= m_extended.size())
+        m_extended.resize(size_t(k) + 1, false);
+    m_extended[size_t(k)] = true;
     if (request->kind == boardsnapshot::Request::Snap)
         m_ws.send(k, m_encoder.snapshotReply(request->token));
     else
@@ -139,7 +146,20 @@ void DrawingRelay::onClose(int k) {
     m_table.appendLog(
         QStringLiteral("Connection Close > %1:%2\r\n").arg(peer.address).arg(peer.port));
     sendToAllExcept(k, drawing::memberCountLine(m_table.memCount()));
+    if (size_t(k) < m_extended.size())
+        m_extended[size_t(k)] = false;
     m_ws.closeAndDestroy(k);
+}
+
+bool DrawingRelay::speaksExtension(int k) const {
+    return k >= 0 && size_t(k) < m_extended.size() && m_extended[size_t(k)] && m_ws.isConnected(k);
+}
+
+void DrawingRelay::sendToExtendedExcept(int except, QByteArrayView bytes) {
+    const int highest = std::min(m_ws.highestIndex(), int(m_extended.size()) - 1);
+    for (int i = 0; i <= highest; ++i)
+        if (i != except && m_extended[size_t(i)])
+            m_ws.send(i, bytes);
 }
 
 void DrawingRelay::sendToAllExcept(int except, QByteArrayView bytes) {

@@ -8,6 +8,7 @@
 #include <QByteArrayView>
 #include <QObject>
 #include <array>
+#include <vector>
 
 class ConnectionTable;
 class DrawingHistory;
@@ -57,6 +58,14 @@ public:
     Board& board() { return m_board; }
     const Board& board() const { return m_board; }
 
+    // True once connection k has sent a command-7 request the relay knows:
+    // it is one of ours and may be sent command-7 lines it did not ask for.
+    // A described client never qualifies, so it never receives one. Cleared
+    // when a new connection takes the index.
+    bool speaksExtension(int k) const;
+    // Sends `bytes` to every connection that speaks command 7, except `except`.
+    void sendToExtendedExcept(int except, QByteArrayView bytes);
+
 signals:
     // An automatic save wrote this file (or failed: empty path).
     void logSaved(const QString& path);
@@ -79,6 +88,7 @@ private:
     bool m_autoSave = false;
     std::array<qint32, TableSlots> m_penColor{};
     std::array<qint16, TableSlots> m_penSize{};
+    std::vector<bool> m_extended; // by connection index, see speaksExtension()
     Board m_board;
     boardsnapshot::Encoder m_encoder{m_board};
 };

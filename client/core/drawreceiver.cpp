@@ -57,7 +57,7 @@ void DrawReceiver::drawLineProc(qint16 i, qint16 cmd, QStringView arg, int flag)
         if (m_refreshPreview)
             m_refreshPreview();
         break;
-    case drawing::Reserved:
+    case drawing::Extension:
         // Only the server speaks as index 0; a log holds no replies to us.
         if (flag == 0 && i == 0 && m_command7)
             m_command7(arg);

@@ -25,7 +25,8 @@ enum Command : int {
     Color = 4,       // "4: colour"     red + 256*green + 65536*blue
     Width = 5,       // "5: width"      pen width value 0..3
     Erase = 6,       // "6: x, y"       eraser segment to (x, y), drawn white
-    Reserved = 7,    // never sent, ignored
+    Extension = 7,   // "7:verb ..."  ours only: described clients never send it and
+                     //                ignore it downstream; see the files that speak each verb
     MemberCount = 8, // "8:member" upstream; "0:8:count" downstream
 };
 
