@@ -53,7 +53,7 @@ void DrawingRelay::handleLine(int k, QByteArrayView line) {
     if (up.command == double(drawing::MemberCount))
         return;
     if (up.command == double(drawing::Extension)) {
-        answerBoardRequest(k, line);
+        handleExtension(k, line);
         return;
     }
     const QByteArray relayed = drawing::relayedLine(k, line);
@@ -62,19 +62,29 @@ void DrawingRelay::handleLine(int k, QByteArrayView line) {
     m_board.applyLine(drawing::decodeText(QByteArrayView(relayed).chopped(2)));
 }
 
-// The reply is built whole and sent at once, so nothing relayed later can
-// land inside it: the asker gets the board as of this point of its stream.
-void DrawingRelay::answerBoardRequest(int k, QByteArrayView line) {
-    const auto request = boardsnapshot::parseRequest(line);
-    if (!request)
-        return;
+// Command 7: each verb is read and answered by the part that speaks it; a
+// line no part knows is dropped, and only a known request makes k one of ours.
+// Command-7 lines are neither stored nor relayed.
+void DrawingRelay::handleExtension(int k, QByteArrayView line) {
+    if (const auto request = boardsnapshot::parseRequest(line)) {
+        markExtended(k);
+        answerBoardRequest(k, *request);
+    }
+}
+
+void DrawingRelay::markExtended(int k) {
     if (size_t(k) >= m_extended.size())
         m_extended.resize(size_t(k) + 1, false);
     m_extended[size_t(k)] = true;
-    if (request->kind == boardsnapshot::Request::Snap)
-        m_ws.send(k, m_encoder.snapshotReply(request->token));
+}
+
+// The reply is built whole and sent at once, so nothing relayed later can
+// land inside it: the asker gets the board as of this point of its stream.
+void DrawingRelay::answerBoardRequest(int k, const boardsnapshot::Request& request) {
+    if (request.kind == boardsnapshot::Request::Snap)
+        m_ws.send(k, m_encoder.snapshotReply(request.token));
     else
-        m_ws.send(k, m_encoder.sumReply(request->token));
+        m_ws.send(k, m_encoder.sumReply(request.token));
 }
 
 void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {

@@ -75,7 +75,9 @@ private:
     void onDataArrival(int k);
     void onClose(int k);
     void handleLine(int k, QByteArrayView line);
-    void answerBoardRequest(int k, QByteArrayView line);
+    void handleExtension(int k, QByteArrayView line);
+    void markExtended(int k);
+    void answerBoardRequest(int k, const boardsnapshot::Request& request);
     void greet(int n);
     void store(QByteArrayView line, bool blockTest = true);
     void clearHistory();
