@@ -234,7 +234,7 @@ class PageTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.browser.quit()
         cls.server.terminate()
-        cls.server.wait(15)
+        cls.server.wait(120)
         cls.tmp.cleanup()
 
     def js(self, script, *args):
