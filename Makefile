@@ -5,12 +5,23 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 PACKAGES := build-essential cmake qt6-base-dev qt6-translations-l10n xvfb xauth lintian \
             fonts-ipafont-gothic fonts-ipafont-mincho libxcb1-dev \
-            qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium
+            qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium \
+            nodejs npm
 
 .PHONY: deps build test run clean
 
-deps:
+deps: page-tools
 	@./tools/install-deps.sh $(PACKAGES)
+
+# The page's lint and format tools come from npm, at the versions
+# package-lock.json names; once installed they run offline.
+.PHONY: page-tools
+page-tools:
+	@./tools/install-deps.sh nodejs npm
+	@$(MAKE) --no-print-directory node_modules/.package-lock.json
+
+node_modules/.package-lock.json: package.json package-lock.json
+	npm ci --no-audit --no-fund
 
 $(BUILD_DIR)/CMakeCache.txt:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -79,14 +90,22 @@ screenshots: build
 	SKETORA_SCREENSHOTS=$(CURDIR)/docs/screenshots SKETORA_BIN_DIR=$(CURDIR)/$(BUILD_DIR)/bin \
 	  /usr/bin/python3 tests/web/browser_test.py PageTest.test_desktop_and_page_draw_and_talk
 
-# One code style: the committed .clang-format over every C++ file git tracks.
+# One code style: the committed .clang-format over every C++ file git tracks,
+# the committed .prettierrc.json over the page's JavaScript and its tests.
 # `make format` rewrites them in place; `make format-check` (run by CI) fails
-# and names the files that differ.
-.PHONY: format format-check
-format:
+# and names the files that differ, and also runs the page's linter (ESLint,
+# eslint.config.js).
+.PHONY: format format-check lint
+format: page-tools
 	@./tools/install-deps.sh clang-format
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+	npm run --silent format
 
-format-check:
+format-check: page-tools
 	@./tools/install-deps.sh clang-format
 	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+	@npm run --silent format-check
+	@npm run --silent lint
+
+lint: page-tools
+	@npm run --silent lint

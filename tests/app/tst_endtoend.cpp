@@ -3,6 +3,7 @@
 // every stroke shows with the same pixels on both canvases.
 #include "clientdriver.h"
 #include "drawreceiver.h"
+#include "fixedports.h"
 #include "statusline.h"
 
 #include <QAction>
@@ -12,26 +13,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-// True when a socket on this machine listens on the TCP port (both families).
-bool isListening(quint16 port) {
-    const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        QFile file(QString::fromLatin1(table));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& row : file.readAll().split('\n')) {
-            const QList<QByteArray> fields = row.simplified().split(' ');
-            if (fields.size() > 3 && fields[1].endsWith(local) && fields[3] == "0A")
-                return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
 
 class TestEndToEnd : public QObject {
     Q_OBJECT
@@ -54,14 +35,9 @@ void TestEndToEnd::init() {
     QVERIFY2(QFile::exists(program), qPrintable("not built: " + program));
     // Another program on this machine (a soak run, another checkout's tests)
     // may hold the fixed ports for a few minutes.
-    QVERIFY2(QTest::qWaitFor([] { return !isListening(13467) && !isListening(13468); }, 240000),
-             "ports 13467/13468 stay taken by another program");
     m_server.setWorkingDirectory(m_dir.path());
-    m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_server.start(program, {});
-    QVERIFY(m_server.waitForStarted());
-    QVERIFY2(QTest::qWaitFor([] { return isListening(13467) && isListening(13468); }, 10000),
-             "the server does not listen");
+    QVERIFY2(fixedports::start(m_server, program),
+             "ports 13467/13468 stay taken by another program");
     QVERIFY(QDir::setCurrent(m_dir.path())); // the clients' settings file
 }
 

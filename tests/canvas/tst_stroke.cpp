@@ -5,10 +5,10 @@
 #include "previewreduction.h"
 #include "strokerenderer.h"
 
-#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
+#include <ctime>
 
 namespace {
 
@@ -219,16 +219,18 @@ void TestStroke::everySlopeMatchesTheOnePixelWalk() {
 // cost up to 28 walks of 65536 pixels per segment at the widest pen (a start
 // at -32768 leaves only the copies shifted right): seconds for a few thousand
 // received lines that draw nothing. Rows far from the picture are now never
-// looked at, so these take no measurable time.
+// looked at, so these take no measurable time. The bound is on this
+// process's own processor time, which other work on the machine does not
+// lengthen, and is far above what the segments take now.
 void TestStroke::farSegmentsCostOnlyTheirVisiblePart() {
     Canvas canvas;
-    QElapsedTimer clock;
-    clock.start();
+    const std::clock_t start = std::clock();
     for (int i = 0; i < 2000; ++i) {
         canvas.lineWrite(-32768, 30000, 32764, 30003, 3, 0);
         canvas.lineWrite(32764, -30000, -32768, -29990, 3, 0);
     }
-    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    const double cpuMs = 1000.0 * double(std::clock() - start) / CLOCKS_PER_SEC;
+    QVERIFY2(cpuMs < 5000, qPrintable(QString::number(cpuMs)));
     QCOMPARE(firstDifference(canvas.image(), whiteImage()), QString());
 
     // Through the picture from corner to corner, the copies that fit are all there.

@@ -1,6 +1,7 @@
 #include "chatcontroller.h"
 #include "chatsettings.h"
 #include "fakeprompts.h"
+#include "fixedports.h"
 #include "form4.h"
 #include "socketendpoint.h"
 #include "textmessage.h"
@@ -24,10 +25,7 @@ public:
         const QString binary = qEnvironmentVariable("SKETORA_BIN_DIR") + "/sketoraServer";
         if (!QFileInfo(binary).isExecutable())
             return false;
-        m_process.setProgram(binary);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-        return m_process.waitForStarted();
+        return fixedports::start(m_process, binary);
     }
     ~ServerProcess() {
         if (m_process.state() == QProcess::NotRunning)

@@ -3,6 +3,8 @@
 // run from there. The client finds its image library relative to itself and
 // keeps its settings file in the current directory; the server runs the way
 // its systemd unit says and ends cleanly on SIGTERM with its log written.
+#include "fixedports.h"
+
 #include <QDirIterator>
 #include <QFile>
 #include <QImage>
@@ -58,12 +60,6 @@ QMultiMap<QString, QString> keyValues(const QString& path) {
     return map;
 }
 
-bool fixedPortsFree() {
-    QTcpServer drawing;
-    QTcpServer text;
-    return drawing.listen(QHostAddress::Any, 13467) && text.listen(QHostAddress::Any, 13468);
-}
-
 // A connected socket to the fixed port once the program listens there.
 std::unique_ptr<QTcpSocket> connectWhenListening(quint16 port) {
     std::unique_ptr<QTcpSocket> socket;
@@ -77,7 +73,7 @@ std::unique_ptr<QTcpSocket> connectWhenListening(quint16 port) {
             }
             return false;
         },
-        15000);
+        60000);
     return socket && socket->state() == QAbstractSocket::ConnectedState ? std::move(socket)
                                                                         : nullptr;
 }
@@ -324,13 +320,11 @@ void TestPackages::serverRunsAsTheServiceUnitSays() {
     QCOMPARE(env.value("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     const QString state = base.filePath("state/sketora-server");
 
-    QVERIFY2(QTest::qWaitFor(fixedPortsFree, 240000),
-             "ports 13467/13468 stay taken by another program");
     QProcess server;
     server.setProcessEnvironment(env);
     server.setWorkingDirectory(state);
-    server.start(root(unit.value("ExecStart")), {});
-    QVERIFY(server.waitForStarted());
+    QVERIFY2(fixedports::start(server, root(unit.value("ExecStart"))),
+             "ports 13467/13468 stay taken by another program");
     auto a = connectWhenListening(13467);
     auto b = connectWhenListening(13467);
     auto text = connectWhenListening(13468);
@@ -338,7 +332,7 @@ void TestPackages::serverRunsAsTheServiceUnitSays() {
     a->write("2: 120, 45\r\n");
     QByteArray relayed;
     QVERIFY(QTest::qWaitFor([&] { return (relayed += b->readAll()).contains("0:2: 120, 45\r\n"); },
-                            10000));
+                            60000));
 
     ::kill(server.processId(), SIGTERM);
     QVERIFY(server.waitForFinished(15000));

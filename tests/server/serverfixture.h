@@ -51,7 +51,8 @@ struct ServerFixture {
         if (!peer->waitConnected())
             return nullptr;
         const quint16 port = peer->localPort();
-        if (!QTest::qWaitFor([&] { return indexOf(server->textEndpoints(), port) >= 0; }, 5000))
+        if (!QTest::qWaitFor([&] { return indexOf(server->textEndpoints(), port) >= 0; },
+                             WaitGuardMs))
             return nullptr;
         return peer;
     }

@@ -10,6 +10,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+// How long a wait may take before the test gives up. Generous: a wait ends
+// as soon as its condition holds, so only a hang costs the whole guard, and
+// a busy machine never makes a correct run fail.
+inline constexpr int WaitGuardMs = 60000;
+
 // One client connection for the server tests: a real loopback TCP socket
 // that collects everything it receives and hands it out piece by piece,
 // split at the channel's terminator.
@@ -21,7 +26,7 @@ public:
         m_socket.connectToHost(QHostAddress::LocalHost, port);
     }
 
-    bool waitConnected(int ms = 5000) {
+    bool waitConnected(int ms = WaitGuardMs) {
         return QTest::qWaitFor(
             [this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, ms);
     }
@@ -46,7 +51,7 @@ public:
 
     // Waits for `n` further pieces and takes them (terminators removed).
     // Returns fewer when they do not come in time.
-    QList<QByteArray> next(int n, int ms = 5000) {
+    QList<QByteArray> next(int n, int ms = WaitGuardMs) {
         [[maybe_unused]] const bool complete =
             QTest::qWaitFor([&] { return available() >= n; }, ms);
         QList<QByteArray> pieces;
@@ -59,13 +64,13 @@ public:
         }
         return pieces;
     }
-    QByteArray nextOne(int ms = 5000) {
+    QByteArray nextOne(int ms = WaitGuardMs) {
         const QList<QByteArray> one = next(1, ms);
         return one.isEmpty() ? QByteArray("<nothing>") : one.first();
     }
 
     // Waits until the server has closed this connection.
-    bool waitClosedByPeer(int ms = 10000) {
+    bool waitClosedByPeer(int ms = WaitGuardMs) {
         return QTest::qWaitFor(
             [this] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, ms);
     }

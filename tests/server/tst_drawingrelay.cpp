@@ -331,6 +331,8 @@ void TestDrawingRelay::peerThatStopsReadingIsCut() {
 // sender's TCP window, not in the server's memory.
 void TestDrawingRelay::floodIsHeldBackNotQueued() {
     ServerFixture f;
+    // Readers that read slowly on a busy machine are behind, never "stalled".
+    f.server->drawingEndpoints().flowControl().setStallMs(24 * 3600 * 1000);
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
     auto c = f.joinDrawing({a.get(), b.get()});
@@ -415,7 +417,7 @@ void TestDrawingRelay::stalledPeersShareOneOutputBudget() {
 void TestDrawingRelay::linesBeforeACloseAreRelayedWhileHeldBack() {
     ServerFixture f;
     EndpointArray& ws = f.server->drawingEndpoints();
-    ws.flowControl().setStallMs(120000); // the reader stays "behind", never "stalled"
+    ws.flowControl().setStallMs(24 * 3600 * 1000); // the reader stays "behind", never "stalled"
     auto flooder = f.joinDrawing();
     QVERIFY(flooder);
     SlowReader reader(f.drawingPort());

@@ -3,6 +3,7 @@
 // port is taken.
 
 #include "board.h"
+#include "fixedports.h"
 #include "snapshot.h"
 #include "testpeer.h"
 
@@ -23,22 +24,19 @@ QString serverBinary() {
     return qEnvironmentVariable("SKETORA_BIN_DIR") + QStringLiteral("/sketoraServer");
 }
 
-void startServer(QProcess& process, const QString& directory) {
+void prepare(QProcess& process, const QString& directory) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(directory);
-    process.start(serverBinary(), {});
 }
 
-// True when nothing else holds the fixed ports. Other programs' end-to-end
-// tests use them too; within one test run a resource lock keeps us apart,
-// across runs on one machine we wait for them to finish.
-bool fixedPortsFree() {
-    QTcpServer drawing;
-    QTcpServer text;
-    return drawing.listen(QHostAddress::Any, DrawingPort) &&
-           text.listen(QHostAddress::Any, TextPort);
+// Once the fixed ports are free, and again should another program take one
+// before the server listens; what it said on stderr while starting goes to
+// `startup`.
+bool startServer(QProcess& process, const QString& directory, QByteArray* startup = nullptr) {
+    prepare(process, directory);
+    return fixedports::start(process, serverBinary(), {}, startup);
 }
 
 // Connects once the program listens; it needs a moment to start.
@@ -52,7 +50,7 @@ std::unique_ptr<TestPeer> connectWhenReady(quint16 port, const QByteArray& termi
                 peer = std::make_unique<TestPeer>(port, terminator);
             return false;
         },
-        15000);
+        WaitGuardMs);
     return ok ? std::move(peer) : nullptr;
 }
 
@@ -62,17 +60,11 @@ class TestServerProcess : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
-    void init();
     void servesAndEndsOnSignal_data();
     void servesAndEndsOnSignal();
     void takenPortIsReportedOnStderr();
     void boardSurvivesARestart();
 };
-
-void TestServerProcess::init() {
-    QVERIFY2(QTest::qWaitFor(fixedPortsFree, 120000),
-             "ports 13467/13468 stay taken by another program");
-}
 
 void TestServerProcess::initTestCase() {
     QVERIFY2(QFile::exists(serverBinary()), qPrintable(serverBinary()));
@@ -88,11 +80,9 @@ void TestServerProcess::servesAndEndsOnSignal() {
     QFETCH(int, signalNumber);
     QTemporaryDir dir;
     QProcess server;
-    startServer(server, dir.path());
-    QVERIFY(server.waitForStarted());
+    QVERIFY2(startServer(server, dir.path()), "ports 13467/13468 stay taken by another program");
 
     auto a = connectWhenReady(DrawingPort, "\r\n");
-    QVERIFY2(!server.readAllStandardError().contains("13467"), "our server could not listen");
     QVERIFY(a);
     QCOMPARE(a->next(41).size(), 41);
     auto b = connectWhenReady(DrawingPort, "\r\n");
@@ -110,7 +100,7 @@ void TestServerProcess::servesAndEndsOnSignal() {
     QCOMPARE(t->nextOne(), "0<:>1<:>" + guest);
 
     ::kill(server.processId(), signalNumber);
-    QVERIFY(server.waitForFinished(10000));
+    QVERIFY(server.waitForFinished(WaitGuardMs));
     QCOMPARE(server.exitStatus(), QProcess::NormalExit);
     QCOMPARE(server.exitCode(), 0);
     QVERIFY(a->waitClosedByPeer());
@@ -119,17 +109,20 @@ void TestServerProcess::servesAndEndsOnSignal() {
 
 void TestServerProcess::takenPortIsReportedOnStderr() {
     QTcpServer squatter;
-    QVERIFY(squatter.listen(QHostAddress::Any, DrawingPort));
+    QVERIFY(QTest::qWaitFor([&] { return squatter.listen(QHostAddress::Any, DrawingPort); },
+                            fixedports::GuardMs));
     QTemporaryDir dir;
     QProcess server;
-    startServer(server, dir.path());
+    prepare(server, dir.path());
+    server.start(serverBinary(), {});
     QVERIFY(server.waitForStarted());
     QByteArray errors;
-    QTRY_VERIFY_WITH_TIMEOUT((errors += server.readAllStandardError()).contains("13467"), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((errors += server.readAllStandardError()).contains("13467"),
+                             WaitGuardMs);
     QVERIFY2(errors.contains("エラー"), errors.constData());
     QCOMPARE(server.state(), QProcess::Running); // still there, Start can be pressed again
     server.terminate();
-    QVERIFY(server.waitForFinished(10000));
+    QVERIFY(server.waitForFinished(WaitGuardMs));
     QCOMPARE(server.exitCode(), 0);
 }
 
@@ -143,7 +136,7 @@ boardsnapshot::Reader::Event askForBoard() {
     peer->send("7:snap r1\r\n");
     boardsnapshot::Reader reader;
     for (;;) {
-        const QByteArray line = peer->nextOne(10000);
+        const QByteArray line = peer->nextOne();
         if (!line.startsWith("0:7:"))
             return {};
         const auto event = reader.feed(QString::fromLatin1(line.mid(4)));
@@ -159,8 +152,7 @@ void TestServerProcess::boardSurvivesARestart() {
     Board expected;
     {
         QProcess server;
-        startServer(server, dir.path());
-        QVERIFY(server.waitForStarted());
+        QVERIFY(startServer(server, dir.path()));
         auto a = connectWhenReady(DrawingPort, "\r\n");
         QVERIFY(a);
         QCOMPARE(a->next(41).size(), 41);
@@ -171,37 +163,33 @@ void TestServerProcess::boardSurvivesARestart() {
         a->send("8:member\r\n");
         QVERIFY(a->nextOne().startsWith("0:8:"));
         ::kill(server.processId(), SIGTERM);
-        QVERIFY(server.waitForFinished(10000));
+        QVERIFY(server.waitForFinished(WaitGuardMs));
         QCOMPARE(server.exitCode(), 0);
     }
     QVERIFY(QFile::exists(dir.filePath("board.png")));
-    QVERIFY(QTest::qWaitFor(fixedPortsFree, 120000));
     {
         QProcess server;
-        startServer(server, dir.path());
-        QVERIFY(server.waitForStarted());
+        QVERIFY(startServer(server, dir.path()));
         const auto event = askForBoard();
         QCOMPARE(event.kind, boardsnapshot::Reader::Event::Snapshot);
         QVERIFY(!expected.isBlank());
         QCOMPARE(event.picture, expected.image());
         server.terminate();
-        QVERIFY(server.waitForFinished(10000));
+        QVERIFY(server.waitForFinished(WaitGuardMs));
     }
     // A picture of another size: said on stderr, ignored, the server serves.
     QImage odd(20, 20, QImage::Format_RGB32);
     odd.fill(Qt::black);
     QVERIFY(odd.save(dir.filePath("board.png"), "PNG"));
-    QVERIFY(QTest::qWaitFor(fixedPortsFree, 120000));
     QProcess server;
-    startServer(server, dir.path());
-    QVERIFY(server.waitForStarted());
+    QByteArray errors;
+    QVERIFY(startServer(server, dir.path(), &errors));
     const auto event = askForBoard();
     QCOMPARE(event.kind, boardsnapshot::Reader::Event::Snapshot);
     QVERIFY(Board::isBlank(event.picture));
-    QByteArray errors;
     QTRY_VERIFY((errors += server.readAllStandardError()).contains("board.png"));
     server.terminate();
-    QVERIFY(server.waitForFinished(10000));
+    QVERIFY(server.waitForFinished(WaitGuardMs));
 }
 
 QTEST_GUILESS_MAIN(TestServerProcess)

@@ -216,7 +216,7 @@ void TestTextRelay::reusedIndexStartsUnjoinedWithInheritedLooks() {
 void TestTextRelay::messagesBeforeACloseAreHandledWhileHeldBack() {
     ServerFixture f;
     EndpointArray& ws = f.server->textEndpoints();
-    ws.flowControl().setStallMs(120000); // the reader stays "behind", never "stalled"
+    ws.flowControl().setStallMs(24 * 3600 * 1000); // the reader stays "behind", never "stalled"
     auto flooder = f.connectText();
     QVERIFY(flooder);
     SlowReader reader(f.textPort());

@@ -5,6 +5,10 @@ A desktop member (raw sockets here; its picture computed by webcheck from the
 desktop client's own classes) and the page must end with the same pixels,
 hear each other in the chat, and see each other come and go.
 
+The page's pure modules are tested under node (tests/web/page); here is
+what needs the browser: decoding the snapshot's PNG, the chat on the screen,
+pointers, touch and the whole page against the server.
+
 SKETORA_BIN_DIR names the built programs. SKETORA_SCREENSHOTS=<dir> also saves
 a desktop-sized and a phone-sized screenshot of the page there.
 """
@@ -12,6 +16,7 @@ a desktop-sized and a phone-sized screenshot of the page there.
 import base64
 import os
 import random
+import shutil
 import struct
 import zlib
 import socket
@@ -21,6 +26,27 @@ import tempfile
 import threading
 import time
 import unittest
+
+CHROMEDRIVER = '/usr/bin/chromedriver'
+
+
+def missing_tools():
+    """What the browser tests need and this machine lacks."""
+    missing = []
+    try:
+        import selenium  # noqa: F401
+    except ImportError:
+        missing.append('python3-selenium (selenium for /usr/bin/python3)')
+    if not os.access(CHROMEDRIVER, os.X_OK):
+        missing.append(f'chromium-driver ({CHROMEDRIVER})')
+    if not shutil.which('chromium'):
+        missing.append('chromium')
+    return missing
+
+
+if missing_tools():
+    sys.exit('browser tests cannot run, missing: ' + ', '.join(missing_tools()) +
+             '; `make deps` installs them')
 
 from selenium import webdriver
 from selenium.webdriver.chrome.options import Options
@@ -35,7 +61,8 @@ SERVER = os.path.join(BIN, 'sketoraServer')
 OWN_INDEX = b'20'  # the desktop member's own lines replay as this index
 
 
-def wait_for(condition, timeout=10.0, what='condition'):
+def wait_for(condition, timeout=120.0, what='condition'):
+    """Polls until `condition` holds; the timeout only guards against a hang."""
     end = time.time() + timeout
     while time.time() < end:
         value = condition()
@@ -154,11 +181,34 @@ def png_rgb(width, height, rows):
             + chunk(b'IDAT', zlib.compress(raw, 6)) + chunk(b'IEND', b''))
 
 
+def join(browser, name=None):
+    """Enters the page's name form and waits until the snapshot is answered.
+
+    Our server always answers; the page's wait for a server that never does
+    is made longer than any run, so a busy machine is not taken for one."""
+    wait_for(lambda: browser.execute_script('return !!window.sketora'), what='page script')
+    browser.execute_script('window.sketora.connection.snapshotWaitMs = 24 * 3600 * 1000')
+    if name is not None:
+        field = browser.find_element(By.ID, 'name')
+        field.clear()
+        field.send_keys(name)
+    browser.find_element(By.ID, 'enter').click()
+    wait_for(lambda: browser.execute_script('return window.sketora.connection.ready'), what='page connected')
+    wait_for(lambda: browser.execute_script('return window.sketora.feed.result') != 'waiting',
+             what='snapshot answer')
+
+
+def next_frame(browser):
+    """Returns once the page has painted twice more."""
+    browser.execute_async_script(
+        'const done = arguments[0]; requestAnimationFrame(() => requestAnimationFrame(() => done()));')
+
+
 def start_browser(width, height):
     options = Options()
     for arg in ('--headless=new', '--no-sandbox', '--disable-gpu', f'--window-size={width},{height}'):
         options.add_argument(arg)
-    return webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+    return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
 
 
 class PageTest(unittest.TestCase):
@@ -184,7 +234,7 @@ class PageTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.browser.quit()
         cls.server.terminate()
-        cls.server.wait(15)
+        cls.server.wait(120)
         cls.tmp.cleanup()
 
     def js(self, script, *args):
@@ -192,14 +242,7 @@ class PageTest(unittest.TestCase):
 
     def open_page(self, name):
         self.browser.get(self.url)
-        wait_for(lambda: self.js('return !!window.sketora'), what='page script')
-        field = self.browser.find_element(By.ID, 'name')
-        field.clear()
-        field.send_keys(name)
-        self.browser.find_element(By.ID, 'enter').click()
-        wait_for(lambda: self.js('return window.sketora.state.ready'), what='page connected')
-        wait_for(lambda: self.js('return window.sketora.state.snapshotResult') != 'waiting',
-                 timeout=8, what='snapshot answer')
+        join(self.browser, name)
 
     def page_checksum(self):
         return self.js('return window.sketora.board.checksum()')
@@ -214,71 +257,6 @@ class PageTest(unittest.TestCase):
         self.assertIn(f':{self.http_port}/'.encode(), self.stderr)
         self.browser.get(self.url + 'missing.js')
         self.assertNotIn('Sketora', self.browser.page_source)
-
-    def test_rasteriser_matches_desktop(self):
-        rng = random.Random(7)
-        segments = []
-        for i in range(3000):
-            far = i % 5 == 0
-            coordinate = (lambda: rng.randint(-32768, 32767)) if far else (lambda: rng.randint(-60, 1660))
-            ys = (lambda: rng.randint(-32768, 32767)) if far else (lambda: rng.randint(-60, 1260))
-            colour = rng.choice([rng.randint(0, 16777215), rng.randint(0, 16777215), -1, 16777216])
-            segments.append([coordinate(), ys(), coordinate(), ys(), rng.randint(-2, 8), colour])
-        for edge in (-32768, 32767):  # pens reaching past the 16-bit range
-            segments.append([edge, 100, edge, 900, 3, 255])
-            segments.append([100, edge, 1500, edge + (3 if edge < 0 else -3), 2, 65280])
-        with tempfile.NamedTemporaryFile('w', suffix='.txt', delete=False) as f:
-            for s in segments:
-                f.write(' '.join(map(str, s)) + '\n')
-        try:
-            out = subprocess.run([WEBCHECK, 'segments', f.name], capture_output=True, check=True)
-        finally:
-            os.unlink(f.name)
-        desktop = [int(v) for v in out.stdout.split()]
-        self.browser.get(self.url + 'style.css')  # any page of the server's origin
-        page = self.browser.execute_async_script('''
-            const [segments, done] = arguments;
-            import('/board.js').then(({ Board }) => {
-              const board = new Board(); const sums = [];
-              segments.forEach((s, i) => {
-                board.lineWrite(...s);
-                if ((i + 1) % 50 === 0) sums.push(board.checksum());
-              });
-              if (segments.length % 50) sums.push(board.checksum());
-              done(sums);
-            }).catch((e) => done(String(e)));''', segments)
-        self.assertEqual(len(page), len(desktop), page)
-        for i, (a, b) in enumerate(zip(page, desktop)):
-            self.assertEqual(a, b, f'first difference within segments {i * 50}..{i * 50 + 49}')
-
-    def test_receive_rules_match_desktop(self):
-        rng = random.Random(11)
-        pieces = []
-        for _ in range(4000):
-            i = rng.choice(['3', '5', '0', '25', ' 4', '3.5', '-1', 'x', '70000'])
-            c = rng.choice(['1', '2', '2', '2', '6', '4', '5', '8', '9', '7', '2.5', ' 2', '1.5'])
-            x, y = rng.randint(-100, 1700), rng.randint(-100, 1300)
-            near_limit = ' ' * (15 - len(f'{x}, {y}') + rng.randint(-1, 2)) + f'{x}, {y}'
-            arg = rng.choice([near_limit, near_limit, f' {x}, {y}', f'{x},{y}', f'{x}', f' {x},  ', f'{x}.5,{y}.5',
-                              f'{x}   ,   {y}', f'99999,{y}', f'{rng.randint(0, 16777216)}',
-                              f'{rng.randint(-1, 4)}', f'{x},{y},7', ' ', f'{x}abc,{y}e3',
-                              f'{x},' + ' ' * rng.randint(5, 12)])
-            extra = rng.choice(['', '', '', ':z', ':a:b'])
-            pieces.append(f'{i}:{c}:{arg}{extra}')
-            if len(pieces) == 1000:
-                pieces.append('25:3: 0, 0')  # clears, although no pen has index 25
-        stream = '\r\n'.join(pieces) + '\r\n'
-        out = subprocess.run([WEBCHECK, 'replay'], input=stream.encode(), capture_output=True,
-                             check=True)
-        self.browser.get(self.url + 'style.css')  # any page of the server's origin
-        page = self.browser.execute_async_script('''
-            const [stream, done] = arguments;
-            import('/board.js').then(({ Board }) => {
-              const board = new Board();
-              stream.split('\\r\\n').forEach((l) => board.applyLine(l));
-              done([board.checksum(), board.memCount]);
-            }).catch((e) => done(String(e)));''', stream)
-        self.assertEqual(page[0], int(out.stdout))
 
     def test_snapshot_reader(self):
         rng = random.Random(5)
@@ -328,10 +306,11 @@ class PageTest(unittest.TestCase):
         self.browser.get(self.url + 'style.css')
         shown = self.browser.execute_async_script('''
             const [messages, done] = arguments;
-            import('/chat.js').then(({ Chat }) => {
+            Promise.all([import('/chat.js'), import('/chatview.js')]).then(([{ Chat }, { ChatView }]) => {
               const log = document.createElement('div');
-              const chat = new Chat(log);
-              messages.forEach((m) => chat.receive(m));
+              const chat = new Chat();
+              const view = new ChatView(log);
+              messages.forEach((m) => view.show(chat.receive(m)));
               done([...log.children].map((p) => [p.className, p.textContent, p.style.color]));
             }).catch((e) => done(String(e)));''', [
             '3<:>5<:>taro', '3<:>6<:>255', '3<:>2<:>hello<:>cut here', '3<:>3<:>jiro', '3<:>9<:>nine',
@@ -352,7 +331,7 @@ class PageTest(unittest.TestCase):
         desk = Desk(self.draw_port, self.text_port)
         wait_for(lambda: desk.draw.received().count(b'\r\n') >= 40, what='greeting')
         desk.line('7:sum probe')
-        time.sleep(1)
+        desk.member_count()  # answered after the probe: a server that answers it has
         if b'0:7:sum probe' not in desk.draw.received():
             self.skipTest('this server does not answer command 7')
         desk.line('3: 0, 0')  # what other tests drew is not in this member's view
@@ -362,13 +341,13 @@ class PageTest(unittest.TestCase):
             desk.stroke(rng.randint(0, 16777215), 3, points)
         desk.member_count()
         self.open_page('全面')
-        wait_for(lambda: self.js('return window.sketora.state.snapshotPaintedAt'), what='painted')
+        wait_for(lambda: self.js('return window.sketora.feed.paintedAt'), what='painted')
         self.assertEqual(self.page_checksum(), desk.picture_checksum())
-        timing = self.js('''const s = window.sketora.state; const nav = performance.getEntriesByType('navigation')[0];
-                           return [nav.domContentLoadedEventEnd, s.snapshotPaintedAt - s.connectedAt];''')
+        # A figure, not a limit: how fast the page is belongs to bench/, not to a test.
+        timing = self.js('''const s = window.sketora; const nav = performance.getEntriesByType('navigation')[0];
+                           return [nav.domContentLoadedEventEnd, s.feed.paintedAt - s.connection.connectedAt];''')
         print(f'first paint of a full board: page loaded in {timing[0]:.0f} ms, picture on screen '
               f'{timing[1]:.0f} ms after connecting', file=sys.stderr)
-        self.assertLess(timing[0] + timing[1], 5000)
 
     def test_desktop_and_page_draw_and_talk(self):
         desk = Desk(self.draw_port, self.text_port)
@@ -380,16 +359,16 @@ class PageTest(unittest.TestCase):
 
         start = time.time()
         self.open_page('花子')
-        snapshot = self.js('return window.sketora.state.snapshotResult')
+        snapshot = self.js('return window.sketora.feed.result')
         if snapshot == 'applied':  # the server answers command 7
-            print(f'first paint of the board: {self.js("return window.sketora.state.snapshotAppliedAt"):.0f} ms '
+            print(f'first paint of the board: {self.js("return window.sketora.feed.appliedAt"):.0f} ms '
                   f'after navigation ({time.time() - start:.2f} s including the name form)', file=sys.stderr)
             self.assertEqual(self.page_checksum(), desk.picture_checksum())
         else:
             self.assertEqual(snapshot, 'none')
         wait_for(lambda: desk.member_count() == 2, what='two members at the desk')
         wait_for(lambda: self.js('return document.getElementById("members").textContent') == 'メンバ: 2',
-                 timeout=20, what='member count on the page')
+                 what='member count on the page')
         desk.line('3: 0, 0')  # both sides blank from here, whatever the server version
         blank = desk.picture_checksum()
         wait_for(lambda: self.page_checksum() == blank, what='the clear-all on the page')
@@ -430,15 +409,19 @@ class PageTest(unittest.TestCase):
         wait_for(lambda: desk.draw.received().count(b':0:0\r\n') > before, what='the touch stroke')
         wait_for(lambda: self.page_checksum() == desk.picture_checksum(), what='same pixels after touch')
         lines_before = desk.draw.received().count(b'\r\n')
-        scale_before = self.js('return window.sketora.state.view.scale')
+        scale_before = self.js('return window.sketora.view.scale')
         a, b = self.canvas_point(600, 600), self.canvas_point(800, 600)
         touch('touchStart', [a])
         touch('touchStart', [a, b])
         for k in range(1, 8):
             touch('touchMove', [(a[0] - 10 * k, a[1]), (b[0] + 10 * k, b[1])])
         touch('touchEnd', [])
-        time.sleep(0.5)
-        self.assertGreater(self.js('return window.sketora.state.view.scale'), scale_before)
+        wait_for(lambda: self.js('return window.sketora.view.scale') > scale_before, what='the pinch zooming')
+        # The page's next line reaches the desk after anything the pinch sent.
+        colour_line = b':4: 16711680\r\n'
+        colours_before = desk.draw.received().count(colour_line)
+        self.js('window.sketora.setColour(16711680)')
+        wait_for(lambda: desk.draw.received().count(colour_line) > colours_before, what='the line after the pinch')
         self.assertEqual(self.page_checksum(), desk.picture_checksum(), 'a pinch painted something')
         new = desk.draw.received().split(b'\r\n')[lines_before:]
         self.assertFalse([l for l in new if b':2:' in l or b':6:' in l], new)
@@ -478,16 +461,15 @@ class PageTest(unittest.TestCase):
             desk.stroke(colour, width, points)
         wait_for(lambda: self.page_checksum() == desk.picture_checksum(), what='picture for the screenshot')
         self.js('window.sketora.setTool("pencil"); window.sketora.fitView()')
+        next_frame(self.browser)
         self.browser.save_screenshot(os.path.join(folder, 'web-desktop.png'))
         phone = start_browser(500, 900)
         try:
             phone.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
                                   {'width': 390, 'height': 780, 'deviceScaleFactor': 1, 'mobile': True})
             phone.get(self.url)
-            wait_for(lambda: phone.execute_script('return !!window.sketora'))
-            phone.find_element(By.ID, 'enter').click()
-            wait_for(lambda: phone.execute_script('return window.sketora.state.snapshotResult') != 'waiting', timeout=8)
-            if phone.execute_script('return window.sketora.state.snapshotResult') != 'applied':
+            join(phone)
+            if phone.execute_script('return window.sketora.feed.result') != 'applied':
                 desk.line('3: 0, 0')  # a server without snapshots: start both from blank
                 for colour, width, points in sketch:
                     desk.stroke(colour, width, points)
@@ -495,7 +477,7 @@ class PageTest(unittest.TestCase):
             wait_for(lambda: phone.execute_script('return window.sketora.board.checksum()') == desk.picture_checksum(),
                      what='picture on the phone')
             phone.execute_script('window.sketora.fitView()')
-            time.sleep(0.3)
+            next_frame(phone)
             phone.save_screenshot(os.path.join(folder, 'web-phone.png'))
         finally:
             phone.quit()

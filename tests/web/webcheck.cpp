@@ -5,8 +5,12 @@
 //                            50th segment and after the last
 //   webcheck replay          reads a downstream drawing stream on stdin, applies
 //                            it as a client receiving it would; prints the checksum
+//   webcheck upstream        reads one builder call a line on stdin ("draw 120 -45",
+//                            "color 255", "penUp", ...) and writes the line the
+//                            client's builder makes for it, "\r\n" included
 
 #include "canvas.h"
+#include "drawingline.h"
 #include "drawreceiver.h"
 #include "snapshot.h"
 
@@ -51,6 +55,45 @@ int replay() {
     return 0;
 }
 
+QByteArray upstreamLine(const QList<QByteArray>& call) {
+    namespace d = protocol::drawing;
+    const auto arg = [&](int i) { return i < call.size() ? call[i].toInt() : 0; };
+    const QByteArray& name = call.value(0);
+    if (name == "penUp")
+        return d::penUpLine();
+    if (name == "penDown")
+        return d::penDownLine(arg(1), arg(2));
+    if (name == "draw")
+        return d::drawLine(arg(1), arg(2));
+    if (name == "clearAll")
+        return d::clearAllLine();
+    if (name == "color")
+        return d::colorLine(arg(1));
+    if (name == "width")
+        return d::widthLine(arg(1));
+    if (name == "erase")
+        return d::eraseLine(arg(1), arg(2));
+    if (name == "memberRequest")
+        return d::memberRequestLine();
+    if (name == "snapRequest")
+        return boardsnapshot::snapRequestLine(call.value(1));
+    return "unknown\r\n";
+}
+
+int upstream() {
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return 2;
+    QByteArray out;
+    while (!in.atEnd()) {
+        const QByteArray call = in.readLine().trimmed();
+        if (!call.isEmpty())
+            out += upstreamLine(call.split(' '));
+    }
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -60,6 +103,9 @@ int main(int argc, char* argv[]) {
         return segments(args[2]);
     if (args.size() == 2 && args[1] == u"replay")
         return replay();
-    std::fprintf(stderr, "usage: webcheck segments FILE | webcheck replay < stream\n");
+    if (args.size() == 2 && args[1] == u"upstream")
+        return upstream();
+    std::fprintf(stderr, "usage: webcheck segments FILE | webcheck replay < stream | "
+                         "webcheck upstream < calls\n");
     return 2;
 }

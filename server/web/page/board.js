@@ -1,51 +1,29 @@
 // The shared picture as the desktop client keeps it: the 1600 x 1200 image,
 // one pen (position, colour, width) per sender index 0..20, the member
-// count, and the rules that apply one received drawing line.
-//
-// Downstream drawing line: index ":" command ":" argument ["\r\n"]
-//   0 pen up, 1 pen down "x,y", 2 draw "x,y", 3 clear all, 4 colour,
-//   5 width, 6 erase "x,y", 7 extensions (snapshot replies), 8 member count.
-// A line is accepted with three or four ":"-separated fields and a command
-// below 9; index and command must fit 16 bits. Numbers are read leniently
-// (blanks, an optional sign, digits with an optional fraction; reading stops
-// at the first other character; no number reads 0) and rounded halves to
-// even; a coordinate, width or count that does not fit 16 bits (a colour:
-// 32 bits) makes its step fail.
+// count, and the rules that apply one received drawing line (read by
+// protocol.js's readDownLine). A coordinate, width or count that does not
+// fit 16 bits (a colour: 32 bits) makes its step fail.
 
 import { WIDTH, HEIGHT, paintSegment, pixelOf, checksum } from './raster.js';
+import { Command, SLOTS, readDownLine, readInt16, readInt32, splitPoint } from './protocol.js';
 
-export const SLOTS = 21;
 export const WHITE = 16777215;
-
-const NUMBER = /^[ \t]*([+-]?)(\d*)(?:\.(\d*))?/;
-
-export function readNumber(text) {
-  const m = NUMBER.exec(text);
-  const whole = m[2] || '';
-  const fraction = m[3] || '';
-  if (whole === '' && fraction === '') return 0;
-  const value = Number(`${whole || '0'}.${fraction || '0'}`);
-  return m[1] === '-' ? -value : value;
-}
-
-// Halves to even; null when the result leaves [lowest, highest].
-export function roundWithin(value, lowest, highest) {
-  if (!Number.isFinite(value)) return null;
-  const floor = Math.floor(value);
-  const rest = value - floor;
-  let rounded = floor;
-  if (rest > 0.5 || (rest === 0.5 && floor % 2 !== 0)) rounded = floor + 1;
-  return rounded < lowest || rounded > highest ? null : rounded;
-}
-
-export const readInt16 = (text) => roundWithin(readNumber(text), -32768, 32767);
-export const readInt32 = (text) => roundWithin(readNumber(text), -2147483648, 2147483647);
 
 // The characters the desktop client counts as blanks.
 function isSpace(code) {
-  return (code >= 9 && code <= 13) || code === 0x20 || code === 0x85 || code === 0xa0 ||
-         code === 0x1680 || (code >= 0x2000 && code <= 0x200a) || code === 0x2028 ||
-         code === 0x2029 || code === 0x202f || code === 0x205f || code === 0x3000;
+  return (
+    (code >= 9 && code <= 13) ||
+    code === 0x20 ||
+    code === 0x85 ||
+    code === 0xa0 ||
+    code === 0x1680 ||
+    (code >= 0x2000 && code <= 0x200a) ||
+    code === 0x2028 ||
+    code === 0x2029 ||
+    code === 0x202f ||
+    code === 0x205f ||
+    code === 0x3000
+  );
 }
 
 const isBlank = (text) => {
@@ -53,38 +31,17 @@ const isBlank = (text) => {
   return true;
 };
 
-// First coordinate before the first ",", second up to the next "," (null
-// without a comma).
-function splitPoint(arg) {
-  const comma = arg.indexOf(',');
-  if (comma < 0) return [arg, null];
-  const next = arg.indexOf(',', comma + 1);
-  return [arg.slice(0, comma), arg.slice(comma + 1, next < 0 ? arg.length : next)];
-}
-
-// {index, command, argument} or null, by the acceptance rules above.
-export function readDownLine(line) {
-  const fields = line.split(':');
-  if (fields.length > 4 || fields.length < 3) return null;
-  const commandValue = readNumber(fields[1]);
-  if (commandValue >= 9) return null;
-  const index = readInt16(fields[0]);
-  const command = roundWithin(commandValue, -32768, 32767);
-  if (index === null || command === null) return null;
-  return { index, command, argument: fields[2] };
-}
-
 export class Board {
   constructor() {
-    this.image = new ImageData(WIDTH, HEIGHT);
-    this.pix = new Uint32Array(this.image.data.buffer);
+    // RGBA bytes as ImageData keeps them; pix views the same memory.
+    this.bytes = new Uint8ClampedArray(WIDTH * HEIGHT * 4);
+    this.pix = new Uint32Array(this.bytes.buffer);
     this.penX = new Int16Array(SLOTS);
     this.penY = new Int16Array(SLOTS);
     this.penColor = new Int32Array(SLOTS);
     this.penSize = new Int16Array(SLOTS);
     this.memCount = 0;
     this.dirty = null; // [left, top, right, bottom] painted since takeDirty()
-    this.onExtension = null; // (index, argument) for command-7 lines
     this.clearAll();
   }
 
@@ -114,8 +71,9 @@ export class Board {
   markDirty(box) {
     if (!box) return;
     const d = this.dirty;
-    this.dirty = d ? [Math.min(d[0], box[0]), Math.min(d[1], box[1]),
-                      Math.max(d[2], box[2]), Math.max(d[3], box[3])] : box;
+    this.dirty = d
+      ? [Math.min(d[0], box[0]), Math.min(d[1], box[1]), Math.max(d[2], box[2]), Math.max(d[3], box[3])]
+      : box;
   }
 
   takeDirty() {
@@ -124,7 +82,9 @@ export class Board {
     return d;
   }
 
-  checksum() { return checksum(this.pix); }
+  checksum() {
+    return checksum(this.pix);
+  }
 
   // Colour value of a pixel, -1 outside the picture.
   pixelValue(x, y) {
@@ -142,15 +102,36 @@ export class Board {
   drawLineProc(i, cmd, arg) {
     const slot = i >= 0 && i < SLOTS;
     switch (cmd) {
-    case 1: this.penDown(i, arg, slot); break;
-    case 2: this.draw(i, arg, slot); break;
-    case 3: this.clearAll(); break;
-    case 4: { const c = readInt32(arg); if (c !== null && slot) this.penColor[i] = c; break; }
-    case 5: { const w = readInt16(arg); if (w !== null && slot) this.penSize[i] = w; break; }
-    case 6: this.erase(i, arg, slot); break;
-    case 7: if (this.onExtension) this.onExtension(i, arg); break;
-    case 8: { const n = readInt16(arg); if (n !== null) this.memCount = n; break; }
-    default: break; // 0 (pen up) only refreshes the desktop preview
+      case Command.PenDown:
+        this.penDown(i, arg, slot);
+        break;
+      case Command.Draw:
+        this.draw(i, arg, slot);
+        break;
+      case Command.ClearAll:
+        this.clearAll();
+        break;
+      case Command.Color: {
+        const c = readInt32(arg);
+        if (c !== null && slot) this.penColor[i] = c;
+        break;
+      }
+      case Command.Width: {
+        const w = readInt16(arg);
+        if (w !== null && slot) this.penSize[i] = w;
+        break;
+      }
+      case Command.Erase:
+        this.erase(i, arg, slot);
+        break;
+      case Command.MemberCount: {
+        const n = readInt16(arg);
+        if (n !== null) this.memCount = n;
+        break;
+      }
+      // PenUp only refreshes the desktop preview; Extension lines are the feed's.
+      default:
+        break;
     }
   }
 
@@ -181,7 +162,10 @@ export class Board {
     const [xs, ys] = splitPoint(arg);
     const x = readInt16(xs);
     if (x === null) return;
-    if (ys === null) { this.penX[i] = x; return; }
+    if (ys === null) {
+      this.penX[i] = x;
+      return;
+    }
     const y = readInt16(ys);
     if (y === null) return;
     this.lineWrite(this.penX[i], this.penY[i], x, y, this.penSize[i], WHITE);

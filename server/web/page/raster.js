@@ -77,13 +77,17 @@ function sweep(pix, ox, oy, x, y, r, pixel) {
   const [firstRow, n] = collectRuns(ox, oy, x, y, -r, HEIGHT - 1 + r);
   if (n === 0) return null;
   const lastRow = firstRow + n - 1;
-  let left = Infinity, right = -Infinity, top = Infinity, bottom = -Infinity;
+  let left = Infinity,
+    right = -Infinity,
+    top = Infinity,
+    bottom = -Infinity;
   const rowBegin = Math.max(0, firstRow - r);
   const rowEnd = Math.min(HEIGHT - 1, lastRow + r);
   for (let row = rowBegin; row <= rowEnd; ++row) {
     const i0 = Math.max(0, row - r - firstRow);
     const i1 = Math.min(n - 1, row + r - firstRow);
-    let lo = Infinity, hi = -Infinity;
+    let lo = Infinity,
+      hi = -Infinity;
     for (let i = i0; i <= i1; ++i) {
       if (runsX0[i] < lo) lo = runsX0[i];
       if (runsX1[i] > hi) hi = runsX1[i];
@@ -103,16 +107,23 @@ function sweep(pix, ox, oy, x, y, r, pixel) {
 function unite(box, more) {
   if (!more) return box;
   if (!box) return more;
-  return [Math.min(box[0], more[0]), Math.min(box[1], more[1]),
-          Math.max(box[2], more[2]), Math.max(box[3], more[3])];
+  return [
+    Math.min(box[0], more[0]),
+    Math.min(box[1], more[1]),
+    Math.max(box[2], more[2]),
+    Math.max(box[3], more[3]),
+  ];
 }
 
 // Paints one segment; the coordinates and wdt are 16-bit values. Returns the
 // painted box or null.
 export function paintSegment(pix, ox, oy, x, y, wdt, pixel) {
   const r = penRadius(wdt);
-  const allCopiesFit = fits16(Math.min(ox, x) - r) && fits16(Math.max(ox, x) + r) &&
-                       fits16(Math.min(oy, y) - r) && fits16(Math.max(oy, y) + r);
+  const allCopiesFit =
+    fits16(Math.min(ox, x) - r) &&
+    fits16(Math.max(ox, x) + r) &&
+    fits16(Math.min(oy, y) - r) &&
+    fits16(Math.max(oy, y) + r);
   if (allCopiesFit) return sweep(pix, ox, oy, x, y, r, pixel);
   let painted = null;
   for (let dy = -r; dy <= r; ++dy) {

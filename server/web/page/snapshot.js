@@ -11,7 +11,7 @@
 // whole snapshot; the board stays as it was.
 
 import { WIDTH, HEIGHT, checksum } from './raster.js';
-import { SLOTS } from './board.js';
+import { INT16_MAX, INT16_MIN, SLOTS, readExtension } from './protocol.js';
 
 const MAX_CHUNK = 48000;
 const MAX_BASE64 = 16 * 1024 * 1024;
@@ -43,49 +43,63 @@ export class SnapshotReceiver {
   // One command-7 line; returns the new state. Lines for other tokens and
   // relayed requests of described servers ("k:7:snap ...") are not ours.
   take(index, argument) {
-    const words = argument.split(' ');
-    if (index !== 0 || words.length < 2 || words[1] !== this.token) return this.state;
+    const { verb, token, fields: numbers } = readExtension(argument);
+    if (index !== 0 || token !== this.token) return this.state;
     if (this.state !== 'waiting' && this.state !== 'receiving') return this.state;
-    const numbers = words.slice(2);
-    switch (words[0]) {
-    case 'board':
-      if (this.state !== 'waiting' || numbers.length !== 4 || !numbers.every((n) => DECIMAL.test(n)))
-        return this.fail();
-      [this.width, this.height, this.bytes, this.expectedChunks] = numbers.map(Number);
-      if (this.width !== WIDTH || this.height !== HEIGHT || this.bytes < 1 ||
-          this.expectedChunks < 1 || this.expectedChunks * MAX_CHUNK < (this.bytes * 4) / 3)
-        return this.fail();
-      this.state = 'receiving';
-      return this.state;
-    case 'data': {
-      const data = words[2] ?? '';
-      if (this.state !== 'receiving' || words.length !== 3 || data.length > MAX_CHUNK ||
-          this.chunks.length >= this.expectedChunks || this.length + data.length > MAX_BASE64)
-        return this.fail();
-      this.chunks.push(data);
-      this.length += data.length;
-      return this.state;
-    }
-    case 'pen': {
-      if (this.state !== 'receiving' || numbers.length !== 5 || !numbers.every((n) => SIGNED.test(n)))
-        return this.fail();
-      const [i, x, y, colour, width] = numbers.map(Number);
-      if (i !== this.pens.length || i >= SLOTS) return this.fail();
-      const int16 = (v) => v >= -32768 && v <= 32767;
-      if (!int16(x) || !int16(y) || !int16(width) || colour < -2147483648 || colour > 2147483647)
-        return this.fail();
-      this.pens.push({ index: i, x, y, colour, width });
-      return this.state;
-    }
-    case 'end':
-      if (this.state !== 'receiving' || numbers.length !== 1 || !DECIMAL.test(numbers[0]) ||
-          this.chunks.length !== this.expectedChunks || this.pens.length !== SLOTS)
-        return this.fail();
-      this.checksum = Number(numbers[0]);
-      this.state = 'complete';
-      return this.state;
-    default:
-      return this.state; // requests relayed by a described server, later kinds
+    switch (verb) {
+      case 'board':
+        if (this.state !== 'waiting' || numbers.length !== 4 || !numbers.every((n) => DECIMAL.test(n)))
+          return this.fail();
+        [this.width, this.height, this.bytes, this.expectedChunks] = numbers.map(Number);
+        if (
+          this.width !== WIDTH ||
+          this.height !== HEIGHT ||
+          this.bytes < 1 ||
+          this.expectedChunks < 1 ||
+          this.expectedChunks * MAX_CHUNK < (this.bytes * 4) / 3
+        )
+          return this.fail();
+        this.state = 'receiving';
+        return this.state;
+      case 'data': {
+        const data = numbers.length === 1 ? numbers[0] : '';
+        if (
+          this.state !== 'receiving' ||
+          numbers.length !== 1 ||
+          data.length > MAX_CHUNK ||
+          this.chunks.length >= this.expectedChunks ||
+          this.length + data.length > MAX_BASE64
+        )
+          return this.fail();
+        this.chunks.push(data);
+        this.length += data.length;
+        return this.state;
+      }
+      case 'pen': {
+        if (this.state !== 'receiving' || numbers.length !== 5 || !numbers.every((n) => SIGNED.test(n)))
+          return this.fail();
+        const [i, x, y, colour, width] = numbers.map(Number);
+        if (i !== this.pens.length || i >= SLOTS) return this.fail();
+        const int16 = (v) => v >= INT16_MIN && v <= INT16_MAX;
+        if (!int16(x) || !int16(y) || !int16(width) || colour < -2147483648 || colour > 2147483647)
+          return this.fail();
+        this.pens.push({ index: i, x, y, colour, width });
+        return this.state;
+      }
+      case 'end':
+        if (
+          this.state !== 'receiving' ||
+          numbers.length !== 1 ||
+          !DECIMAL.test(numbers[0]) ||
+          this.chunks.length !== this.expectedChunks ||
+          this.pens.length !== SLOTS
+        )
+          return this.fail();
+        this.checksum = Number(numbers[0]);
+        this.state = 'complete';
+        return this.state;
+      default:
+        return this.state; // requests relayed by a described server, later kinds
     }
   }
 
@@ -104,8 +118,10 @@ export class SnapshotReceiver {
     for (let i = 0; i < binary.length; ++i) bytes[i] = binary.charCodeAt(i);
     let bitmap;
     try {
-      bitmap = await createImageBitmap(new Blob([bytes], { type: 'image/png' }),
-                                       { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
+      bitmap = await createImageBitmap(new Blob([bytes], { type: 'image/png' }), {
+        colorSpaceConversion: 'none',
+        premultiplyAlpha: 'none',
+      });
     } catch {
       return null;
     }
