@@ -3,6 +3,7 @@
 #include "conversationwriter.h"
 #include "framesplitter.h"
 #include "membertables.h"
+#include "textmessage.h"
 
 #include <QObject>
 #include <QString>
@@ -17,15 +18,9 @@ namespace net {
 class SocketEndpoint;
 }
 
-// The client's side of the text channel (TCP 13468), without any widget.
-//
-// Wire format: every message is CP932 text closed by "%EOT%". Upstream the
-// client sends type "<:>" text; downstream the relay sends index "<:>" type
-// "<:>" text, where index (0..20) is the relay's number for the member the
-// message is about. Types: 0 leave ("END"), 1 join (name), 2 remark, 3
-// rename (new name), 4 member list ("member" up, the list down), 5 name
-// without notice (greeting only), 6 text colour, 7 font size, 8 face
-// (1 mincho, else gothic).
+// The client's side of the text channel, without any widget. The messages
+// and their types are those of textmessage.h; the index of a downstream
+// message (0..20) is the relay's number for the member it is about.
 //
 // Receiving frames the arrivals at "%EOT%" (keeping an unterminated tail for
 // the next arrival, so a message the network splits comes out whole), keeps
@@ -63,8 +58,10 @@ public:
     void wsTxtProc1(QStringView data);
     // Applies one message to the tables and shows it when it is a notice or a remark.
     void wsTxtProc2(qint16 index, qint16 type, const QString& text);
-    // Writes one display text of the given kind (0..4) into the conversation.
-    void chatWrite(qint16 kind, const QString& text, qint16 index);
+    // Writes the display text of a message of type `kind` (leave, join,
+    // remark, rename or member list) into the conversation: a notice, or for
+    // a remark the speaker's header and the remark in the speaker's look.
+    void chatWrite(protocol::text::Type kind, const QString& text, qint16 index);
 
     const std::array<QString, MemberSlots>& memName() const { return m_memName; }
     const std::array<qint32, MemberSlots>& memColor() const { return m_memColor; }
