@@ -54,7 +54,7 @@ public:
     // Socket events of the text endpoint (connected in the constructor).
     void wsTxtDataArrival();
     void wsTxtClose();
-    // One message without its terminator: index "<:>" type "<:>" text.
+    // One downstream message without its terminator.
     void wsTxtProc1(QStringView data);
     // Applies one message to the tables and shows it when it is a notice or a remark.
     void wsTxtProc2(qint16 index, qint16 type, const QString& text);
@@ -71,22 +71,22 @@ public:
 
     // --- sending
     bool connected() const;
-    // The opening announcement: name, size, text colour, face (1, 7, 6, 8).
+    // The opening announcement: Join (name), FontSize, FontColor, FontFace.
     void announce(qint16 pointSize, qint32 colour);
     // A remark exactly as typed; a line break typed as LF travels as CR LF.
     // False when it was not sent (not connected).
     bool sendRemark(const QString& typed);
-    void sendTxtSize(qint16 size); // "7<:>" size
-    void requestMemberList();      // "4<:>member"
+    void sendTxtSize(qint16 size); // FontSize
+    void requestMemberList();      // MemberList
     // Sent without a connection test; a failed send changes nothing.
-    void leave(); // "0<:>END"
+    void leave(); // Leave
 
     // --- the user's name and look: stored, then announced
-    void chooseFace(qint16 face);        // "8<:>0" or "8<:>1"
-    void chooseSize(qint16 size);        // "7<:>" size
-    void chooseColor(qint32 colour);     // "6<:>" colour
+    void chooseFace(qint16 face);        // FontFace
+    void chooseSize(qint16 size);        // FontSize
+    void chooseColor(qint32 colour);     // FontColor
     void chooseBackColor(qint32 colour); // the user's own: never sent
-    void rename(const QString& name);    // "3<:>" name
+    void rename(const QString& name);    // Rename
 
 private:
     QString nameOf(int index) const;

@@ -30,7 +30,8 @@ class SocketEndpoint;
 // without one), decoded and applied through the receiver, one line at a time.
 // The receiver hands the server's command-7 lines back here, and each goes by
 // its verb (the first word of its argument) to the handler registered for
-// that verb; a verb nobody registered is ignored.
+// that verb; a verb nobody registered is ignored. A new extension registers
+// its reply verbs with onExtension() and sends its requests with send().
 //
 // Sending: every upstream line goes out through send(), and only while the
 // socket is connected, so a client running stand-alone sends nothing; a
