@@ -4,6 +4,7 @@
 #include "connectiontable.h"
 #include "drawinghistory.h"
 #include "logwriter.h"
+#include "ports.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -25,8 +26,8 @@ class TextRelay;
 class RelayServer : public QObject {
     Q_OBJECT
 public:
-    static constexpr quint16 DrawingPort = 13467;
-    static constexpr quint16 TextPort = 13468;
+    static constexpr quint16 DrawingPort = protocol::ports::Drawing;
+    static constexpr quint16 TextPort = protocol::ports::Text;
     // Unsent output a connection may hold before it is cut. Readers that keep
     // reading stay near the channels' high water mark (arrivals are held back
     // for them), so only a peer that has stopped reading gets here; normal

@@ -23,11 +23,12 @@
 //   board_snapshot [runs]      default 5
 #include "board.h"
 #include "canvas.h"
+#include "drawingchannel.h"
 #include "drawingrelay.h"
-#include "drawreceiver.h"
 #include "generatedlog.h"
 #include "relayserver.h"
 #include "snapshot.h"
+#include "windowviews.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -153,12 +154,16 @@ void measureLoopback(const Picture& p, int runs) {
         std::printf("%-18s server did not start\n", p.name);
         return;
     }
+    struct : PenView {
+        qint32 penColor() const override { return 0; }
+        qint16 penWidth() const override { return 0; }
+    } pen;
     Canvas canvas;
-    DrawReceiver receiver(canvas, nullptr);
+    DrawingChannel channel({canvas, pen, nullptr});
     boardsnapshot::Reader reader;
     bool painted = false;
     qint64 linesReceived = 0;
-    receiver.setCommand7Handler([&](QStringView arg) {
+    channel.onExtension({"board", "data", "pen", "end", "sum"}, [&](QStringView arg) {
         const auto e = reader.feed(arg);
         if (e.kind == boardsnapshot::Reader::Event::Snapshot) {
             canvas.board().replace(e.picture, e.pens);
@@ -169,7 +174,7 @@ void measureLoopback(const Picture& p, int runs) {
     QObject::connect(&asker, &QTcpSocket::readyRead, [&] {
         const QByteArray bytes = asker.readAll();
         linesReceived += bytes.count('\n');
-        receiver.receive(bytes);
+        channel.receive(bytes);
     });
     asker.connectToHost(QHostAddress::LocalHost, server.drawingPort());
     asker.waitForConnected(5000);

@@ -18,7 +18,7 @@
 #include "form1.h"
 #include "generatedlog.h"
 #include "logplayer.h"
-#include "prompts.h"
+#include "qtprompts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -88,7 +88,7 @@ double applyOnce(const QString& text) {
     DrawReceiver receiver(canvas, nullptr);
     ThreadTimer timer;
     timer.start();
-    receiver.drawDataProc(text, 1);
+    receiver.drawDataProc(text, DrawReceiver::Source::Playback);
     return timer.seconds();
 }
 

@@ -3,13 +3,14 @@
 #include "appsetup.h"
 #include "boardsync.h"
 #include "chatcontroller.h"
-#include "drawreceiver.h"
+#include "clock.h"
+#include "drawingchannel.h"
 #include "form1.h"
 #include "form2.h"
 #include "form3.h"
 #include "imageexport.h"
 #include "logplayer.h"
-#include "prompts.h"
+#include "qtprompts.h"
 #include "settingsfile.h"
 #include "socketendpoint.h"
 #include "statusline.h"
@@ -29,28 +30,36 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
     }
     if (!m_options.winVer)
         m_options.winVer = [] { return getWinVer(); };
+    if (!m_options.clock) {
+        m_ownClock = std::make_unique<SystemClock>();
+        m_options.clock = m_ownClock.get();
+    }
 
     m_form1 = std::make_unique<Form1>(*m_prompts);
     Form1& main = *m_form1;
-    m_receiver = std::make_unique<DrawReceiver>(main.canvas(), [&main] { main.refreshPreview(); });
+    const auto refreshPreview = [&main] { main.refreshPreview(); };
+    m_drawing = std::make_unique<DrawingChannel>(
+        DrawingChannel::Parts{main.canvas(), main, refreshPreview});
+    m_textSocket = std::make_unique<net::SocketEndpoint>();
     m_connection = std::make_unique<ConnectionControl>(
-        ConnectionControl::Parts{main.WS(), main.WS_txt(), main}, *m_prompts, m_options.ports);
-    m_status = std::make_unique<StatusLine>(main.WS(), *m_receiver, main);
+        ConnectionControl::Parts{*m_drawing, *m_textSocket, main}, *m_prompts, m_options.ports);
+    m_status = std::make_unique<StatusLine>(*m_drawing, main);
     m_player = std::make_unique<LogPlayer>(
-        LogPlayer::Parts{main, main.playbackSpeedItems(), *m_receiver}, *m_prompts);
-    // After the connection control: on connect the pen is announced first.
+        LogPlayer::Parts{main, main.playbackSpeedItems(), m_drawing->receiver()}, *m_prompts);
+    // After the connection control: a new connection shows in the menu
+    // before the first request goes out.
     m_boardSync = std::make_unique<BoardSync>(
-        BoardSync::Parts{main.WS(), main.canvas(), [&main] { main.refreshPreview(); }}, *m_receiver,
-        *m_player);
+        BoardSync::Parts{*m_drawing, main.canvas(), refreshPreview,
+                         [this] { return m_player->isPlaying(); }, *m_options.clock});
     m_boardSync->setBackupDirectory([this] { return m_options.settingsDirectory; });
     m_status->setNote([this] { return m_boardSync ? m_boardSync->statusNote() : QString(); });
-    m_chat = std::make_unique<ChatController>(main.WS_txt(), m_settings, *m_prompts);
+    m_chat = std::make_unique<ChatController>(*m_textSocket, m_settings, *m_prompts);
     m_export = std::make_unique<ImageExport>(
         *m_prompts, &main, [&main]() -> const QImage& { return main.canvas().image(); });
     m_version = std::make_unique<VersionCommand>(*m_prompts, &main);
 
     main.setWindowIcon(appsetup::programIcon());
-    wireDrawingSocket();
+    sendWindowDrawing(main, *m_drawing);
     wireMainWindow();
 }
 
@@ -65,18 +74,20 @@ SketoraClient::~SketoraClient() {
     m_player.reset();
     m_status.reset();
     m_connection.reset();
-    m_receiver.reset();
+    m_textSocket.reset();
+    m_drawing.reset(); // paints on the window's canvas
     m_form1.reset();
 }
 
-// Program start: the main window is loaded hidden first (the address dialog
-// reads its drawing socket), then the address dialog is shown in start-up
-// mode without blocking. However the dialog closes, it shows the main window.
+// Program start: the main window is loaded hidden first, then the address
+// dialog is shown in start-up mode without blocking. However the dialog
+// closes, it shows the main window.
 void SketoraClient::start() {
     loadMainWindow();
     m_form2 = std::make_unique<Form2>();
     m_form2->setDlgMode(Form2::StartUp);
-    m_connection->attachDialog(*m_form2);
+    connect(m_form2.get(), &Form2::connectRequested, m_connection.get(),
+            &ConnectionControl::openConnections);
     connect(m_form2.get(), &Form2::startUpClosed, m_form1.get(), &QWidget::show);
     m_form2->show();
 }
@@ -109,7 +120,7 @@ bool SketoraClient::shutDown() {
     if (!m_prompts->question(m_form1.get(), QStringLiteral("終了しますか？"),
                              QStringLiteral("終了確認")))
         return false;
-    m_form1->WS().close();
+    m_drawing->socket().close();
     saveSettings();
     m_player->abort();
     m_chat->closeChatWindow();
@@ -146,12 +157,15 @@ void SketoraClient::saveSettings() {
     settingsfile::confSave(m_settings, palette, m_options.settingsDirectory);
 }
 
-void SketoraClient::wireDrawingSocket() {
-    net::SocketEndpoint& ws = m_form1->WS();
-    connect(&ws, &net::SocketEndpoint::dataArrival, this,
-            [this] { m_receiver->receive(m_form1->WS().getData()); });
-    // A tail left over from an earlier connection must not prefix new lines.
-    connect(&ws, &net::SocketEndpoint::connected, this, [this] { m_receiver->resetFraming(); });
+void SketoraClient::sendWindowDrawing(Form1& window, DrawingChannel& channel) {
+    connect(&window, &Form1::penDown, &channel, &DrawingChannel::sendPenDown);
+    connect(&window, &Form1::penRestart, &channel, &DrawingChannel::sendRestart);
+    connect(&window, &Form1::pencilTo, &channel, &DrawingChannel::sendDraw);
+    connect(&window, &Form1::eraserTo, &channel, &DrawingChannel::sendErase);
+    connect(&window, &Form1::penUp, &channel, &DrawingChannel::sendPenUp);
+    connect(&window, &Form1::penColorChosen, &channel, &DrawingChannel::sendColor);
+    connect(&window, &Form1::penWidthChosen, &channel, &DrawingChannel::sendSize);
+    connect(&window, &Form1::canvasCleared, &channel, &DrawingChannel::sendClearAll);
 }
 
 // The menu commands of the main window, each to the layer that carries it

@@ -9,7 +9,8 @@
 
 class BoardSync;
 class ChatController;
-class DrawReceiver;
+class Clock;
+class DrawingChannel;
 class Form2;
 class ImageExport;
 class LogPlayer;
@@ -22,6 +23,10 @@ namespace client {
 class Form1;
 }
 
+namespace net {
+class SocketEndpoint;
+}
+
 // One whole drawing client: the main window, the start-up dialog and the
 // controllers of every client layer, wired together, and the two sequences
 // that bring the client up (start()) and down (when the main window is asked
@@ -29,7 +34,8 @@ class Form1;
 // in one process (with their own prompts and ports) to get complete clients.
 //
 // It also holds what lives as long as the client and belongs to no window:
-// the chat settings read from and written to the settings file.
+// the drawing channel (with its socket), the text socket, and the chat
+// settings read from and written to the settings file.
 class SketoraClient : public QObject {
     Q_OBJECT
 public:
@@ -41,6 +47,8 @@ public:
         // The platform query that decides about window transparency
         // (getWinVer when null).
         std::function<int()> winVer;
+        // The clock that names backup files (the machine's when null).
+        const Clock* clock = nullptr;
     };
 
     explicit SketoraClient(QObject* parent = nullptr);
@@ -52,10 +60,14 @@ public:
     // blocking; however it closes, the main window appears.
     void start();
 
+    // The window's strokes and pen changes go out on the channel.
+    static void sendWindowDrawing(client::Form1& window, DrawingChannel& channel);
+
     client::Form1& form1() { return *m_form1; }
     Form2& startupDialog() { return *m_form2; }
     ChatSettings& settings() { return m_settings; }
-    DrawReceiver& receiver() { return *m_receiver; }
+    DrawingChannel& drawing() { return *m_drawing; }
+    net::SocketEndpoint& textSocket() { return *m_textSocket; }
     ConnectionControl& connection() { return *m_connection; }
     StatusLine& status() { return *m_status; }
     LogPlayer& player() { return *m_player; }
@@ -71,14 +83,15 @@ private:
     void loadSettings();
     void saveSettings();
     void wireMainWindow();
-    void wireDrawingSocket();
 
     Options m_options;
     std::unique_ptr<Prompts> m_ownPrompts;
     Prompts* m_prompts;
+    std::unique_ptr<Clock> m_ownClock;
     ChatSettings m_settings;
     std::unique_ptr<client::Form1> m_form1;
-    std::unique_ptr<DrawReceiver> m_receiver;
+    std::unique_ptr<DrawingChannel> m_drawing;
+    std::unique_ptr<net::SocketEndpoint> m_textSocket;
     std::unique_ptr<ConnectionControl> m_connection;
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<LogPlayer> m_player;

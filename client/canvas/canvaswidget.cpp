@@ -34,18 +34,18 @@ void CanvasWidget::paintEvent(QPaintEvent* event) {
 
 int CanvasWidget::shiftState(const QKeyEvent* event, bool pressed) {
     const Qt::KeyboardModifiers mods = event->modifiers();
-    int shift = (mods & Qt::ShiftModifier ? 1 : 0) | (mods & Qt::ControlModifier ? 2 : 0) |
-                (mods & Qt::AltModifier ? 4 : 0);
+    int shift = (mods & Qt::ShiftModifier ? ShiftBit : 0) |
+                (mods & Qt::ControlModifier ? CtrlBit : 0) | (mods & Qt::AltModifier ? AltBit : 0);
     int own = 0;
     switch (event->key()) {
     case Qt::Key_Shift:
-        own = 1;
+        own = ShiftBit;
         break;
     case Qt::Key_Control:
-        own = 2;
+        own = CtrlBit;
         break;
     case Qt::Key_Alt:
-        own = 4;
+        own = AltBit;
         break;
     default:
         break;

@@ -23,6 +23,8 @@ class CanvasWidget : public QWidget {
 public:
     static constexpr int Border = 2;
     static constexpr int OuterWidth = 1604, OuterHeight = 1204;
+    // The bits of the modifier state.
+    static constexpr int ShiftBit = 1, CtrlBit = 2, AltBit = 4;
 
     explicit CanvasWidget(Canvas& canvas, QWidget* parent = nullptr);
 

@@ -1,12 +1,11 @@
 #include "chatcontroller.h"
 
 #include "chatsettings.h"
-#include "form2.h"
+#include "prompts.h"
 
 ChatController::ChatController(net::SocketEndpoint& wsTxt, ChatSettings& settings, Prompts& prompts,
                                QObject* parent)
-    : QObject(parent), m_settings(settings), m_prompts(prompts), m_channel(wsTxt, settings),
-      m_renameDialog([this](QWidget* parent) { runRenameDialog(parent); }) {
+    : QObject(parent), m_settings(settings), m_prompts(prompts), m_channel(wsTxt, settings) {
     m_channel.setConversationOpener([this] { return openConversation(); });
 }
 
@@ -25,7 +24,7 @@ Form4* ChatController::showChatWindow() {
     // the user keeps it open at shutdown.
     auto* window = new Form4(m_channel, m_settings, m_prompts);
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setRenameDialog(m_renameDialog);
+    window->setRenameDialog([this](QWidget* parent) { runRenameDialog(parent); });
     window->setLastSaveName(m_lastSaveName);
     connect(window, &Form4::saveNameChosen, this,
             [this](const QString& name) { m_lastSaveName = name; });
@@ -47,12 +46,6 @@ bool ChatController::closeChatWindow() {
     return !m_window;
 }
 
-void ChatController::setRenameDialog(Form4::RenameDialog dialog) {
-    m_renameDialog = std::move(dialog);
-    if (m_window)
-        m_window->setRenameDialog(m_renameDialog);
-}
-
 QTextDocument* ChatController::openConversation() {
     if (!m_window)
         showChatWindow();
@@ -61,11 +54,9 @@ QTextDocument* ChatController::openConversation() {
     return m_window->conversation();
 }
 
-// The address dialog in its rename mode, offering the current name; the text
-// channel stores the new one and announces it.
+// The name dialog, offering the current name; the text channel stores the
+// new one and announces it.
 void ChatController::runRenameDialog(QWidget* parent) {
-    Form2 dialog(parent);
-    dialog.setDlgMode(Form2::Rename, m_settings.confMyName);
-    connect(&dialog, &Form2::renamed, &m_channel, &TextChannel::rename);
-    dialog.exec();
+    if (const std::optional<QString> name = m_prompts.newName(parent, m_settings.confMyName))
+        m_channel.rename(*name);
 }

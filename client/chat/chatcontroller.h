@@ -17,12 +17,11 @@ class SocketEndpoint;
 // window exists only while open; it is created and run through its opening
 // sequence by the main window's "会話ウィンドウ(&M)" command or by an
 // arriving notice or remark, and destroyed when it closes. The text endpoint
-// and the settings are the client's.
+// and the settings are the client's. The window's name change asks the
+// person through the prompts' name dialog.
 class ChatController : public QObject {
     Q_OBJECT
 public:
-    // The name change runs the address dialog in its rename mode unless
-    // setRenameDialog says otherwise.
     ChatController(net::SocketEndpoint& wsTxt, ChatSettings& settings, Prompts& prompts,
                    QObject* parent = nullptr);
     ~ChatController() override;
@@ -37,9 +36,6 @@ public:
     // question. True when no chat window is left open.
     bool closeChatWindow();
 
-    // How the window's "名前の変更(&C)..." runs the name dialog.
-    void setRenameDialog(Form4::RenameDialog dialog);
-
 private:
     QTextDocument* openConversation();
     void runRenameDialog(QWidget* parent);
@@ -47,7 +43,6 @@ private:
     ChatSettings& m_settings;
     Prompts& m_prompts;
     TextChannel m_channel;
-    Form4::RenameDialog m_renameDialog;
     QPointer<Form4> m_window;
     QString m_lastSaveName; // outlives the window, like the rest of the chat's state
 };

@@ -17,9 +17,13 @@ inline QString minchoFace() {
     return QStringLiteral("ＭＳ 明朝");
 }
 
-// Face value 1 is mincho; every other value is gothic.
+// The face values of the settings and the text channel: 1 is mincho, every
+// other value gothic.
+inline constexpr qint16 Gothic = 0;
+inline constexpr qint16 Mincho = 1;
+
 inline QString faceName(qint16 face) {
-    return face == 1 ? minchoFace() : gothicFace();
+    return face == Mincho ? minchoFace() : gothicFace();
 }
 
 // Size of the buffer's and the boxes' own font, used wherever a member or the

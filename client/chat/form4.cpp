@@ -80,8 +80,8 @@ void Form4::buildMenus() {
     }
     // The ticks start at gothic and 10pt whatever the settings hold.
     m_mGothic->setChecked(true);
-    connect(m_mGothic, &QAction::triggered, this, [this] { setFace(0); });
-    connect(m_mMincho, &QAction::triggered, this, [this] { setFace(1); });
+    connect(m_mGothic, &QAction::triggered, this, [this] { setFace(chatfonts::Gothic); });
+    connect(m_mMincho, &QAction::triggered, this, [this] { setFace(chatfonts::Mincho); });
 
     m_mFonts = m_mFont->addMenu(QStringLiteral("フォントサイズ(&S)"));
     auto* sizes = new QActionGroup(this);
@@ -148,7 +148,7 @@ void Form4::command1Click() {
 }
 
 void Form4::setFace(qint16 face) {
-    (face == 1 ? m_mMincho : m_mGothic)->setChecked(true);
+    (face == chatfonts::Mincho ? m_mMincho : m_mGothic)->setChecked(true);
     applyInputFont(face, m_text2->font().pointSize());
     m_channel.chooseFace(face);
 }

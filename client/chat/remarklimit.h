@@ -10,10 +10,10 @@ class QLabel;
 class QPlainTextEdit;
 
 // Keeps the remark being typed within what every receiver accepts. A remark
-// travels as "2<:>" remark "%EOT%" and comes back from the relay as index
-// "<:>2<:>" remark "%EOT%"; receivers drop a message whose unterminated part
-// grows past the reassembly cap, so a longer remark would vanish for
-// everybody. The input box therefore refuses text beyond MaxBytes (CP932
+// travels as one text message (textmessage.h) and comes back from the relay
+// with the speaker's index in front; receivers drop a message whose
+// unterminated part grows past the reassembly cap, so a longer remark would
+// vanish for everybody. The input box therefore refuses text beyond MaxBytes (CP932
 // bytes as sent, a line break counting as CR LF), 1 KiB below the cap for the
 // framing. Whatever is typed, pasted or dropped past the limit is cut off at
 // a character boundary, and a note in the box says why until the remark is

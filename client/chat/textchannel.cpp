@@ -43,15 +43,15 @@ void TextChannel::wsTxtProc2(qint16 index, qint16 type, const QString& text) {
     const bool slot = protocol::hasSlot(index);
     switch (type) {
     case Leave:
-        chatWrite(0, nameOf(index) + QStringLiteral(" さんが退室しました"), index);
+        chatWrite(Leave, nameOf(index) + QStringLiteral(" さんが退室しました"), index);
         break;
     case Join:
         if (slot)
             m_memName[index] = text;
-        chatWrite(1, nameOf(index) + QStringLiteral(" さんが入室しました"), index);
+        chatWrite(Join, nameOf(index) + QStringLiteral(" さんが入室しました"), index);
         break;
     case Remark:
-        chatWrite(2, text, index);
+        chatWrite(Remark, text, index);
         break;
     case Rename: {
         // The notice is built from the old name before the new one is stored.
@@ -59,11 +59,11 @@ void TextChannel::wsTxtProc2(qint16 index, qint16 type, const QString& text) {
             nameOf(index) + QStringLiteral(" は ") + text + QStringLiteral(" に名前変更しました");
         if (slot)
             m_memName[index] = text;
-        chatWrite(3, notice, index);
+        chatWrite(Rename, notice, index);
         break;
     }
     case MemberList:
-        chatWrite(4, QStringLiteral("\r\n現在のメンバ : \r\n") + text, index);
+        chatWrite(MemberList, QStringLiteral("\r\n現在のメンバ : \r\n") + text, index);
         break;
     case Name:
         if (slot)
@@ -86,18 +86,19 @@ void TextChannel::wsTxtProc2(qint16 index, qint16 type, const QString& text) {
     }
 }
 
-void TextChannel::chatWrite(qint16 kind, const QString& text, qint16 index) {
+void TextChannel::chatWrite(protocol::text::Type kind, const QString& text, qint16 index) {
+    using namespace protocol::text;
     QTextDocument* conversation = m_opener ? m_opener() : nullptr;
     if (!conversation)
         return;
     switch (kind) {
-    case 0:
-    case 1:
-    case 3:
-    case 4:
+    case Leave:
+    case Join:
+    case Rename:
+    case MemberList:
         m_writer.writeNotice(*conversation, text);
         break;
-    case 2:
+    case Remark:
         m_writer.writeNotice(*conversation, nameOf(index) + QStringLiteral(" の発言 :"));
         m_writer.writeRemarkBody(*conversation, text, remarkLook(index));
         break;

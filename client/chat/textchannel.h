@@ -3,6 +3,7 @@
 #include "conversationwriter.h"
 #include "framesplitter.h"
 #include "membertables.h"
+#include "textmessage.h"
 
 #include <QObject>
 #include <QString>
@@ -17,15 +18,9 @@ namespace net {
 class SocketEndpoint;
 }
 
-// The client's side of the text channel (TCP 13468), without any widget.
-//
-// Wire format: every message is CP932 text closed by "%EOT%". Upstream the
-// client sends type "<:>" text; downstream the relay sends index "<:>" type
-// "<:>" text, where index (0..20) is the relay's number for the member the
-// message is about. Types: 0 leave ("END"), 1 join (name), 2 remark, 3
-// rename (new name), 4 member list ("member" up, the list down), 5 name
-// without notice (greeting only), 6 text colour, 7 font size, 8 face
-// (1 mincho, else gothic).
+// The client's side of the text channel, without any widget. The messages
+// and their types are those of textmessage.h; the index of a downstream
+// message (0..20) is the relay's number for the member it is about.
 //
 // Receiving frames the arrivals at "%EOT%" (keeping an unterminated tail for
 // the next arrival, so a message the network splits comes out whole), keeps
@@ -59,12 +54,14 @@ public:
     // Socket events of the text endpoint (connected in the constructor).
     void wsTxtDataArrival();
     void wsTxtClose();
-    // One message without its terminator: index "<:>" type "<:>" text.
+    // One downstream message without its terminator.
     void wsTxtProc1(QStringView data);
     // Applies one message to the tables and shows it when it is a notice or a remark.
     void wsTxtProc2(qint16 index, qint16 type, const QString& text);
-    // Writes one display text of the given kind (0..4) into the conversation.
-    void chatWrite(qint16 kind, const QString& text, qint16 index);
+    // Writes the display text of a message of type `kind` (leave, join,
+    // remark, rename or member list) into the conversation: a notice, or for
+    // a remark the speaker's header and the remark in the speaker's look.
+    void chatWrite(protocol::text::Type kind, const QString& text, qint16 index);
 
     const std::array<QString, MemberSlots>& memName() const { return m_memName; }
     const std::array<qint32, MemberSlots>& memColor() const { return m_memColor; }
@@ -74,22 +71,22 @@ public:
 
     // --- sending
     bool connected() const;
-    // The opening announcement: name, size, text colour, face (1, 7, 6, 8).
+    // The opening announcement: Join (name), FontSize, FontColor, FontFace.
     void announce(qint16 pointSize, qint32 colour);
     // A remark exactly as typed; a line break typed as LF travels as CR LF.
     // False when it was not sent (not connected).
     bool sendRemark(const QString& typed);
-    void sendTxtSize(qint16 size); // "7<:>" size
-    void requestMemberList();      // "4<:>member"
+    void sendTxtSize(qint16 size); // FontSize
+    void requestMemberList();      // MemberList
     // Sent without a connection test; a failed send changes nothing.
-    void leave(); // "0<:>END"
+    void leave(); // Leave
 
     // --- the user's name and look: stored, then announced
-    void chooseFace(qint16 face);        // "8<:>0" or "8<:>1"
-    void chooseSize(qint16 size);        // "7<:>" size
-    void chooseColor(qint32 colour);     // "6<:>" colour
+    void chooseFace(qint16 face);        // FontFace
+    void chooseSize(qint16 size);        // FontSize
+    void chooseColor(qint32 colour);     // FontColor
     void chooseBackColor(qint32 colour); // the user's own: never sent
-    void rename(const QString& name);    // "3<:>" name
+    void rename(const QString& name);    // Rename
 
 private:
     QString nameOf(int index) const;

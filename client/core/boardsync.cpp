@@ -1,19 +1,9 @@
 #include "boardsync.h"
 
 #include "canvas.h"
-#include "drawreceiver.h"
-#include "logplayer.h"
-#include "socketendpoint.h"
-#include "wholefile.h"
+#include "drawingchannel.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QImageWriter>
 #include <QRandomGenerator>
-#include <QSaveFile>
-
-using net::SocketEndpoint;
 
 namespace {
 
@@ -34,11 +24,14 @@ QStringView tokenOf(QStringView argument) {
 
 } // namespace
 
-BoardSync::BoardSync(Parts parts, DrawReceiver& receiver, const LogPlayer& player, QObject* parent)
-    : QObject(parent), m_parts(std::move(parts)), m_player(player) {
-    receiver.setCommand7Handler([this](QStringView argument) { onCommand7(argument); });
-    connect(&m_parts.ws, &SocketEndpoint::connected, this, &BoardSync::onConnected);
-    connect(&m_parts.ws, &SocketEndpoint::closed, this, &BoardSync::onClosed);
+BoardSync::BoardSync(Parts parts, QObject* parent)
+    : QObject(parent), m_parts(std::move(parts)), m_backup(m_parts.clock) {
+    DrawingChannel& channel = m_parts.channel;
+    channel.onExtension({QStringLiteral("board"), QStringLiteral("data"), QStringLiteral("pen"),
+                         QStringLiteral("end"), QStringLiteral("sum")},
+                        [this](QStringView argument) { onReply(argument); });
+    connect(&channel, &DrawingChannel::connected, this, &BoardSync::onConnected);
+    connect(&channel, &DrawingChannel::closed, this, [this] { enter(State::Offline); });
     Canvas& canvas = m_parts.canvas;
     connect(&canvas, &Canvas::localSegment, this,
             [this](qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt, qint32 colour) {
@@ -58,149 +51,149 @@ void BoardSync::setTiming(const Timing& timing) {
 }
 
 QString BoardSync::statusNote() const {
-    if (m_connected && m_localView)
+    if (m_state == State::LocalView)
         return QStringLiteral("(ローカル表示)");
     if (!m_lastBackup.isEmpty() && m_noteSince.isValid() && m_noteSince.elapsed() < m_timing.noteMs)
         return QStringLiteral("(手元の絵を控えに保存)");
     return {};
 }
 
-// Runs after the connection control announced the pen (it connected first).
+// The one place the state changes. What was asked before is forgotten, but
+// for StaleCheck, which goes on waiting for the reply of its Check; Snapshot
+// and Check send their request.
+void BoardSync::enter(State next, KeepLocal keep) {
+    if (next != State::StaleCheck) {
+        m_reader.reset();
+        m_token.clear();
+        m_replay.clear();
+        m_localPicture = QImage();
+    }
+    m_state = next;
+    if (next == State::Snapshot) {
+        m_token = newToken();
+        m_requestSince.start();
+        if (keep == KeepLocal::Yes)
+            m_localPicture = m_parts.canvas.image();
+        send(boardsnapshot::snapRequestLine(m_token.toLatin1()));
+    } else if (next == State::Check) {
+        m_token = newToken();
+        m_requestSince.start();
+        m_checkedThisPeriod = true;
+        send(boardsnapshot::sumRequestLine(m_token.toLatin1()));
+    }
+}
+
+bool BoardSync::isReplyTo(State asked, const QString& token) const {
+    return m_state == asked && !m_token.isEmpty() && token == m_token;
+}
+
+void BoardSync::send(const QByteArray& line) {
+    if (!m_firstAsk.isValid())
+        m_firstAsk.start();
+    m_parts.channel.send(line);
+}
+
+// Runs after the channel announced the pen.
 void BoardSync::onConnected() {
-    forgetRequests();
-    m_connected = true;
     m_answered = false;
-    m_silent = false;
     m_firstAsk.invalidate();
     m_syncedRevision.reset();
-    m_localView = m_player.isPlaying();
-    if (!m_localView)
-        requestSnapshot(true);
-}
-
-void BoardSync::onClosed() {
-    m_connected = false;
-    forgetRequests();
-}
-
-void BoardSync::forgetRequests() {
-    m_reader.reset();
-    m_snapToken.clear();
-    m_sumToken.clear();
-    m_replay.clear();
-    m_localPicture = QImage();
+    if (m_parts.logPlaying && m_parts.logPlaying())
+        enter(State::LocalView);
+    else
+        enter(State::Snapshot, KeepLocal::Yes);
 }
 
 void BoardSync::retake() {
-    if (!m_connected || m_parts.ws.state() != SocketEndpoint::Connected)
+    if (!isConnected() || !m_parts.channel.isConnected())
         return;
-    m_localView = false;
     // The member asked: a server that stayed silent gets one more chance.
-    m_silent = false;
     if (!m_answered)
         m_firstAsk.invalidate();
-    m_reader.reset();
-    requestSnapshot(true);
-}
-
-bool BoardSync::send(const QByteArray& line) {
-    if (!m_firstAsk.isValid())
-        m_firstAsk.start();
-    return m_parts.ws.sendBytes(line);
-}
-
-void BoardSync::requestSnapshot(bool keepLocal) {
-    m_snapToken = newToken();
-    m_snapSince.start();
-    m_replay.clear();
-    m_localPicture = keepLocal ? m_parts.canvas.image() : QImage();
-    send(boardsnapshot::snapRequestLine(m_snapToken.toLatin1()));
-}
-
-void BoardSync::requestSum() {
-    m_sumToken = newToken();
-    m_sumSince.start();
-    m_ownSinceSum = false;
-    m_checkedThisPeriod = true;
-    send(boardsnapshot::sumRequestLine(m_sumToken.toLatin1()));
+    enter(State::Snapshot, KeepLocal::Yes);
 }
 
 void BoardSync::onLocalChange(const Segment& segment) {
     m_lastActivity.restart();
     m_checkedThisPeriod = false;
-    m_ownSinceSum = true;
-    if (!m_snapToken.isEmpty())
+    if (m_state == State::Check)
+        enter(State::StaleCheck); // own lines sent since asking are not in the server's sum
+    else if (m_state == State::Snapshot)
         m_replay.push_back(segment);
 }
 
-void BoardSync::poll() {
-    const bool connected = m_parts.ws.state() == SocketEndpoint::Connected;
-    if (!connected) {
-        if (m_connected)
-            onClosed(); // closed from this side: no event
-        return;
-    }
-    const Board& board = m_parts.canvas.board();
-    if (board.revision() != m_seenRevision) {
-        m_seenRevision = board.revision();
+void BoardSync::noticeChanges() {
+    const quint64 revision = m_parts.canvas.board().revision();
+    if (revision != m_seenRevision) {
+        m_seenRevision = revision;
         m_lastActivity.restart();
         m_checkedThisPeriod = false;
     }
-    if (!m_connected || m_silent || m_localView)
-        return;
-    if (!m_answered && m_firstAsk.isValid() && m_firstAsk.elapsed() > m_timing.silentMs) {
-        m_silent = true;
-        forgetRequests();
-        return;
-    }
-    if (!m_snapToken.isEmpty() && !m_reader.isPending() &&
-        m_snapSince.elapsed() > m_timing.pendingMs)
-        forgetRequests();
-    if (!m_sumToken.isEmpty() && m_sumSince.elapsed() > m_timing.pendingMs)
-        m_sumToken.clear();
-    if (!m_snapToken.isEmpty() || !m_sumToken.isEmpty() || m_checkedThisPeriod)
-        return;
-    if (m_syncedRevision == board.revision() || m_lastActivity.elapsed() < m_timing.quietMs)
-        return;
-    requestSum();
 }
 
-void BoardSync::onCommand7(QStringView argument) {
+void BoardSync::poll() {
+    if (!m_parts.channel.isConnected()) {
+        if (isConnected())
+            enter(State::Offline); // closed from this side: no event
+        return;
+    }
+    noticeChanges();
+    if (m_state == State::Offline || m_state == State::LocalView || m_state == State::Silent)
+        return;
+    if (!m_answered && m_firstAsk.isValid() && m_firstAsk.elapsed() > m_timing.silentMs) {
+        enter(State::Silent);
+        return;
+    }
+    const bool asking = m_state != State::Watching;
+    if (asking && m_requestSince.elapsed() > m_timing.pendingMs &&
+        !(m_state == State::Snapshot && m_reader.isPending()))
+        enter(State::Watching); // a snapshot still arriving is given its time
+    if (m_state != State::Watching || m_checkedThisPeriod)
+        return;
+    const quint64 revision = m_parts.canvas.board().revision();
+    if (m_syncedRevision == revision || m_lastActivity.elapsed() < m_timing.quietMs)
+        return;
+    enter(State::Check);
+}
+
+void BoardSync::onReply(QStringView argument) {
     const QStringView token = tokenOf(argument);
-    if (!token.isEmpty() && (token == m_snapToken || token == m_sumToken))
+    if (!token.isEmpty() && token == m_token)
         m_answered = true;
     const boardsnapshot::Reader::Event event = m_reader.feed(argument);
     using Event = boardsnapshot::Reader::Event;
     switch (event.kind) {
     case Event::Snapshot:
-        if (event.token == m_snapToken)
+        if (isReplyTo(State::Snapshot, event.token))
             apply(event);
         break;
     case Event::Rejected:
         // A broken snapshot changes nothing; the next quiet period asks again.
-        if (event.token == m_snapToken) {
-            m_snapToken.clear();
-            m_replay.clear();
-            m_localPicture = QImage();
-        }
+        if (isReplyTo(State::Snapshot, event.token))
+            enter(State::Watching);
         break;
     case Event::Sum:
-        if (event.token != m_sumToken)
-            break;
-        m_sumToken.clear();
-        // Own lines sent since asking are not in the server's sum yet.
-        if (m_ownSinceSum || !m_snapToken.isEmpty())
-            break;
-        if (event.checksum == boardsnapshot::checksum(m_parts.canvas.image())) {
-            m_syncedRevision = m_parts.canvas.board().revision();
-            emit checksumCompared(true);
-        } else {
-            emit checksumCompared(false);
-            requestSnapshot(false);
-        }
+        onSum(event);
         break;
     case Event::None:
         break;
+    }
+}
+
+void BoardSync::onSum(const boardsnapshot::Reader::Event& event) {
+    if (isReplyTo(State::StaleCheck, event.token)) {
+        enter(State::Watching);
+        return;
+    }
+    if (!isReplyTo(State::Check, event.token))
+        return;
+    if (event.checksum == boardsnapshot::checksum(m_parts.canvas.image())) {
+        m_syncedRevision = m_parts.canvas.board().revision();
+        enter(State::Watching);
+        emit checksumCompared(true);
+    } else {
+        emit checksumCompared(false);
+        enter(State::Snapshot);
     }
 }
 
@@ -208,12 +201,14 @@ void BoardSync::apply(const boardsnapshot::Reader::Event& event) {
     // The member's own picture is never dropped unnoticed: without its
     // backup the canvas stays a local view.
     if (!m_localPicture.isNull() && !Board::isBlank(m_localPicture) &&
-        m_localPicture != event.picture && !writeBackup(m_localPicture)) {
-        m_localView = true;
-        m_snapToken.clear();
-        m_replay.clear();
-        m_localPicture = QImage();
-        return;
+        m_localPicture != event.picture) {
+        const std::optional<QString> backup = m_backup.write(m_localPicture);
+        if (!backup) {
+            enter(State::LocalView);
+            return;
+        }
+        m_lastBackup = *backup;
+        m_noteSince.start();
     }
     Board& board = m_parts.canvas.board();
     board.replace(event.picture, event.pens);
@@ -229,29 +224,7 @@ void BoardSync::apply(const boardsnapshot::Reader::Event& event) {
         m_syncedRevision = board.revision();
     else
         m_syncedRevision.reset();
-    m_replay.clear();
-    m_snapToken.clear();
-    m_localPicture = QImage();
+    enter(State::Watching);
     m_parts.refreshPreview();
     emit snapshotApplied();
-}
-
-// "sketora-backup-YYYYMMDD-hhmmss.png", with "-2", "-3", ... when taken.
-bool BoardSync::writeBackup(const QImage& picture) {
-    const QString folder = m_backupDirectory ? m_backupDirectory() : QString();
-    const QDir dir(folder.isEmpty() ? QStringLiteral(".") : folder);
-    const QString stem = QStringLiteral("sketora-backup-") +
-                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString path = dir.filePath(stem + QStringLiteral(".png"));
-    for (int n = 2; QFile::exists(path); ++n)
-        path = dir.filePath(stem + QStringLiteral("-%1.png").arg(n));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QImageWriter writer(&file, "png");
-    if (!writer.write(picture) || !wholefile::commit(file))
-        return false;
-    m_lastBackup = path;
-    m_noteSince.start();
-    return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boardbackup.h"
 #include "snapshot.h"
 
 #include <QElapsedTimer>
@@ -12,21 +13,17 @@
 #include <vector>
 
 class Canvas;
-class DrawReceiver;
-class LogPlayer;
+class Clock;
+class DrawingChannel;
 
-namespace net {
-class SocketEndpoint;
-}
-
-// Keeps the member's canvas equal to the server's board over command 7
-// (wire format in snapshot.h).
+// Keeps the member's canvas equal to the server's board over command 7 (the
+// requests and replies: snapshot.h).
 //
 // - Right after connecting (after the pen announcement) it asks for the
 //   shared picture ("7:snap"), and again when the member chooses
 //   "共有画面を取り直す(&S)". A local picture that holds a drawing and differs
-//   from the arriving one is first written as "sketora-backup-*.png" next to
-//   the settings file, and the status line says so.
+//   from the arriving one is first kept as a backup file (BoardBackup) and
+//   the status line says so.
 // - Own strokes paint at once while other members' arrive later, so two
 //   members painting the same pixels at the same moment can end different.
 //   Once the canvas has been quiet (no own segment, no change) for a moment,
@@ -36,13 +33,41 @@ class SocketEndpoint;
 // - Own segments drawn while a snapshot is on its way are painted again over
 //   it: the snapshot was taken before the server saw them.
 // - A server that never answers (one built before command 7 existed stores
-//   and relays every request) is asked once per connection: after SilentMs
+//   and relays every request) is asked once per connection: after silentMs
 //   without an answer no further request goes out on that connection.
 // - A log still playing when the connection comes up makes the canvas a
 //   local view: no snapshot and no checks until the member asks for one.
+//
+// At most one request is out at a time; the state says which. Every change
+// of state goes through enter(), which forgets what was asked before and
+// sends the request of the state entered:
+//
+//   state        meaning                          left on
+//   Offline      no drawing connection            connection up: Snapshot, or
+//                                                   LocalView while a log plays
+//   LocalView    the canvas is the member's own   retake: Snapshot
+//   Silent       a request went unanswered        retake: Snapshot
+//   Watching     nothing asked                    quiet and changed since the
+//                                                   last match: Check
+//   Snapshot     "snap" out                       applied, rejected or no reply
+//                                                   within pendingMs: Watching;
+//                                                   own picture differs and no
+//                                                   backup could be written:
+//                                                   LocalView
+//   Check        "sum" out, nothing drawn since   equal: Watching; different:
+//                                                   Snapshot; own drawing:
+//                                                   StaleCheck
+//   StaleCheck   "sum" out, own drawing since     its reply, or none within
+//                (its answer proves nothing)        pendingMs: Watching
+//
+// From every connected state, retake leads to Snapshot, connection down to
+// Offline, and the first request of a connection unanswered for silentMs to
+// Silent.
 class BoardSync : public QObject {
     Q_OBJECT
 public:
+    enum class State { Offline, LocalView, Silent, Watching, Snapshot, Check, StaleCheck };
+
     struct Timing {
         int quietMs = 1500;  // no own drawing and no change for this long: check
         int silentMs = 5000; // first request unanswered for this long: stop asking
@@ -51,22 +76,25 @@ public:
         int pendingMs = 60000; // a request without its reply is forgotten
     };
 
-    // What it works on: the drawing socket, the canvas (own strokes are
-    // heard from it, snapshots land on its board) and the preview refresh.
+    // What it works on: the drawing channel (requests out, replies in), the
+    // canvas (own strokes are heard from it, snapshots land on its board),
+    // the preview refresh, whether a log is being played back and the clock
+    // that names backups.
     struct Parts {
-        net::SocketEndpoint& ws;
+        DrawingChannel& channel;
         Canvas& canvas;
         std::function<void()> refreshPreview;
+        std::function<bool()> logPlaying;
+        const Clock& clock;
     };
 
-    BoardSync(Parts parts, DrawReceiver& receiver, const LogPlayer& player,
-              QObject* parent = nullptr);
+    explicit BoardSync(Parts parts, QObject* parent = nullptr);
 
     void setTiming(const Timing& timing);
     // Where backups go; empty means the current directory. Asked at the
     // moment a backup is written.
     void setBackupDirectory(std::function<QString()> directory) {
-        m_backupDirectory = std::move(directory);
+        m_backup.setDirectory(std::move(directory));
     }
 
     // "共有画面を取り直す(&S)": asks for the shared picture now.
@@ -74,8 +102,7 @@ public:
 
     // Short text for the status line ("" when there is nothing to say).
     QString statusNote() const;
-    bool isLocalView() const { return m_localView; }
-    bool serverIsSilent() const { return m_silent; }
+    State state() const { return m_state; }
     QString lastBackup() const { return m_lastBackup; }
 
 signals:
@@ -83,46 +110,46 @@ signals:
     void checksumCompared(bool equal);
 
 private:
+    enum class KeepLocal { No, Yes };
     struct Segment {
         qint16 ox, oy, x, y, wdt;
         qint32 colour;
         bool clear;
     };
 
+    void enter(State next, KeepLocal keep = KeepLocal::No);
+    bool isConnected() const { return m_state != State::Offline; }
+    bool isReplyTo(State asked, const QString& token) const;
     void onConnected();
-    void onClosed();
-    void onCommand7(QStringView argument);
+    void onReply(QStringView argument);
+    void onSum(const boardsnapshot::Reader::Event& event);
     void onLocalChange(const Segment& segment);
     void poll();
-    void forgetRequests();
-    void requestSnapshot(bool keepLocal);
-    void requestSum();
-    bool send(const QByteArray& line);
+    void noticeChanges();
+    void send(const QByteArray& line);
     void apply(const boardsnapshot::Reader::Event& event);
-    bool writeBackup(const QImage& picture);
 
     Parts m_parts;
-    const LogPlayer& m_player;
     Timing m_timing;
     QTimer m_poll;
     boardsnapshot::Reader m_reader;
-    std::function<QString()> m_backupDirectory;
+    BoardBackup m_backup;
 
-    bool m_connected = false;
-    bool m_localView = false;
-    bool m_answered = false; // the server has answered a request on this connection
-    bool m_silent = false;
-    QElapsedTimer m_firstAsk;
-
-    QString m_snapToken;
-    QElapsedTimer m_snapSince;
-    QImage m_localPicture; // the canvas when asked, for the backup rule
+    State m_state = State::Offline;
+    // The request out: its token and age; for a snapshot, the canvas when it
+    // was asked (for the backup rule) and the own segments drawn since.
+    QString m_token;
+    QElapsedTimer m_requestSince;
+    QImage m_localPicture;
     std::vector<Segment> m_replay;
 
-    QString m_sumToken;
-    QElapsedTimer m_sumSince;
-    bool m_ownSinceSum = false;
+    // Whether the server answers at all, per connection.
+    bool m_answered = false;
+    QElapsedTimer m_firstAsk;
 
+    // Quiet periods: the last change, the picture revision a check or
+    // snapshot found equal to the server's, and whether this period's one
+    // check has gone out.
     QElapsedTimer m_lastActivity;
     quint64 m_seenRevision = 0;
     std::optional<quint64> m_syncedRevision;

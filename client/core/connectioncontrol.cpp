@@ -1,6 +1,6 @@
 #include "connectioncontrol.h"
 
-#include "form2.h"
+#include "drawingchannel.h"
 #include "prompts.h"
 #include "socketendpoint.h"
 #include "windowviews.h"
@@ -9,35 +9,32 @@ using net::SocketEndpoint;
 
 ConnectionControl::ConnectionControl(Parts parts, Prompts& prompts, Ports ports, QObject* parent)
     : QObject(parent), m_parts(parts), m_prompts(prompts), m_ports(ports) {
-    connect(&m_parts.ws, &SocketEndpoint::connected, this, &ConnectionControl::wsConnect);
-    connect(&m_parts.ws, &SocketEndpoint::closed, this, &ConnectionControl::wsClose);
-}
-
-void ConnectionControl::attachDialog(Form2& dialog) {
-    connect(&dialog, &Form2::connectRequested, this, &ConnectionControl::connectFromDialog);
+    connect(&m_parts.drawing, &DrawingChannel::connected, this, &ConnectionControl::wsConnect);
+    connect(&m_parts.drawing, &DrawingChannel::closed, this, &ConnectionControl::wsClose);
 }
 
 void ConnectionControl::mConClick() {
-    Form2 dialog(m_parts.view.dialogParent());
-    dialog.setDlgMode(Form2::Connect);
+    SocketEndpoint& ws = m_parts.drawing.socket();
     // The server the drawing socket talks to, or else the one it talked to last.
-    const QString peer = m_parts.ws.remoteHostIP();
-    dialog.setLastPeer(peer.isEmpty() ? m_lastPeer : peer);
-    attachDialog(dialog);
-    emit connectDialogOpened(&dialog);
-    dialog.exec();
-    if (m_parts.ws.state() == SocketEndpoint::Connected)
-        m_parts.view.announcePen();
+    const QString peer = ws.remoteHostIP();
+    const std::optional<QString> address =
+        m_prompts.serverAddress(m_parts.view.dialogParent(), peer.isEmpty() ? m_lastPeer : peer);
+    if (address)
+        replaceConnections(*address);
+    if (m_parts.drawing.isConnected())
+        m_parts.drawing.announcePen();
 }
 
-void ConnectionControl::connectFromDialog(const QString& address, qint16 mode) {
-    if (mode == Form2::Connect) {
-        m_parts.ws.close();
-        m_parts.wsTxt.close();
-    }
-    m_parts.ws.connectTo(address, m_ports.drawing);
-    m_parts.wsTxt.connectTo(address, m_ports.text);
+void ConnectionControl::openConnections(const QString& address) {
+    m_parts.drawing.socket().connectTo(address, m_ports.drawing);
+    m_parts.text.connectTo(address, m_ports.text);
     m_addr = address;
+}
+
+void ConnectionControl::replaceConnections(const QString& address) {
+    m_parts.drawing.socket().close();
+    m_parts.text.close();
+    openConnections(address);
 }
 
 void ConnectionControl::mReconnectClick() {
@@ -47,34 +44,35 @@ void ConnectionControl::mReconnectClick() {
                           QStringLiteral("エラー"));
         return;
     }
-    // A socket left in state 9 by a failed attempt would refuse to connect
-    // for ever; it is closed first. Connected or connecting sockets are not.
-    for (SocketEndpoint* socket : {&m_parts.ws, &m_parts.wsTxt}) {
+    SocketEndpoint& ws = m_parts.drawing.socket();
+    // A socket left in state Error by a failed attempt would refuse to
+    // connect for ever; it is closed first. Connected or connecting sockets
+    // are not.
+    for (SocketEndpoint* socket : {&ws, &m_parts.text}) {
         if (socket->state() == SocketEndpoint::Error)
             socket->close();
     }
-    bool ok = m_parts.ws.connectTo(m_addr, m_ports.drawing) &&
-              m_parts.wsTxt.connectTo(m_addr, m_ports.text);
-    if (ok && m_parts.ws.state() == SocketEndpoint::Connected)
-        m_parts.view.announcePen();
+    const bool ok =
+        ws.connectTo(m_addr, m_ports.drawing) && m_parts.text.connectTo(m_addr, m_ports.text);
+    if (ok && m_parts.drawing.isConnected())
+        m_parts.drawing.announcePen();
     if (!ok)
         m_prompts.message(parent, QStringLiteral("接続できません"), QStringLiteral("エラー"));
 }
 
 void ConnectionControl::mCloseClick() {
-    m_parts.ws.close();
-    m_parts.wsTxt.close();
+    m_parts.drawing.socket().close();
+    m_parts.text.close();
     m_parts.view.showConnected(false);
     m_parts.view.setTitleStatus(QStringLiteral("Disconnect"));
 }
 
 void ConnectionControl::wsConnect() {
-    m_lastPeer = m_parts.ws.remoteHostIP();
+    m_lastPeer = m_parts.drawing.socket().remoteHostIP();
     m_parts.view.showConnected(true);
-    m_parts.view.announcePen();
 }
 
 void ConnectionControl::wsClose() {
-    m_parts.ws.close();
+    m_parts.drawing.socket().close();
     m_parts.view.showConnected(false);
 }

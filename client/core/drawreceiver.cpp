@@ -4,26 +4,14 @@
 #include "drawingline.h"
 #include "numbers.h"
 
-#include <algorithm>
 #include <utility>
 
 using namespace protocol;
 
 DrawReceiver::DrawReceiver(Canvas& canvas, std::function<void()> refreshPreview)
-    : m_board(canvas.board()), m_refreshPreview(std::move(refreshPreview)),
-      m_splitter(QByteArray(drawing::Terminator)) {}
+    : m_board(canvas.board()), m_refreshPreview(std::move(refreshPreview)) {}
 
-void DrawReceiver::receive(QByteArrayView arrival) {
-    const QList<QByteArray> pieces = m_splitter.feed(arrival);
-    for (const QByteArray& piece : pieces)
-        applyLine(drawing::decodeText(piece), 0);
-}
-
-void DrawReceiver::resetFraming() {
-    m_splitter.reset();
-}
-
-void DrawReceiver::drawDataProc(QStringView data, int flag) {
+void DrawReceiver::drawDataProc(QStringView data, Source source) {
     const QStringView terminator = u"\r\n";
     qsizetype from = 0;
     while (from <= data.size()) {
@@ -32,25 +20,22 @@ void DrawReceiver::drawDataProc(QStringView data, int flag) {
             end = data.size();
         const QStringView piece = data.sliced(from, end - from);
         if (!piece.isEmpty())
-            applyLine(piece, flag);
+            applyLine(piece, source);
         from = end + terminator.size();
     }
 }
 
-// A piece is accepted with three or four fields, a command below 9 and index
-// and command that fit 16 bits; anything else is dropped silently.
-void DrawReceiver::applyLine(QStringView line, int flag) {
+void DrawReceiver::applyLine(QStringView line, Source source) {
     const std::optional<drawing::DownLineView> fields = drawing::readDownLine(line);
     if (fields)
-        drawLineProc(fields->index, fields->command, fields->argument, flag);
+        drawLineProc(fields->index, fields->command, fields->argument, source);
 }
 
-void DrawReceiver::drawLineProc(qint16 i, qint16 cmd, QStringView arg, int flag) {
+void DrawReceiver::drawLineProc(qint16 i, qint16 cmd, QStringView arg, Source source) {
     m_board.drawLineProc(i, cmd, arg);
     switch (cmd) {
     case drawing::PenUp:
-        // Log playback refreshes once at its end instead of per stroke.
-        if (flag != 1 && m_refreshPreview)
+        if (source == Source::Network && m_refreshPreview)
             m_refreshPreview();
         break;
     case drawing::ClearAll:
@@ -58,9 +43,9 @@ void DrawReceiver::drawLineProc(qint16 i, qint16 cmd, QStringView arg, int flag)
             m_refreshPreview();
         break;
     case drawing::Extension:
-        // Only the server speaks as index 0; a log holds no replies to us.
-        if (flag == 0 && i == 0 && m_command7)
-            m_command7(arg);
+        // Only the server speaks as index 0.
+        if (source == Source::Network && i == 0 && m_extension)
+            m_extension(arg);
         break;
     case drawing::MemberCount:
         // Whatever the index: the server sends the count as index 0.

@@ -1,47 +1,37 @@
 #pragma once
 
 #include "board.h"
-#include "framesplitter.h"
 
-#include <QByteArrayView>
 #include <QStringView>
-#include <array>
 #include <functional>
 
 class Canvas;
 
-// Applies downstream drawing lines to the canvas's board, which keeps one pen
-// per sender index (position, colour, width; slots 0..20) and paints by the
-// drawing rules. This class adds what belongs to the client: framing of the
-// network bytes, the preview refresh on pen-up and clear-all, the member count
-// last announced by the server, and handing command-7 lines from the network
-// to whoever listens (the shared-picture replies). Network arrivals and
-// played-back log lines go through the same two procedures, drawDataProc and
-// drawLineProc; the flag says which (0 network, 1 log playback) and decides
-// whether a pen-up line refreshes the preview and whether command 7 is heard.
+// Applies downstream drawing lines (see drawingline.h) to the canvas's board,
+// which keeps one pen per sender index (position, colour, width; slots 0..20)
+// and paints by the drawing rules. This class adds what belongs to the
+// client: the preview refresh on pen-up and clear-all, the member count last
+// announced by the server, and handing the server's command-7 lines on.
 //
-// Network bytes are framed with reassembly, so a line split by TCP is applied
-// once, whole.
+// Lines come from the network (the drawing channel frames and decodes them)
+// or from a log being played back. The source decides whether a pen-up line
+// refreshes the preview (a playback refreshes once at its end) and whether
+// command 7 is heard (a log holds no replies to us).
 class DrawReceiver {
 public:
+    enum class Source { Network, Playback };
     static constexpr int Slots = Board::Slots;
-    static constexpr qint32 EraseColor = Board::EraseColor;
 
     DrawReceiver(Canvas& canvas, std::function<void()> refreshPreview);
 
-    // Network arrival on the drawing socket: frames at "\r\n" (keeping an
-    // incomplete tail for the next arrival), decodes CP932 and applies each
-    // complete line with flag 0.
-    void receive(QByteArrayView arrival);
-    // Drops a kept tail, for a new connection.
-    void resetFraming();
-
     // Splits `data` at "\r\n" and applies every non-empty piece in order.
-    void drawDataProc(QStringView data, int flag);
+    void drawDataProc(QStringView data, Source source);
     // One piece of drawDataProc: a single line without its terminator.
-    void applyLine(QStringView line, int flag);
+    // Accepted with three or four fields, a command below 9 and index and
+    // command that fit 16 bits; anything else is dropped silently.
+    void applyLine(QStringView line, Source source);
     // Applies one accepted line: sender index i, command, argument text.
-    void drawLineProc(qint16 i, qint16 cmd, QStringView arg, int flag);
+    void drawLineProc(qint16 i, qint16 cmd, QStringView arg, Source source);
 
     qint16 penX(int i) const { return m_board.pen(i).x; }
     qint16 penY(int i) const { return m_board.pen(i).y; }
@@ -51,14 +41,13 @@ public:
 
     // Hears the argument of every command-7 line from the network with
     // sender index 0 (the server's own replies), in stream order.
-    void setCommand7Handler(std::function<void(QStringView)> handler) {
-        m_command7 = std::move(handler);
+    void setExtensionHandler(std::function<void(QStringView)> handler) {
+        m_extension = std::move(handler);
     }
 
 private:
     Board& m_board;
     std::function<void()> m_refreshPreview;
-    std::function<void(QStringView)> m_command7;
-    protocol::FrameSplitter m_splitter;
+    std::function<void(QStringView)> m_extension;
     qint16 m_memCount = 0;
 };

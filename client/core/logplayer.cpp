@@ -33,21 +33,21 @@ LogPlayer::LogPlayer(Parts parts, Prompts& prompts, QObject* parent)
     : QObject(parent), m_view(parts.view), m_window(parts.view.dialogParent()),
       m_speeds(parts.speedItems), m_receiver(parts.receiver), m_prompts(prompts) {
     // The three speed entries behave as one choice.
-    for (int entry = 0; entry < 3; ++entry) {
+    for (int entry = 0; entry < SpeedItems; ++entry) {
         m_speeds[entry]->setCheckable(true);
         connect(m_speeds[entry], &QAction::triggered, this, [this, entry] { speedChosen(entry); });
     }
 }
 
 void LogPlayer::speedChosen(int entry) {
-    for (int other = 0; other < 3; ++other)
+    for (int other = 0; other < SpeedItems; ++other)
         m_speeds[other]->setChecked(other == entry);
 }
 
 int LogPlayer::playWait() const {
-    if (m_speeds[0]->isChecked())
+    if (m_speeds[NoWaitItem]->isChecked())
         return NoWaitLines;
-    if (m_speeds[2]->isChecked())
+    if (m_speeds[SlowItem]->isChecked())
         return SlowLines;
     return HighLines;
 }
@@ -129,7 +129,7 @@ bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasV
         while (logblocks::nextLine(block, from, piece)) {
             if (piece.isEmpty())
                 continue;
-            m_receiver.applyLine(piece, 1); // drawDataProc of a single line
+            m_receiver.applyLine(piece, DrawReceiver::Source::Playback);
             ++count;
             if (--untilYield > 0)
                 continue;

@@ -16,7 +16,7 @@ class QWidget;
 
 // Plays a drawing log (".skl": one downstream drawing line per "\r\n" line,
 // as the server stores them) onto the canvas through the same receiver that
-// applies network data, with flag 1 so pen-up lines do not refresh the
+// applies network data, as a playback, so pen-up lines do not refresh the
 // preview; the preview is refreshed once at the end.
 //
 // The whole file is read first (the progress panel says "読み込み中" and counts
@@ -41,11 +41,14 @@ public:
     // Least time between two repaints of the line count while reading.
     static constexpr int CountRepaintMs = 20;
 
+    // The speed items of the window's menu, in this order.
+    enum SpeedItem { NoWaitItem, HighItem, SlowItem, SpeedItems };
+
     // The window's progress panel and preview, its three speed items (一瞬,
     // 速め, 遅め: one of them ticked) and the receiver that applies lines.
     struct Parts {
         PlaybackView& view;
-        std::array<QAction*, 3> speedItems;
+        std::array<QAction*, SpeedItems> speedItems;
         DrawReceiver& receiver;
     };
 
@@ -77,7 +80,7 @@ private:
 
     PlaybackView& m_view;
     QPointer<QWidget> m_window; // the view is only used while this is set
-    std::array<QAction*, 3> m_speeds;
+    std::array<QAction*, SpeedItems> m_speeds;
     DrawReceiver& m_receiver;
     Prompts& m_prompts;
     int m_depth = 0;

@@ -1,15 +1,15 @@
 #include "statusline.h"
 
-#include "drawingline.h"
-#include "drawreceiver.h"
+#include "drawingchannel.h"
 #include "socketendpoint.h"
 #include "windowviews.h"
 
+#include <array>
+
 using net::SocketEndpoint;
 
-StatusLine::StatusLine(SocketEndpoint& ws, const DrawReceiver& receiver, StatusView& view,
-                       QObject* parent)
-    : QObject(parent), m_ws(ws), m_receiver(receiver), m_view(view) {
+StatusLine::StatusLine(DrawingChannel& channel, StatusView& view, QObject* parent)
+    : QObject(parent), m_channel(channel), m_view(view) {
     m_timer1.setInterval(StatusInterval);
     m_tMem.setInterval(MemberInterval);
     connect(&m_timer1, &QTimer::timeout, this, &StatusLine::timer1Timer);
@@ -21,23 +21,26 @@ void StatusLine::start() {
     m_tMem.start();
 }
 
+// Every state number has its label, also those this client's endpoint never
+// enters; connected shows the member count instead.
 QString StatusLine::statusText(int state, int count) {
-    switch (state) {
-    case SocketEndpoint::Open:
-        return QStringLiteral("Open");
-    case SocketEndpoint::Listening:
-        return QStringLiteral("Listening");
-    case SocketEndpoint::Connecting:
-        return QStringLiteral("Connecting");
-    case SocketEndpoint::Connected:
+    static const std::array<QString, 10> labels = {
+        QStringLiteral("Closed"),     // 0
+        QStringLiteral("Open"),       // 1, never entered
+        QStringLiteral("Listening"),  // 2
+        QStringLiteral("Closed"),     // 3 connection pending
+        QStringLiteral("Closed"),     // 4 resolving host
+        QStringLiteral("Closed"),     // 5 host resolved, never entered
+        QStringLiteral("Connecting"), // 6
+        QString(),                    // 7 connected: the member count
+        QStringLiteral("Closing"),    // 8
+        QStringLiteral("Error"),      // 9
+    };
+    if (state == SocketEndpoint::Connected)
         return QStringLiteral("Member : %1人").arg(count);
-    case SocketEndpoint::Closing:
-        return QStringLiteral("Closing");
-    case SocketEndpoint::Error:
-        return QStringLiteral("Error");
-    default: // 0 closed, and 3, 4, 5 (pending, resolving, resolved)
-        return QStringLiteral("Closed");
-    }
+    if (state < 0 || state >= int(labels.size()))
+        return labels[SocketEndpoint::Closed];
+    return labels[state];
 }
 
 void StatusLine::showState(qint16 state, qint16 count) {
@@ -50,12 +53,11 @@ void StatusLine::showState(qint16 state, qint16 count) {
 }
 
 void StatusLine::timer1Timer() {
-    const int state = m_ws.state();
-    showState(qint16(state), m_receiver.memCount());
+    const SocketEndpoint::State state = m_channel.socket().state();
+    showState(qint16(state), m_channel.receiver().memCount());
     m_view.setLogPlayAvailable(state != SocketEndpoint::Connected);
 }
 
 void StatusLine::tMemTimer() {
-    if (m_ws.state() == SocketEndpoint::Connected)
-        m_ws.sendBytes(protocol::drawing::memberRequestLine());
+    m_channel.requestMemberCount(); // sent only while connected
 }

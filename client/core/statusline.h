@@ -5,17 +5,13 @@
 #include <QTimer>
 #include <functional>
 
-class DrawReceiver;
+class DrawingChannel;
 class StatusView;
-
-namespace net {
-class SocketEndpoint;
-}
 
 // Keeps the main window in step with the drawing socket. Timer1 (500 ms)
 // writes the status text, the title suffix (" / NetWork" or " / Stand Alone")
 // and enables the chat entry only while connected and log playback only while
-// not. tMem (15 s) asks the server for the member count with "8:member"; the
+// not. tMem (15 s) asks the server for the member count while connected; the
 // answer reaches the receiver's memCount and shows at the next Timer1 tick.
 // Both timers run from the main window's load to the end of the program.
 class StatusLine : public QObject {
@@ -24,15 +20,15 @@ public:
     static constexpr int StatusInterval = 500;
     static constexpr int MemberInterval = 15000;
 
-    StatusLine(net::SocketEndpoint& ws, const DrawReceiver& receiver, StatusView& view,
-               QObject* parent = nullptr);
+    StatusLine(DrawingChannel& channel, StatusView& view, QObject* parent = nullptr);
 
     void start();
     // A short remark appended to the status text at each tick (the shared
     // picture's state); empty adds nothing.
     void setNote(std::function<QString()> note) { m_note = std::move(note); }
 
-    // Text of the status label for a socket state and member count.
+    // Text of the status label for a socket state number (0..9, see
+    // net::SocketEndpoint::State) and member count.
     static QString statusText(int state, int count);
     // Shows a socket state in the window: the status text, the title's
     // status (NetWork or Stand Alone) and the chat entry (on only while
@@ -46,8 +42,7 @@ public:
     QTimer& tMem() { return m_tMem; }
 
 private:
-    net::SocketEndpoint& m_ws;
-    const DrawReceiver& m_receiver;
+    DrawingChannel& m_channel;
     StatusView& m_view;
     QTimer m_timer1;
     QTimer m_tMem;

@@ -42,7 +42,7 @@ int getWinVer() {
         return 0;
     const QString platform = QGuiApplication::platformName();
     if (platform.startsWith(QLatin1String("wayland")))
-        return 2;
+        return TranslucentWindows;
 #if QT_CONFIG(xcb)
     // The offscreen platform hands out the X11 interface too, with no
     // connection behind it: only a real xcb platform may be asked.
@@ -54,7 +54,7 @@ int getWinVer() {
     xcb_connection_t* connection = x11->connection();
     if (!connection || xcb_connection_has_error(connection))
         return 0;
-    return compositorOwnsScreen0(connection) ? 2 : 0;
+    return compositorOwnsScreen0(connection) ? TranslucentWindows : 0;
 #else
     return 0;
 #endif

@@ -6,16 +6,19 @@
 class QAction;
 class QWidget;
 
-// 2 when the windowing system can show translucent top-level windows: an X
-// server whose screen 0 has a compositing manager (owner of the selection
-// _NET_WM_CM_S0), or a Wayland compositor. 0 everywhere else, including the
-// offscreen platform.
+// What getWinVer() reports when the windowing system can show translucent
+// top-level windows.
+inline constexpr int TranslucentWindows = 2;
+
+// TranslucentWindows for an X server whose screen 0 has a compositing manager
+// (owner of the selection _NET_WM_CM_S0), or a Wayland compositor. 0
+// everywhere else, including the offscreen platform.
 int getWinVer();
 
 // The menu "ウィンドウの透明度(&T)": four levels of opacity for the main window
 // only, exactly one of them ticked. Every run starts opaque with "100%(不透明)"
 // ticked; the level is not remembered. Without the platform's support
-// (winVer != 2) the menu and its levels are disabled.
+// (winVer != TranslucentWindows) the menu and its levels are disabled.
 class WindowTransparency : public QObject {
     Q_OBJECT
 public:
@@ -35,7 +38,7 @@ public:
     // Alpha of each level, 255 * percentage / 100 rounded half to even.
     static int alphaFor(Level level);
 
-    bool available() const { return m_winVer == 2; }
+    bool available() const { return m_winVer == TranslucentWindows; }
     int winVer() const { return m_winVer; }
     Level level() const { return m_level; }
 

@@ -38,7 +38,7 @@ protected:
 } // namespace
 
 Form1::Form1(Prompts& prompts, QWidget* parent)
-    : QMainWindow(parent), m_prompts(prompts), m_sender(m_ws), m_menu(menuBar()) {
+    : QMainWindow(parent), m_prompts(prompts), m_menu(menuBar()) {
     setWindowTitle(baseTitle());
     auto* client = new QWidget(this);
     setCentralWidget(client);
@@ -48,6 +48,7 @@ Form1::Form1(Prompts& prompts, QWidget* parent)
     createControllers();
 
     connectCommands();
+    connectPenSignals();
 
     resize(DesignClientWidth, DesignClientHeight + menuBar()->sizeHint().height());
     m_viewport->layout(DesignClientWidth, DesignClientHeight);
@@ -69,7 +70,7 @@ void Form1::createRightColumn(QWidget* client) {
     m_tabStrip->setExpanding(false);
     m_tabStrip->setUsesScrollButtons(false);
     m_tabStrip->setIconSize(QSize(16, 16));
-    for (int tool = 1; tool <= 4; ++tool)
+    for (int tool = ToolController::Pencil; tool <= ToolController::HandScroll; ++tool)
         m_tabStrip->addTab(toolIcon(tool), QString());
     createWidthFrame(client);
     createColorFrame(client);
@@ -116,13 +117,12 @@ void Form1::createControllers() {
     m_viewport = new ViewportController({m_tabStrip, m_frame1, m_frame2, m_frame3, m_frame4,
                                          m_pPreview, m_pCBase, m_pCanvas, m_hs1, m_vs1},
                                         this);
-    m_widths = new PenWidthController(m_sWidth, m_pWidth, m_menu.mWdt, m_sender, m_pCanvas, this);
-    m_palette = new PaletteController(m_canvas, m_pC, m_lColPal, m_sender, m_prompts, this, this);
+    m_widths = new PenWidthController(m_sWidth, m_pWidth, m_menu.mWdt, m_pCanvas, this);
+    m_palette = new PaletteController(m_canvas, m_pC, m_lColPal, m_prompts, this, this);
     m_tools = new ToolController({m_canvas,
                                   m_pCanvas,
                                   m_tabStrip,
                                   {m_menu.mPencil, m_menu.mEraser, m_menu.mSpoit, m_menu.mScroll},
-                                  m_sender,
                                   *m_palette,
                                   *m_widths,
                                   *m_viewport,
@@ -144,6 +144,17 @@ void Form1::connectCommands() {
     connect(m_menu.mVersion, &QAction::triggered, this, &Form1::versionChosen);
 }
 
+void Form1::connectPenSignals() {
+    connect(m_tools, &ToolController::penDownAt, this, &Form1::penDown);
+    connect(m_tools, &ToolController::restart, this, &Form1::penRestart);
+    connect(m_tools, &ToolController::pencilTo, this, &Form1::pencilTo);
+    connect(m_tools, &ToolController::eraserTo, this, &Form1::eraserTo);
+    connect(m_tools, &ToolController::penUp, this, &Form1::penUp);
+    connect(m_tools, &ToolController::colorPicked, this, &Form1::penColorChosen);
+    connect(m_palette, &PaletteController::penColorChosen, this, &Form1::penColorChosen);
+    connect(m_widths, &PenWidthController::widthChosen, this, &Form1::penWidthChosen);
+}
+
 // The start-up state, in this order; each step stands on its own.
 void Form1::load() {
     if (m_loaded)
@@ -151,7 +162,8 @@ void Form1::load() {
     m_loaded = true;
     m_viewport->placeCanvas(0, 0);
     m_palette->setDefaultColors();
-    m_palette->clickCell(7); // black pen: chosen before the settings may change cell 7
+    // Black pen: chosen before the settings may change the cell.
+    m_palette->clickCell(PaletteController::BlackCell);
     m_widths->chooseWidth(0);
     m_viewport->updateScrollRanges();
     m_menu.mClose->setEnabled(false);
@@ -171,8 +183,7 @@ void Form1::clearAllCommand() {
         return;
     m_canvas.clearAll();
     m_pPreview->fill(Qt::white);
-    if (m_sender.connected())
-        m_sender.sendClearAll();
+    emit canvasCleared();
 }
 
 qint32 Form1::paletteColor(int cell) const {
@@ -185,12 +196,6 @@ bool Form1::setPaletteColor(int cell, qint32 value) {
 
 qint16 Form1::penWidth() const {
     return m_widths->value();
-}
-
-// Sent unconditionally: callers announce only on a connected drawing socket.
-void Form1::announcePen() {
-    m_sender.sendColor(foreColor());
-    m_sender.sendSize(penWidth());
 }
 
 void Form1::showConnected(bool connected) {

@@ -1,9 +1,7 @@
 #pragma once
 
 #include "canvas.h"
-#include "drawingsender.h"
 #include "mainmenu.h"
-#include "socketendpoint.h"
 #include "windowviews.h"
 
 #include <QMainWindow>
@@ -29,17 +27,22 @@ namespace client {
 
 // The client's main window: the canvas in its scrolled viewport, the tool tabs,
 // pen width, palette, connection status, the preview and the playback panel,
-// and the whole menu bar. It owns the canvas and both sockets (drawing WS,
-// text WS_txt); the drawing-surface behaviour lives in the controllers it
-// creates. The rest of the client sees it through the narrow views it
-// implements and the command signals of its menu; the window title is its
-// own ("Sketora - クライアント", then " / " and a status).
+// and the whole menu bar. It owns the canvas; the drawing-surface behaviour
+// lives in the controllers it creates. It holds no socket: the rest of the
+// client sees it through the narrow views it implements, and hears what the
+// person does through its signals (menu commands, and the strokes and pen
+// changes the drawing channel tells the others); the window title is its own
+// ("Sketora - クライアント", then " / " and a status).
 //
 // Construction builds everything with the design client size 576 x 462 and
 // leaves the window hidden; load() then sets the window's start-up state.
 // The start-up and shutdown sequences of the whole client (settings, platform,
 // the close question) belong to the client object, not to the window.
-class Form1 : public QMainWindow, public ConnectionView, public StatusView, public PlaybackView {
+class Form1 : public QMainWindow,
+              public ConnectionView,
+              public StatusView,
+              public PlaybackView,
+              public PenView {
     Q_OBJECT
 public:
     explicit Form1(Prompts& prompts, QWidget* parent = nullptr);
@@ -50,23 +53,23 @@ public:
     // ranges, "切断(&Q)" off, playback panel hidden, hand-scroll tool.
     void load();
 
-    // --- model and sockets
+    // --- model
     Canvas& canvas() { return m_canvas; }
-    net::SocketEndpoint& WS() { return m_ws; }
-    net::SocketEndpoint& WS_txt() { return m_wsTxt; }
 
     // --- drawing surface
     void refreshPreview() override; // reduce the canvas into the preview
     qint32 paletteColor(int cell) const;
     bool setPaletteColor(int cell, qint32 value);
     qint32 foreColor() const { return m_canvas.foreColor(); }
-    qint16 penWidth() const; // the slider value
+
+    // --- PenView
+    qint32 penColor() const override { return foreColor(); }
+    qint16 penWidth() const override; // the slider value
 
     // --- ConnectionView
     QWidget* dialogParent() override { return this; }
     void showConnected(bool connected) override;
     void setTitleStatus(const QString& status) override;
-    void announcePen() override;
 
     // --- StatusView
     void showStatus(const QString& text) override;
@@ -130,6 +133,17 @@ signals:
     void saveImageChosen();  // 画像を保存する(&S)...
     void versionChosen();    // バージョン情報(&V)
 
+    // What the person did to the picture and the pen, painted here already,
+    // for the drawing channel to tell the others.
+    void penDown(int x, int y);
+    void penRestart(int x, int y); // a move found no stroke in progress
+    void pencilTo(int x, int y);
+    void eraserTo(int x, int y);
+    void penUp();
+    void penColorChosen(qint32 colour);
+    void penWidthChosen(qint16 width);
+    void canvasCleared();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -143,15 +157,13 @@ private:
     void createStatusAndLogFrames(QWidget* client);
     void createControllers();
     void connectCommands();
+    void connectPenSignals();
     void clearAllCommand(); // ask, clear, announce
 
     Prompts& m_prompts;
     bool m_loaded = false;
 
     Canvas m_canvas;
-    net::SocketEndpoint m_ws;
-    net::SocketEndpoint m_wsTxt;
-    DrawingSender m_sender;
     MainMenu m_menu;
 
     ViewportFrame* m_pCBase = nullptr;

@@ -3,7 +3,6 @@
 #include "canvas.h"
 #include "colorcell.h"
 #include "cp932.h"
-#include "drawingsender.h"
 #include "picturebox.h"
 #include "prompts.h"
 #include "qcolorvalue.h"
@@ -12,10 +11,10 @@ const std::array<qint32, PaletteController::Cells> PaletteController::DefaultCol
     255, 65280, 16711680, 16777215, 16776960, 16711935, 65535, 0};
 
 PaletteController::PaletteController(Canvas& canvas, PictureBox* colorBox,
-                                     std::array<ColorCell*, Cells> cells, DrawingSender& sender,
-                                     Prompts& prompts, QWidget* dialogParent, QObject* parent)
-    : QObject(parent), m_canvas(canvas), m_colorBox(colorBox), m_cells(cells), m_sender(sender),
-      m_prompts(prompts), m_dialogParent(dialogParent) {
+                                     std::array<ColorCell*, Cells> cells, Prompts& prompts,
+                                     QWidget* dialogParent, QObject* parent)
+    : QObject(parent), m_canvas(canvas), m_colorBox(colorBox), m_cells(cells), m_prompts(prompts),
+      m_dialogParent(dialogParent) {
     for (int i = 0; i < Cells; ++i) {
         connect(m_cells[i], &ColorCell::clicked, this, [this, i] { clickCell(i); });
         connect(m_cells[i], &ColorCell::doubleClicked, this, [this, i] { doubleClickCell(i); });
@@ -54,8 +53,7 @@ bool PaletteController::setPenColor(qint32 value) {
 }
 
 void PaletteController::announce() {
-    if (m_sender.connected())
-        m_sender.sendColor(penColor());
+    emit penColorChosen(penColor());
 }
 
 void PaletteController::clickCell(int cell) {

@@ -5,7 +5,6 @@
 
 class Canvas;
 class ColorCell;
-class DrawingSender;
 class PictureBox;
 class Prompts;
 class QWidget;
@@ -16,18 +15,18 @@ class QWidget;
 // value. A click on a cell takes its colour as pen colour; a double click (which
 // arrives after the click) redefines the cell through the colour dialog; a
 // double click on pC, or the menu item, picks a pen colour without touching the
-// cells. Every change is announced with "4:" when the drawing channel is
-// connected, also when the colour did not actually change.
+// cells. Every choice is told with penColorChosen, for the drawing channel,
+// also when the colour did not actually change.
 class PaletteController : public QObject {
     Q_OBJECT
 public:
     static constexpr int Cells = 8;
     static const std::array<qint32, Cells>
-        DefaultColors; // red, green, blue, white, cyan, magenta, yellow, black
+        DefaultColors;                  // red, green, blue, white, cyan, magenta, yellow, black
+    static constexpr int BlackCell = 7; // the start pen
 
     PaletteController(Canvas& canvas, PictureBox* colorBox, std::array<ColorCell*, Cells> cells,
-                      DrawingSender& sender, Prompts& prompts, QWidget* dialogParent,
-                      QObject* parent = nullptr);
+                      Prompts& prompts, QWidget* dialogParent, QObject* parent = nullptr);
 
     qint32 paletteColor(int cell) const; // -1 for a cell index outside 0..7
     // False (nothing changes) for a cell outside 0..7 or a value that is not a colour.
@@ -42,13 +41,15 @@ public:
     void doubleClickCell(int cell);
     void choosePenColor(); // double click on pC, or the menu item
 
+signals:
+    void penColorChosen(qint32 colour);
+
 private:
     void announce();
 
     Canvas& m_canvas;
     PictureBox* m_colorBox;
     std::array<ColorCell*, Cells> m_cells;
-    DrawingSender& m_sender;
     Prompts& m_prompts;
     QWidget* m_dialogParent;
 };

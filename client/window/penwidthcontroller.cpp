@@ -1,6 +1,5 @@
 #include "penwidthcontroller.h"
 
-#include "drawingsender.h"
 #include "picturebox.h"
 
 #include <QAction>
@@ -9,10 +8,9 @@
 #include <cmath>
 
 PenWidthController::PenWidthController(QSlider* slider, PictureBox* box,
-                                       std::array<QAction*, 4> items, DrawingSender& sender,
-                                       QWidget* canvas, QObject* parent)
-    : QObject(parent), m_slider(slider), m_box(box), m_items(items), m_sender(sender),
-      m_canvas(canvas) {
+                                       std::array<QAction*, 4> items, QWidget* canvas,
+                                       QObject* parent)
+    : QObject(parent), m_slider(slider), m_box(box), m_items(items), m_canvas(canvas) {
     m_slider->setRange(0, 3);
     connect(m_slider, &QSlider::valueChanged, this, &PenWidthController::sliderChanged);
     for (int i = 0; i < 4; ++i)
@@ -51,8 +49,7 @@ void PenWidthController::sliderChanged() {
     drawPenSquare(w);
     if (m_canvas->isVisible())
         m_canvas->setFocus(Qt::OtherFocusReason);
-    if (m_sender.connected())
-        m_sender.sendSize(w);
+    emit widthChosen(w);
 }
 
 void PenWidthController::chooseWidth(int index) {

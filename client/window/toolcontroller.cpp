@@ -2,7 +2,6 @@
 
 #include "canvas.h"
 #include "canvaswidget.h"
-#include "drawingsender.h"
 #include "palettecontroller.h"
 #include "penwidthcontroller.h"
 #include "viewportcontroller.h"
@@ -14,7 +13,7 @@
 
 namespace {
 
-constexpr int CtrlAlone = 2;
+constexpr int CtrlAlone = CanvasWidget::CtrlBit; // Ctrl held, Shift and Alt not
 
 // Pointer positions are whole pixels; a 16-bit copy rounds halves to even and
 // does not exist when the value is out of range.
@@ -110,12 +109,10 @@ void ToolController::pointerPress(Qt::MouseButton, QPointF pos) {
     qint32 picked = -1;
     const bool picking = tool() == Picker;
     const bool pickedInside = picking && pick(x, y, picked);
-    if (!m_p.sender.connected())
-        return;
     if (!picking)
-        m_p.sender.sendPenDown(x, y);
+        emit penDownAt(x, y);
     else if (pickedInside)
-        m_p.sender.sendColor(picked);
+        emit colorPicked(picked);
 }
 
 void ToolController::handScroll(int x, int y) {
@@ -151,8 +148,7 @@ void ToolController::pointerMove(Qt::MouseButtons buttons, QPointF pos) {
             m_lastY = *y16;
         }
         m_penDown = 1;
-        if (m_p.sender.connected())
-            m_p.sender.sendRestart(x, y);
+        emit restart(x, y);
         return;
     }
     const int current = tool();
@@ -162,20 +158,17 @@ void ToolController::pointerMove(Qt::MouseButtons buttons, QPointF pos) {
         pickedInside = pick(x, y, picked);
     else
         paintSegment(x, y);
-    if (!m_p.sender.connected())
-        return;
     if (current == Pencil)
-        m_p.sender.sendDraw(x, y);
+        emit pencilTo(x, y);
     else if (current == Eraser)
-        m_p.sender.sendErase(x, y);
+        emit eraserTo(x, y);
     else if (current == Picker && pickedInside)
-        m_p.sender.sendColor(picked);
+        emit colorPicked(picked);
 }
 
 void ToolController::pointerRelease(Qt::MouseButton, QPointF) {
     m_penDown = 0;
     if (m_p.refreshPreview)
         m_p.refreshPreview();
-    if (m_p.sender.connected())
-        m_p.sender.sendPenUp();
+    emit penUp();
 }

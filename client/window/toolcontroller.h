@@ -7,7 +7,6 @@
 
 class Canvas;
 class CanvasWidget;
-class DrawingSender;
 class PaletteController;
 class PenWidthController;
 class QAction;
@@ -16,15 +15,16 @@ class ViewportController;
 
 // Pointer and key input on the canvas and the choice of tool.
 //
-// A stroke is painted locally first and then announced on the drawing
-// channel, one line per event: "1:" on press (or a restart without blanks when
-// a move finds no stroke in progress), "2:"/"6:" per pencil/eraser move, "0:0"
-// on every release. With Ctrl alone held, or with the hand tool, a left-button
+// A stroke is painted locally first and then told for the drawing channel,
+// one signal per event: penDownAt on press (or restart when a move finds no
+// stroke in progress), pencilTo/eraserTo per pencil/eraser move, penUp on
+// every release. With Ctrl alone held, or with the hand tool, a left-button
 // drag scrolls instead; Ctrl also ends the current stroke, so painting resumes
 // with a restart and no connecting segment.
 //
-// The colour picker reads the pixel under the pointer; outside the drawing area
-// there is no pixel, so the pen keeps its colour and nothing is announced.
+// The colour picker reads the pixel under the pointer and tells colorPicked;
+// outside the drawing area there is no pixel, so the pen keeps its colour and
+// nothing is told.
 class ToolController : public QObject {
     Q_OBJECT
 public:
@@ -35,7 +35,6 @@ public:
         CanvasWidget* canvasWidget;
         QTabBar* tabStrip;
         std::array<QAction*, 4> toolItems; // mPencil, mEraser, mSpoit, mScroll
-        DrawingSender& sender;
         PaletteController& palette;
         PenWidthController& width;
         ViewportController& viewport;
@@ -57,6 +56,14 @@ public:
     void pointerPress(Qt::MouseButton button, QPointF pos);
     void pointerMove(Qt::MouseButtons buttons, QPointF pos);
     void pointerRelease(Qt::MouseButton button, QPointF pos);
+
+signals:
+    void penDownAt(int x, int y);
+    void restart(int x, int y); // a move found no stroke in progress
+    void pencilTo(int x, int y);
+    void eraserTo(int x, int y);
+    void penUp();
+    void colorPicked(qint32 colour);
 
 private:
     void onTabChanged(int index);

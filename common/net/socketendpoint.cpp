@@ -145,7 +145,7 @@ void SocketEndpoint::onSocketError() {
         emit closed();
         return;
     }
-    if (m_state == ResolvingHost || m_state == HostResolved || m_state == Connecting)
+    if (m_state == ResolvingHost || m_state == Connecting)
         m_state = Error;
 }
 

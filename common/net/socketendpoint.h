@@ -13,8 +13,8 @@ namespace net {
 
 // One stream socket endpoint: either listening on its local port or carrying
 // one TCP connection. It reports what happens to it as signals on the thread
-// that owns it (the user-interface thread) and exposes a small State number
-// that callers read instead of handling errors.
+// that owns it (the user-interface thread) and exposes a small State that
+// callers read instead of handling errors.
 //
 // The listening side does not take connections by itself: it raises
 // connectionRequest(id), and whoever handles it calls accept(id) on an
@@ -32,16 +32,17 @@ namespace net {
 class SocketEndpoint : public QObject {
     Q_OBJECT
 public:
+    // The numbers are those the endpoint states have always had (the status
+    // line and tests read them); 1 (open) and 5 (host resolved) are never
+    // entered by this endpoint.
     enum State {
         Closed = 0,
-        Open = 1,
         Listening = 2,
-        ConnectionPending = 3,
+        ConnectionPending = 3, // while connectionRequest() is being handled
         ResolvingHost = 4,
-        HostResolved = 5,
         Connecting = 6,
         Connected = 7,
-        Closing = 8,
+        Closing = 8, // the peer closed; close() returns to Closed
         Error = 9,
     };
     static constexpr qint64 DefaultOutputCap = 32LL * 1024 * 1024;
@@ -49,24 +50,24 @@ public:
     explicit SocketEndpoint(QObject* parent = nullptr);
     ~SocketEndpoint() override;
 
-    int state() const { return m_state; }
+    State state() const { return m_state; }
 
     // Port used by listen(); 0 lets the system choose (see localPort after listen).
     void setLocalPort(quint16 port) { m_localPort = port; }
     quint16 localPort() const;
 
     // Starts an outgoing connection. Fails at once (returns false, nothing
-    // changes) unless the state is 0. The outcome shows in state(): 7 and
-    // connected() on success, 9 on failure.
+    // changes) unless Closed. The outcome shows in state(): Connected and
+    // connected() on success, Error on failure.
     bool connectTo(const QString& host, quint16 port);
 
     // Listens on the local port (all addresses unless `address` is given).
-    // Fails unless the state is 0; on failure the state reads 9.
+    // Fails unless Closed; on failure the state reads Error.
     bool listen(const QHostAddress& address = QHostAddress::Any);
     QString listenError() const { return m_listenError; }
 
     // Takes over the connection announced by connectionRequest(id). Fails
-    // unless the state is 0 (close a listening endpoint first).
+    // unless Closed (close a listening endpoint first).
     bool accept(qintptr requestId);
 
     // Queues bytes (text is encoded by the caller, see protocol::toCp932).
@@ -77,7 +78,7 @@ public:
     // caller's business (see protocol::FrameSplitter).
     QByteArray getData();
 
-    // Closes the connection or stops listening; the state returns to 0.
+    // Closes the connection or stops listening; the state returns to Closed.
     void close();
 
     QString remoteHostIP() const;
@@ -108,7 +109,7 @@ private:
     void onDisconnected();
     void onBytesWritten();
 
-    int m_state = Closed;
+    State m_state = Closed;
     quint16 m_localPort = 0;
     qint64 m_outputCap = DefaultOutputCap;
     qint64 m_readBufferSize = 0;

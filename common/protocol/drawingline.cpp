@@ -103,13 +103,6 @@ std::optional<DownLineView> readDownLine(QStringView line) {
     return DownLineView{*index, *command, line.sliced(colon[1] + 1, argumentEnd - colon[1] - 1)};
 }
 
-std::optional<DownLine> parseDownLine(QStringView text) {
-    const std::optional<DownLineView> line = readDownLine(text);
-    if (!line)
-        return std::nullopt;
-    return DownLine{line->index, line->command, line->argument.toString()};
-}
-
 QString decodeText(QByteArrayView bytes) {
     // Eight bytes at a time: a byte with its high bit set is not ASCII.
     const char* const data = bytes.data();

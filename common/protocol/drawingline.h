@@ -6,9 +6,10 @@
 #include <QStringView>
 #include <optional>
 
-// Drawing-channel lines (TCP 13467). Every line ends with "\r\n"; fields are
-// separated by ':' and a point's two numbers by ','. All builders below return
-// the complete line including its "\r\n"; lines are plain ASCII.
+// Drawing-channel lines (TCP, port ports::Drawing). Every line ends with
+// "\r\n"; fields are separated by ':' and a point's two numbers by ','. All
+// builders below return the complete line including its "\r\n"; lines are
+// plain ASCII.
 //
 //   upstream   (client -> server):  command ":" argument
 //   downstream (server -> client):  index ":" command ":" argument
@@ -53,23 +54,14 @@ QByteArray greetingWidthLine(int index, int width);     // "j:5:width\r\n"
 // --- the client's reading of one downstream line (terminator removed).
 // Accepted only with three or four ':'-separated fields, a command value below
 // 9, and index and command that fit 16 bits (rounded halves to even).
-//
-// readDownLine allocates nothing and hands back a view into `line`: the
-// receiver applies hundreds of thousands of lines per second this way.
-// parseDownLine is the same reading with the argument copied.
+// It allocates nothing and hands back a view into `line`: the receiver applies
+// hundreds of thousands of lines per second this way.
 struct DownLineView {
     qint16 index = 0;
     qint16 command = 0;
     QStringView argument; // third field, a view into the line read
 };
 std::optional<DownLineView> readDownLine(QStringView line);
-
-struct DownLine {
-    qint16 index = 0;
-    qint16 command = 0;
-    QString argument; // third field, as text
-};
-std::optional<DownLine> parseDownLine(QStringView line);
 
 // Drawing-channel text from its CP932 bytes, one line or many. The lines are
 // plain ASCII in practice, which is decoded without the converter; anything

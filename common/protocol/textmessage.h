@@ -6,7 +6,7 @@
 #include <QStringView>
 #include <optional>
 
-// Text-channel messages (TCP 13468). A message ends with "%EOT%"; fields are
+// Text-channel messages (TCP, port ports::Text). A message ends with "%EOT%"; fields are
 // separated by "<:>". Text travels as CP932 bytes.
 //
 //   upstream   (client -> server):  type "<:>" payload

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ports.h"
 #include "webmember.h"
 
 #include <QHostAddress>
@@ -18,7 +19,7 @@ class RelayServer;
 class WebServer : public QObject {
     Q_OBJECT
 public:
-    static constexpr quint16 DefaultPort = 13469;
+    static constexpr quint16 DefaultPort = protocol::ports::Page;
 
     // Where the relay listens, asked anew for every member (the relay may be
     // restarted on other ports).

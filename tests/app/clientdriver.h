@@ -2,10 +2,12 @@
 
 #include "canvaswidget.h"
 #include "colorcell.h"
+#include "drawingchannel.h"
 #include "fakeprompts.h"
 #include "form1.h"
 #include "form2.h"
 #include "sketoraclient.h"
+#include "socketendpoint.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -37,7 +39,9 @@ struct ClientDriver {
         QTest::keyClick(client->startupDialog().Text1(), Qt::Key_Return);
     }
     void standAlone() { client->startupDialog().Command2()->click(); }
-    bool connected() { return main().WS().state() == 7 && main().WS_txt().state() == 7; }
+    bool connected() {
+        return client->drawing().socket().state() == 7 && client->textSocket().state() == 7;
+    }
 
     void pickPalette(int cell) {
         QTest::mouseClick(main().controls().lColPal[cell], Qt::LeftButton);

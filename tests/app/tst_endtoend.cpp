@@ -2,6 +2,7 @@
 // server (sketoraServer from SKETORA_BIN_DIR, fixed ports 13467 and 13468):
 // every stroke shows with the same pixels on both canvases.
 #include "clientdriver.h"
+#include "drawingchannel.h"
 #include "drawreceiver.h"
 #include "fixedports.h"
 #include "statusline.h"
@@ -114,9 +115,10 @@ void TestEndToEnd::lateJoinerGetsThePenFromTheGreeting() {
     b.connectAtStartUp();
     QTRY_VERIFY(b.connected());
     // B never saw A's colour and width lines; the server's greeting brings them.
+    const DrawReceiver& pens = b.client->drawing().receiver();
     const auto announced = [&] {
         for (int i = 0; i < DrawReceiver::Slots; ++i)
-            if (b.client->receiver().penColor(i) == colour && b.client->receiver().penSize(i) == 3)
+            if (pens.penColor(i) == colour && pens.penSize(i) == 3)
                 return true;
         return false;
     };

@@ -230,7 +230,7 @@ void TestSharedPicture::ownEarlierDrawingIsKeptAsABackup() {
     const QImage own = c.picture();
     QVERIFY(!isWhite(own));
     QSignalSpy applied(&c.client->boardSync(), &BoardSync::snapshotApplied);
-    c.client->connection().connectFromDialog("127.0.0.1", Form2::Connect);
+    c.client->connection().replaceConnections("127.0.0.1");
     QVERIFY(applied.wait(10000));
     QCOMPARE(c.picture(), a.picture());
     const QStringList backups = QDir(m_dir.path()).entryList({"sketora-backup-*.png"}, QDir::Files);
@@ -259,7 +259,7 @@ void TestSharedPicture::describedRelayIsAskedOnceAndDrawingGoesOn() {
     quicken(b);
     for (ClientDriver* c : {&a, &b}) {
         c->connectAtStartUp();
-        QTRY_VERIFY(c->main().WS().state() == 7);
+        QTRY_VERIFY(c->client->drawing().socket().state() == 7);
     }
     a.main().controls().menu.mPencil->trigger();
     a.stroke({{100, 100}, {200, 300}});
@@ -267,8 +267,9 @@ void TestSharedPicture::describedRelayIsAskedOnceAndDrawingGoesOn() {
     // Past the silence limit, both stop asking; a stroke after it and several
     // quiet periods must bring no request (a window in which a wrong one would
     // show: a correct client passes however long it lasts).
-    QTRY_VERIFY_WITH_TIMEOUT(
-        a.client->boardSync().serverIsSilent() && b.client->boardSync().serverIsSilent(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(a.client->boardSync().state() == BoardSync::State::Silent &&
+                                 b.client->boardSync().state() == BoardSync::State::Silent,
+                             60000);
     a.stroke({{300, 100}, {400, 300}});
     QTRY_VERIFY_WITH_TIMEOUT(b.picture() == a.picture(), 60000);
     QTest::qWait(1000);
@@ -280,10 +281,10 @@ void TestSharedPicture::describedRelayIsAskedOnceAndDrawingGoesOn() {
             QVERIFY2(line.startsWith("7:snap "), line.constData());
         }
     QCOMPARE(requests, 2); // one per client, at connect
-    QVERIFY(a.client->boardSync().serverIsSilent());
+    QVERIFY(a.client->boardSync().state() == BoardSync::State::Silent);
     QVERIFY(a.prompts.shown.isEmpty());
     QVERIFY(b.prompts.shown.isEmpty());
-    QCOMPARE(a.main().WS().state(), 7);
+    QCOMPARE(a.client->drawing().socket().state(), 7);
     QVERIFY(!isWhite(a.picture()));
 }
 
@@ -304,12 +305,12 @@ void TestSharedPicture::logPlayingAtConnectKeepsALocalView() {
     bool asked = false;
     connect(&c.client->player(), &LogPlayer::yielded, this, [&] {
         if (!asked)
-            c.client->connection().connectFromDialog("127.0.0.1", Form2::Connect);
+            c.client->connection().replaceConnections("127.0.0.1");
         asked = true;
     });
     QVERIFY(c.client->player().logPlay(path));
     QVERIFY(c.connected());
-    QVERIFY(c.client->boardSync().isLocalView());
+    QVERIFY(c.client->boardSync().state() == BoardSync::State::LocalView);
     c.client->status().timer1Timer();
     QVERIFY(c.main().controls().lStatus->text().contains("ローカル表示"));
     QTest::qWait(800);
@@ -320,7 +321,7 @@ void TestSharedPicture::logPlayingAtConnectKeepsALocalView() {
     c.main().controls().menu.mRetake->trigger();
     QVERIFY(applied.wait(10000));
     QVERIFY(isWhite(c.picture()));
-    QVERIFY(!c.client->boardSync().isLocalView());
+    QVERIFY(c.client->boardSync().state() != BoardSync::State::LocalView);
     QCOMPARE(QDir(m_dir.path()).entryList({"sketora-backup-*.png"}, QDir::Files).size(), 1);
 }
 

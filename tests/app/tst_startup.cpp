@@ -4,6 +4,7 @@
 // that order.
 #include "chatcontroller.h"
 #include "cp932.h"
+#include "drawingchannel.h"
 #include "fakeprompts.h"
 #include "form1.h"
 #include "form2.h"
@@ -68,6 +69,8 @@ void TestStartup::settingsLoadedAfterThePenIsChosen() {
     QCOMPARE(form.foreColor(), 0);
     QCOMPARE(client.settings().confMyName, QStringLiteral("hana"));
     QVERIFY(client.connection().addr().isEmpty());
+    QCOMPARE(client.drawing().socket().state(), 0);
+    QCOMPARE(client.textSocket().state(), 0);
 
     form.load(); // a second load changes nothing
     QCOMPARE(form.paletteColor(7), 255);
@@ -103,8 +106,8 @@ void TestStartup::closeAsksAndShutsDownInOrder() {
     client.startupDialog().reject();
     Form1& w = client.form1();
     QVERIFY(w.isVisible());
-    w.WS().setLocalPort(0);
-    QVERIFY(w.WS().listen(QHostAddress::LocalHost)); // any open state will do
+    client.drawing().socket().setLocalPort(0);
+    QVERIFY(client.drawing().socket().listen(QHostAddress::LocalHost)); // any open state will do
     client.settings().confMyName = QStringLiteral("閉じる前");
     QVERIFY(client.chat().showChatWindow());
 
@@ -115,7 +118,7 @@ void TestStartup::closeAsksAndShutsDownInOrder() {
     QVERIFY(w.isVisible());
     QCOMPARE(prompts.shown.last().text, QStringLiteral("終了しますか？"));
     QCOMPARE(prompts.shown.last().title, QStringLiteral("終了確認"));
-    QCOMPARE(w.WS().state(), 2);
+    QCOMPARE(client.drawing().socket().state(), 2);
     QCOMPARE(readFile(settingsPath), fileBefore);
     QVERIFY(client.chat().chatWindow());
 
@@ -124,7 +127,7 @@ void TestStartup::closeAsksAndShutsDownInOrder() {
     int wsStateAtChatQuestion = -1;
     QByteArray fileAtChatQuestion;
     prompts.onChatQuestion = [&] {
-        wsStateAtChatQuestion = w.WS().state();
+        wsStateAtChatQuestion = client.drawing().socket().state();
         fileAtChatQuestion = readFile(settingsPath);
     };
     prompts.questionAnswers = {true, true};

@@ -41,13 +41,12 @@ private:
 };
 
 // One member's chat: the text endpoint, its settings and the chat itself.
-// The rename goes the way the address dialog in rename mode takes it.
+// The name dialog answers from the prompts' script.
 struct Member {
     net::SocketEndpoint wsTxt;
     ChatSettings settings;
     FakePrompts prompts;
     ChatController chat{wsTxt, settings, prompts};
-    QString nextName;
 
     Member(const QString& name, qint16 face, qint16 size, qint32 colour) {
         settings.confMyName = name;
@@ -55,11 +54,6 @@ struct Member {
         settings.confFontSize = size;
         settings.confFontColor = colour;
         settings.confFontBackColor = 16777215;
-        chat.setRenameDialog([this](QWidget*) {
-            settings.confMyName = nextName;
-            if (wsTxt.state() == net::SocketEndpoint::Connected)
-                wsTxt.sendBytes(protocol::text::clientMessage(protocol::text::Rename, nextName));
-        });
     }
     // Connects (retrying while the server is still coming up: no extra
     // probe connection, so the server's member indices stay 0 and 1) and
@@ -147,7 +141,7 @@ void TestChatEndToEnd::twoMembersTalkRenameListAndLeave() {
                  qPrintable(b.conversation()));
     verifyLook(b.lookOf("大きく"), QColor(255, 0, 0), 12, "ＭＳ ゴシック");
 
-    b.nextName = QStringLiteral("ベンジャミン");
+    b.prompts.textAnswers = {QStringLiteral("ベンジャミン")};
     b.chat.chatWindow()->mNameChange()->trigger();
     QTRY_VERIFY2(a.conversation().endsWith("ベン は ベンジャミン に名前変更しました"),
                  qPrintable(a.conversation()));

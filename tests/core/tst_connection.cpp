@@ -1,6 +1,7 @@
 // The address dialog, the network menu and the status line of a whole client,
 // against a loopback stand-in for the server.
 #include "chatcontroller.h"
+#include "drawingchannel.h"
 #include "drawreceiver.h"
 #include "fakeprompts.h"
 #include "form1.h"
@@ -8,10 +9,10 @@
 #include "form4.h"
 #include "loopbackpeer.h"
 #include "sketoraclient.h"
+#include "socketendpoint.h"
 #include "statusline.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -53,15 +54,15 @@ struct Rig {
         client->start();
     }
     Form1& main() { return client->form1(); }
-    int wsState() { return main().WS().state(); }
+    int wsState() { return client->drawing().socket().state(); }
     // Connects through the start-up dialog and waits for both connections.
     bool connectAtStartUp() {
         Form2& dialog = client->startupDialog();
         dialog.Text1()->setText(QStringLiteral("127.0.0.1"));
         dialog.Command1()->click();
         return QTest::qWaitFor([this] {
-            return wsState() == 7 && main().WS_txt().state() == 7 && peer.drawing.open() == 1 &&
-                   peer.text.open() == 1;
+            return wsState() == 7 && client->textSocket().state() == 7 &&
+                   peer.drawing.open() == 1 && peer.text.open() == 1;
         });
     }
     void expectMenus(bool con, bool reconnect, bool close) {
@@ -182,20 +183,10 @@ void TestConnection::serverCloseDisconnectAndConnectAgain() {
     QTRY_COMPARE(rig.main().windowTitle(), Base + " / Stand Alone");
 
     // "接続(&C)..." offers the last server, closes both sockets and connects anew.
-    QString offered;
-    QObject::connect(&rig.client->connection(), &ConnectionControl::connectDialogOpened,
-                     [&offered](Form2* dialog) {
-                         QCOMPARE(dialog->dlgMode(), 1);
-                         QMetaObject::invokeMethod(
-                             dialog,
-                             [dialog, &offered] {
-                                 offered = dialog->Text1()->text();
-                                 QTest::keyClick(dialog->Text1(), Qt::Key_Return);
-                             },
-                             Qt::QueuedConnection);
-                     });
+    rig.prompts.textAnswers = {QStringLiteral("127.0.0.1")};
     rig.main().controls().menu.mCon->trigger();
-    QCOMPARE(offered, QStringLiteral("127.0.0.1"));
+    QCOMPARE(rig.prompts.count("address"), 1);
+    QCOMPARE(rig.prompts.shown.last().text, QStringLiteral("127.0.0.1")); // offered
     QTRY_COMPARE(rig.peer.drawing.sockets.size(), 2);
     QTRY_COMPARE(rig.peer.text.sockets.size(), 2);
     QTRY_COMPARE(rig.peer.text.open(), 1); // the old text connection was closed first
@@ -206,7 +197,7 @@ void TestConnection::serverCloseDisconnectAndConnectAgain() {
     // "切断(&Q)" closes both; the title says so until the next status tick.
     rig.main().controls().menu.mClose->trigger();
     QCOMPARE(rig.wsState(), 0);
-    QCOMPARE(rig.main().WS_txt().state(), 0);
+    QCOMPARE(rig.client->textSocket().state(), 0);
     rig.expectMenus(true, true, false);
     QCOMPARE(rig.main().windowTitle(), Base + " / Disconnect");
     QTRY_COMPARE(rig.peer.drawing.open(), 0);
@@ -245,7 +236,7 @@ void TestConnection::reconnectAfterAFailedAttempt() {
     QVERIFY(back.listen(drawingPort, textPort));
     rig.main().controls().menu.mReconnect->trigger();
     QTRY_COMPARE(rig.wsState(), 7);
-    QTRY_COMPARE(rig.main().WS_txt().state(), 7);
+    QTRY_COMPARE(rig.client->textSocket().state(), 7);
     QCOMPARE(rig.prompts.shown.size(), 0);
     QTRY_COMPARE(described(back.drawing.received), QByteArray("4: 0\r\n5: 0\r\n"));
     rig.expectMenus(false, false, true);
@@ -279,7 +270,7 @@ void TestConnection::memberCountReachesTheStatusLine() {
     Rig rig;
     QVERIFY(rig.connectAtStartUp());
     rig.peer.drawing.latest()->write("0:8:4\r\n");
-    QTRY_COMPARE(rig.client->receiver().memCount(), 4);
+    QTRY_COMPARE(rig.client->drawing().receiver().memCount(), 4);
     QTRY_COMPARE(rig.main().controls().lStatus->text(), QStringLiteral("Member : 4人"));
     // Any index with command 8 is a member count.
     rig.peer.drawing.latest()->write("5:8: 6\r\n");
@@ -300,7 +291,8 @@ void TestConnection::memberPollingOnlyWhileConnected() {
     QTRY_VERIFY(rig.peer.drawing.received.count("8:member\r\n") >= 2);
 }
 
-// The chat window's name change runs the address dialog in rename mode.
+// The chat window's name change asks through the name dialog, offering the
+// current name (the dialog itself: window_dialogs).
 void TestConnection::renameMode() {
     Rig rig;
     QVERIFY(rig.connectAtStartUp());
@@ -309,35 +301,17 @@ void TestConnection::renameMode() {
     QTRY_VERIFY(rig.peer.text.received.endsWith("8<:>0%EOT%")); // the opening announcement
     rig.peer.text.received.clear();
 
-    int connects = -1;
-    bool stayedOpen = false, closed = false;
-    QString nameWhileOpen;
-    QTimer::singleShot(0, [&] {
-        auto* dialog = qobject_cast<Form2*>(QApplication::activeModalWidget());
-        QVERIFY(dialog);
-        QCOMPARE(dialog->windowTitle(), QStringLiteral("Talkora - 名前の変更"));
-        QCOMPARE(dialog->Command1()->text(), QStringLiteral("Change"));
-        QCOMPARE(dialog->Text1()->text(), QStringLiteral("太郎"));
-        QSignalSpy connectSpy(dialog, &Form2::connectRequested);
+    rig.prompts.textAnswers = {std::nullopt, QStringLiteral("花子 ～")};
+    chat->mNameChange()->trigger(); // cancelled
+    QCOMPARE(rig.prompts.shown.last().kind, QStringLiteral("name"));
+    QCOMPARE(rig.prompts.shown.last().text, QStringLiteral("太郎"));
+    QCOMPARE(rig.client->settings().confMyName, QStringLiteral("太郎"));
 
-        dialog->Text1()->setText(QStringLiteral("   "));
-        dialog->Command1()->click();
-        stayedOpen = dialog->isVisible();
-        nameWhileOpen = rig.client->settings().confMyName;
-
-        dialog->Text1()->setText(QStringLiteral("  花子 ～ "));
-        QTest::keyClick(dialog->Text1(), Qt::Key_Enter);
-        closed = !dialog->isVisible();
-        connects = int(connectSpy.size());
-    });
     chat->mNameChange()->trigger();
-    QVERIFY(stayedOpen);
-    QCOMPARE(nameWhileOpen, QStringLiteral("太郎"));
-    QVERIFY(closed);
     QCOMPARE(rig.client->settings().confMyName, QStringLiteral("花子 ～"));
     // CP932: 花子 is 89 D4 8E 71, the wave dash as Windows writes it 81 60.
     QTRY_COMPARE(rig.peer.text.received, QByteArray("3<:>\x89\xd4\x8e\x71 \x81\x60%EOT%"));
-    QCOMPARE(connects, 0);
+    QCOMPARE(rig.prompts.count("address"), 0);
     QCOMPARE(rig.wsState(), 7);
 }
 

@@ -2,6 +2,7 @@
 // progress panel, speeds and yields, the pixels compared with the same lines
 // received over the network, and a window that goes away while it plays.
 #include "canvaswidget.h"
+#include "drawingchannel.h"
 #include "drawreceiver.h"
 #include "fakeprompts.h"
 #include "form1.h"
@@ -11,6 +12,7 @@
 #include "loopbackpeer.h"
 #include "modalwatch.h"
 #include "picturebox.h"
+#include "qtprompts.h"
 #include "showncanvas.h"
 #include "sketoraclient.h"
 
@@ -131,17 +133,19 @@ void TestLogPlayer::readsInBlocksAndDrawsLikeTheNetwork() {
     QVERIFY(peer.listen());
     Client receiver(SketoraClient::Options{nullptr, {peer.drawingPort(), peer.textPort()}});
     receiver.main().show();
-    receiver.client->connection().connectFromDialog(QStringLiteral("127.0.0.1"), 1);
+    receiver.client->connection().replaceConnections(QStringLiteral("127.0.0.1"));
     QTRY_COMPARE(peer.drawing.open(), 1);
     for (qsizetype at = 0; at < log.size(); at += 777) {
         peer.drawing.latest()->write(log.mid(at, 777));
         peer.drawing.latest()->flush();
     }
     QTRY_COMPARE(receiver.main().canvas().image(), main.canvas().image());
+    const DrawReceiver& heard = receiver.client->drawing().receiver();
+    const DrawReceiver& played = player.client->drawing().receiver();
     for (int i = 0; i < DrawReceiver::Slots; ++i) {
-        QCOMPARE(receiver.client->receiver().penColor(i), player.client->receiver().penColor(i));
-        QCOMPARE(receiver.client->receiver().penSize(i), player.client->receiver().penSize(i));
-        QCOMPARE(receiver.client->receiver().penX(i), player.client->receiver().penX(i));
+        QCOMPARE(heard.penColor(i), played.penColor(i));
+        QCOMPARE(heard.penSize(i), played.penSize(i));
+        QCOMPARE(heard.penX(i), played.penX(i));
     }
     QVERIFY(!isWhite(main.canvas().image()));
 
@@ -177,7 +181,7 @@ void TestLogPlayer::emptyLinesCountButAreNotApplied() {
     QVERIFY(mixed.player().logPlay(writeLog("mixed-ends.skl", log)));
     QCOMPARE(mixed.main().controls().pBar->maximum(), 1502);
     QCOMPARE(mixed.main().controls().pBar->value(), 1501);
-    QCOMPARE(mixed.client->receiver().penX(1), 1500);
+    QCOMPARE(mixed.client->drawing().receiver().penX(1), 1500);
     QCOMPARE(mixed.main().canvas().pixelValue(1499, 3), 0);
     QCOMPARE(mixed.main().canvas().pixelValue(1498, 3), Canvas::Background);
 }
@@ -273,7 +277,7 @@ void TestLogPlayer::closingTheWindowStopsThePlayback() {
     QVERIFY(!client.player().logPlay(writeLog("closing.skl", log)));
     QCOMPARE(client.prompts.count("question"), 1);
     QVERIFY(!client.main().isVisible());
-    QCOMPARE(client.client->receiver().penX(1), 4); // stopped after the first five lines
+    QCOMPARE(client.client->drawing().receiver().penX(1), 4); // stopped after the first five lines
     QCOMPARE(client.main().canvas().pixelValue(3, 0), 0);
     QCOMPARE(client.main().canvas().pixelValue(5, 9), Canvas::Background);
 }

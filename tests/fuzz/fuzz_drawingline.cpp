@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
 
     const QString text = fromCp932(bytes);
-    if (auto down = drawing::parseDownLine(text)) {
+    if (auto down = drawing::readDownLine(text)) {
         if (down->command >= 9 && readNumber(text.section(u':', 1, 1)) >= 9)
             std::abort();
         const drawing::PointText p = drawing::splitPoint(down->argument);

@@ -1,20 +1,19 @@
-// The client's drawing receiver applied to a real canvas: arbitrary bytes
-// arrive on the drawing socket, whole and cut at arbitrary boundaries, and
-// arbitrary decoded text goes through drawDataProc as the log player feeds
-// it. Besides crashes and undefined behaviour it checks:
-// - the allocation-free line reader gives exactly what the allocating one
-//   gives (index, command, argument; the same lines dropped), and the ASCII
-//   decoding shortcut gives what the CP932 decoder gives;
+// The client's drawing channel and receiver applied to a real canvas:
+// arbitrary bytes arrive on the drawing channel, whole and cut at arbitrary
+// boundaries, and arbitrary decoded text goes through drawDataProc as a log
+// being played back. Besides crashes and undefined behaviour it checks:
+// - the ASCII decoding shortcut gives what the CP932 decoder gives;
 // - the same stream cut into pieces leaves the same pen tables and member
 //   count as one arrival, so reassembly never loses or doubles a line;
-// - log-playback lines (flag 1) never refresh the preview on pen-up.
+// - log-playback lines never refresh the preview on pen-up.
 //
 // Input: byte 0 picks the cut pattern, the rest is the stream.
 #include "canvas.h"
 #include "cp932.h"
+#include "drawingchannel.h"
 #include "drawingline.h"
 #include "drawreceiver.h"
-#include "numbers.h"
+#include "windowviews.h"
 
 #include <cstdlib>
 
@@ -35,16 +34,10 @@ void check(bool condition) {
         std::abort();
 }
 
-void sameReading(QStringView piece) {
-    const auto fast = protocol::drawing::readDownLine(piece);
-    const auto reference = protocol::drawing::parseDownLine(piece);
-    check(fast.has_value() == reference.has_value());
-    if (fast) {
-        check(fast->index == reference->index);
-        check(fast->command == reference->command);
-        check(fast->argument == reference->argument);
-    }
-}
+struct BlackPen : PenView {
+    qint32 penColor() const override { return 0; }
+    qint16 penWidth() const override { return 0; }
+};
 
 bool sameTables(const DrawReceiver& a, const DrawReceiver& b) {
     for (int i = 0; i < DrawReceiver::Slots; ++i) {
@@ -63,19 +56,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t seed = data[0];
     const QByteArrayView stream(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
 
-    // Every framed line, read both ways.
+    // Every framed line, decoded both ways.
     for (const QByteArray& line : QByteArray(stream.data(), stream.size()).split('\n')) {
         QByteArray piece = line;
         if (piece.endsWith('\r'))
             piece.chop(1);
-        sameReading(protocol::drawing::decodeText(piece));
         check(protocol::drawing::decodeText(piece) == protocol::fromCp932(piece));
     }
 
     // One arrival against the same bytes cut into pieces of 1..16 bytes.
     int refreshWhole = 0, refreshCut = 0;
-    DrawReceiver whole(canvas(0), [&] { ++refreshWhole; });
-    DrawReceiver cut(canvas(1), [&] { ++refreshCut; });
+    const BlackPen pen;
+    DrawingChannel whole({canvas(0), pen, [&] { ++refreshWhole; }});
+    DrawingChannel cut({canvas(1), pen, [&] { ++refreshCut; }});
     whole.receive(stream);
     unsigned step = seed | 1u;
     for (qsizetype at = 0; at < stream.size();) {
@@ -84,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         cut.receive(stream.sliced(at, len));
         at += len;
     }
-    check(sameTables(whole, cut));
+    check(sameTables(whole.receiver(), cut.receiver()));
     check(refreshWhole == refreshCut);
 
     // The same text as a log player would feed it: pen-up lines leave the
@@ -92,10 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int refreshPlayed = 0;
     DrawReceiver played(canvas(2), [&] { ++refreshPlayed; });
     const QString text = protocol::fromCp932(stream);
-    played.drawDataProc(text, 1);
+    played.drawDataProc(text, DrawReceiver::Source::Playback);
     int clears = 0;
     for (QStringView piece : QStringView(text).split(u"\r\n")) {
-        if (const auto line = protocol::drawing::parseDownLine(piece))
+        if (const auto line = protocol::drawing::readDownLine(piece))
             clears += line->command == protocol::drawing::ClearAll;
     }
     check(refreshPlayed == clears);

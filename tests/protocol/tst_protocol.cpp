@@ -114,25 +114,25 @@ void TestProtocol::downstreamLinesFromServer() {
 
 void TestProtocol::clientParsesDownLines() {
     using namespace drawing;
-    auto line = parseDownLine(u"3:2: 120, 45");
+    auto line = readDownLine(u"3:2: 120, 45");
     QVERIFY(line);
     QCOMPARE(line->index, 3);
     QCOMPARE(line->command, 2);
-    QCOMPARE(line->argument, QString(" 120, 45"));
+    QCOMPARE(line->argument.toString(), QString(" 120, 45"));
 
-    auto count = parseDownLine(u"4:8:3");
+    auto count = readDownLine(u"4:8:3");
     QVERIFY(count);
     QCOMPARE(count->command, 8);
-    QCOMPARE(count->argument, QString("3"));
+    QCOMPARE(count->argument.toString(), QString("3"));
 
-    QVERIFY(parseDownLine(u"3:2: 1, 2:extra"));        // a fourth field is allowed
-    QVERIFY(!parseDownLine(u"3:9: 1, 2"));             // command 9
-    QVERIFY(!parseDownLine(u"3:2:1:2:3"));             // five fields
-    QVERIFY(!parseDownLine(u"3:2"));                   // no argument
-    QVERIFY(!parseDownLine(u"70000:2: 1, 1"));         // index does not fit
-    QVERIFY(!parseDownLine(u"1:-40000:x"));            // command does not fit
-    QCOMPARE(parseDownLine(u"1:8.7:x")->command, 9);   // 8.7 is below 9; the applier ignores 9
-    QCOMPARE(parseDownLine(u"25:3: 0, 0")->index, 25); // beyond 20 still parses
+    QVERIFY(readDownLine(u"3:2: 1, 2:extra"));        // a fourth field is allowed
+    QVERIFY(!readDownLine(u"3:9: 1, 2"));             // command 9
+    QVERIFY(!readDownLine(u"3:2:1:2:3"));             // five fields
+    QVERIFY(!readDownLine(u"3:2"));                   // no argument
+    QVERIFY(!readDownLine(u"70000:2: 1, 1"));         // index does not fit
+    QVERIFY(!readDownLine(u"1:-40000:x"));            // command does not fit
+    QCOMPARE(readDownLine(u"1:8.7:x")->command, 9);   // 8.7 is below 9; the applier ignores 9
+    QCOMPARE(readDownLine(u"25:3: 0, 0")->index, 25); // beyond 20 still parses
 }
 
 void TestProtocol::serverParsesUpLines() {

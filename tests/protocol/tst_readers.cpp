@@ -61,8 +61,15 @@ bool sameDouble(double a, double b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+// A downstream line as the reference reads it.
+struct ReferenceLine {
+    qint16 index = 0;
+    qint16 command = 0;
+    QString argument;
+};
+
 // The line split at every ':' first, then judged.
-std::optional<drawing::DownLine> referenceDownLine(const QString& line) {
+std::optional<ReferenceLine> referenceDownLine(const QString& line) {
     const QStringList fields = line.split(u':');
     if (fields.size() >= 2 && referenceNumber(fields[1]) >= 9)
         return std::nullopt;
@@ -72,7 +79,7 @@ std::optional<drawing::DownLine> referenceDownLine(const QString& line) {
     const auto command = referenceRound<qint16>(referenceNumber(fields[1]));
     if (!index || !command)
         return std::nullopt;
-    return drawing::DownLine{*index, *command, fields[2]};
+    return ReferenceLine{*index, *command, fields[2]};
 }
 
 QString randomText(QRandomGenerator& random, const QString& alphabet, int maxLength) {
@@ -142,18 +149,13 @@ void TestReaders::downLinesReadAsTheReference() {
     for (const QString& line : cases) {
         const auto expected = referenceDownLine(line);
         const auto view = drawing::readDownLine(line);
-        const auto copy = drawing::parseDownLine(line);
         QCOMPARE(view.has_value(), expected.has_value());
-        QCOMPARE(copy.has_value(), expected.has_value());
         if (!expected)
             continue;
         ++accepted;
         QCOMPARE(view->index, expected->index);
         QCOMPARE(view->command, expected->command);
         QCOMPARE(view->argument.toString(), expected->argument);
-        QCOMPARE(copy->index, expected->index);
-        QCOMPARE(copy->command, expected->command);
-        QCOMPARE(copy->argument, expected->argument);
     }
     QVERIFY(accepted > 1000); // the random lines reach both outcomes
 }

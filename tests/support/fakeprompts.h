@@ -8,11 +8,12 @@
 
 // Prompts for tests: records every box shown and answers from queues filled
 // by the test. An empty queue answers "OK" to questions and "cancel" to
-// dialogs.
+// dialogs. The address and name dialogs record what they offered as their
+// text.
 class FakePrompts : public Prompts {
 public:
     struct Shown {
-        QString kind; // "question", "message", "color", "save"
+        QString kind; // "question", "message", "color", "save", "address", "name"
         QString text;
         QString title;
     };
@@ -20,6 +21,7 @@ public:
     std::deque<bool> questionAnswers;
     std::deque<std::optional<QColor>> colorAnswers;
     std::deque<std::optional<QString>> fileAnswers;
+    std::deque<std::optional<QString>> textAnswers; // address and name dialogs
     QList<Shown> shown;
     int beeps = 0;
     QString lastInitialName;
@@ -40,6 +42,14 @@ public:
         shown.append({"save", filter, title});
         lastInitialName = initialName;
         return take(fileAnswers, std::optional<QString>());
+    }
+    std::optional<QString> serverAddress(QWidget*, const QString& offered) override {
+        shown.append({"address", offered, {}});
+        return take(textAnswers, std::optional<QString>());
+    }
+    std::optional<QString> newName(QWidget*, const QString& current) override {
+        shown.append({"name", current, {}});
+        return take(textAnswers, std::optional<QString>());
     }
     void beep() override { ++beeps; }
 

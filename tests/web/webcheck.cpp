@@ -1,5 +1,5 @@
 // The desktop client's picture for the browser tests, from the client's own
-// classes (Canvas, DrawReceiver):
+// classes (Canvas, DrawingChannel):
 //   webcheck segments FILE   one segment per line "ox oy x y wdt colour", painted
 //                            in order; prints the picture checksum after every
 //                            50th segment and after the last
@@ -10,9 +10,10 @@
 //                            client's builder makes for it, "\r\n" included
 
 #include "canvas.h"
+#include "drawingchannel.h"
 #include "drawingline.h"
-#include "drawreceiver.h"
 #include "snapshot.h"
+#include "windowviews.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -44,13 +45,19 @@ int segments(const QString& path) {
     return 0;
 }
 
+struct BlackPen : PenView {
+    qint32 penColor() const override { return 0; }
+    qint16 penWidth() const override { return 0; }
+};
+
 int replay() {
     Canvas canvas;
-    DrawReceiver receiver(canvas, nullptr);
+    BlackPen pen;
+    DrawingChannel channel({canvas, pen, nullptr});
     QFile in;
     if (!in.open(stdin, QIODevice::ReadOnly))
         return 2;
-    receiver.receive(in.readAll());
+    channel.receive(in.readAll());
     std::printf("%u\n", checksum(canvas.image()));
     return 0;
 }

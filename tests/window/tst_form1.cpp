@@ -130,8 +130,6 @@ void TestForm1::loadSetsStartState() {
     QVERIFY(!w.controls().menu.mClose->isEnabled());
     QVERIFY(w.controls().menu.mLogPlay->isEnabled());
     QVERIFY(w.controls().Frame4->isHidden());
-    QCOMPARE(w.WS().state(), 0);
-    QCOMPARE(w.WS_txt().state(), 0);
 
     const qint32 defaults[8] = {255, 65280, 16711680, 16777215, 16776960, 16711935, 65535, 0};
     for (int i = 0; i < 8; ++i)

@@ -1,10 +1,13 @@
-// The drawing lines a stand-alone window sends once its drawing socket is
-// connected. A QTcpServer on loopback stands in for the relay server.
+// The drawing lines the main window's strokes and pen changes become on a
+// connected drawing channel, wired as the client wires them. A QTcpServer on
+// loopback stands in for the relay server.
 #include "canvas.h"
 #include "colorcell.h"
-#include "drawingsender.h"
+#include "drawingchannel.h"
 #include "formfixture.h"
 #include "picturebox.h"
+#include "sketoraclient.h"
+#include "socketendpoint.h"
 
 #include <QSlider>
 #include <QTcpServer>
@@ -12,18 +15,20 @@
 
 namespace {
 
-// Accepts the window's drawing connection and hands out what arrives line by line.
+// Accepts the channel's connection and hands out what arrives line by line.
 class LineServer {
 public:
-    bool connect(Form1& form) {
+    // Connected once the pen announcement (black, width 0) has arrived.
+    bool connect(DrawingChannel& channel) {
         if (!m_server.listen(QHostAddress::LocalHost, 0))
             return false;
-        if (!form.WS().connectTo(QStringLiteral("127.0.0.1"), m_server.serverPort()))
+        if (!channel.socket().connectTo(QStringLiteral("127.0.0.1"), m_server.serverPort()))
             return false;
         if (!QTest::qWaitFor([&] { return m_server.hasPendingConnections(); }))
             return false;
         m_peer = m_server.nextPendingConnection();
-        return QTest::qWaitFor([&] { return form.WS().state() == 7; });
+        return QTest::qWaitFor([&] { return channel.isConnected(); }) &&
+               lines(2) == QList<QByteArray>{"4: 0\r\n", "5: 0\r\n"};
     }
 
     // The next n lines, each with its "\r\n"; fewer if they do not come.
@@ -84,17 +89,21 @@ private:
     void sendMarker() { m_f->form->controls().menu.mWdt[0]->trigger(); }
 
     std::unique_ptr<FormFixture> m_f;
+    std::unique_ptr<DrawingChannel> m_channel;
     std::unique_ptr<LineServer> m_server;
 };
 
 void TestLines::init() {
     m_f = std::make_unique<FormFixture>();
+    Form1& form = *m_f->form;
+    m_channel = std::make_unique<DrawingChannel>(DrawingChannel::Parts{form.canvas(), form, {}});
+    SketoraClient::sendWindowDrawing(form, *m_channel);
     m_server = std::make_unique<LineServer>();
-    QVERIFY(m_server->connect(*m_f->form));
+    QVERIFY(m_server->connect(*m_channel));
 }
 
 void TestLines::cleanup() {
-    m_f->form->WS().close();
+    m_channel.reset();
     m_server.reset();
     m_f.reset();
 }
@@ -197,7 +206,7 @@ void TestLines::paletteAndColourDialog() {
     sendMarker();
     QCOMPARE(m_server->lines(3), (QList<QByteArray>{"4: 255\r\n", "4: 1\r\n", "5: 0\r\n"}));
 
-    DrawingSender(w.WS()).sendColor(-1); // the announcement after connecting sends as given
+    m_channel->sendColor(-1); // the announcement after connecting sends as given
     QCOMPARE(m_server->line(), QByteArray("4:-1\r\n"));
 }
 
@@ -209,7 +218,7 @@ void TestLines::widthSliderAndMenuSendOnce() {
     f.form->controls().menu.mWdt[2]->trigger();
     f.form->controls().menu.mWdt[0]->trigger();
     QCOMPARE(m_server->lines(3), (QList<QByteArray>{"5: 2\r\n", "5: 2\r\n", "5: 0\r\n"}));
-    DrawingSender(f.form->WS()).sendSize(1);
+    m_channel->sendSize(1);
     QCOMPARE(m_server->line(), QByteArray("5: 1\r\n"));
 }
 
@@ -224,7 +233,7 @@ void TestLines::clearAll() {
 
 void TestLines::nothingWhenNotConnected() {
     FormFixture& f = *m_f;
-    f.form->WS().close();
+    m_channel->socket().close();
     QVERIFY(
         QTest::qWaitFor([&] { return m_server->peer()->state() != QTcpSocket::ConnectedState; }));
     f.prompts.questionAnswers = {true};

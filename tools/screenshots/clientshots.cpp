@@ -9,6 +9,7 @@
 #include "canvaswidget.h"
 #include "chatcontroller.h"
 #include "colorcell.h"
+#include "drawingchannel.h"
 #include "form1.h"
 #include "form2.h"
 #include "form3.h"
@@ -16,6 +17,7 @@
 #include "prompts.h"
 #include "shotsupport.h"
 #include "sketoraclient.h"
+#include "socketendpoint.h"
 #include "statusline.h"
 
 #include <QAction>
@@ -47,6 +49,8 @@ public:
                                         const QString&) override {
         return std::nullopt;
     }
+    std::optional<QString> serverAddress(QWidget*, const QString&) override { return std::nullopt; }
+    std::optional<QString> newName(QWidget*, const QString&) override { return std::nullopt; }
 };
 
 // Palette cells as the default settings file has them.
@@ -137,7 +141,10 @@ void connectBoth(Person& a, Person& b, const QDir& out) {
         p->client->startupDialog().Text1()->setText(QStringLiteral("127.0.0.1"));
         QTest::keyClick(p->client->startupDialog().Text1(), Qt::Key_Return);
         shots::waitFor(
-            [p] { return p->main().WS().state() == 7 && p->main().WS_txt().state() == 7; },
+            [p] {
+                return p->client->drawing().isConnected() &&
+                       p->client->textSocket().state() == net::SocketEndpoint::Connected;
+            },
             QStringLiteral("the connection"));
     }
     shots::waitFor(

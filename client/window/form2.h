@@ -10,9 +10,10 @@ class QPushButton;
 // (mode 1) and the chat window's rename dialog (mode 2, "Change").
 //
 // The dialog only asks: in modes 0 and 1 "Connect" emits connectRequested
-// with the trimmed address and the connection control opens the sockets; in
-// mode 2 "Change" emits renamed and the text channel stores and announces the
-// name. An empty text is refused silently; the dialog stays open.
+// with the trimmed address, in mode 2 "Change" emits renamed; either closes
+// the dialog. An empty text is refused silently; the dialog stays open. The
+// start-up screen is wired to the connection control by the client; modes 1
+// and 2 run modally inside QtPrompts.
 class Form2 : public QDialog {
     Q_OBJECT
 public:
@@ -35,7 +36,7 @@ public:
     void done(int result) override;
 
 signals:
-    void connectRequested(const QString& address, qint16 mode);
+    void connectRequested(const QString& address);
     void renamed(const QString& name);
     // Mode 0 is closing, however; the main window is to appear now, before
     // the dialog hides, so that some window is always shown.

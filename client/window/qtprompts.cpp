@@ -1,4 +1,6 @@
-#include "prompts.h"
+#include "qtprompts.h"
+
+#include "form2.h"
 
 #include <QApplication>
 #include <QColorDialog>
@@ -65,6 +67,26 @@ std::optional<QString> QtPrompts::pickFileName(QWidget* parent, const QString& t
     return chosen(QFileDialog::getSaveFileName(parent, title, QString(), dialogFilter(filter),
                                                nullptr,
                                                BaseOptions | QFileDialog::DontConfirmOverwrite));
+}
+
+std::optional<QString> QtPrompts::serverAddress(QWidget* parent, const QString& offered) {
+    Form2 dialog(parent);
+    dialog.setDlgMode(Form2::Connect);
+    dialog.setLastPeer(offered);
+    std::optional<QString> address;
+    QObject::connect(&dialog, &Form2::connectRequested,
+                     [&address](const QString& text) { address = text; });
+    dialog.exec();
+    return address;
+}
+
+std::optional<QString> QtPrompts::newName(QWidget* parent, const QString& current) {
+    Form2 dialog(parent);
+    dialog.setDlgMode(Form2::Rename, current);
+    std::optional<QString> name;
+    QObject::connect(&dialog, &Form2::renamed, [&name](const QString& text) { name = text; });
+    dialog.exec();
+    return name;
 }
 
 void QtPrompts::beep() {

@@ -7,8 +7,9 @@
 class QWidget;
 
 // Everything that stops to ask the person at the screen goes through this
-// interface: message boxes, the colour dialog and the file dialogs. The
-// programs use QtPrompts; tests pass a fake that answers from a script.
+// interface: message boxes, the colour dialog, the file dialogs and the
+// client's own small dialogs (server address, new name). The programs use
+// QtPrompts (client/window); tests pass a fake that answers from a script.
 class Prompts {
 public:
     virtual ~Prompts() = default;
@@ -32,25 +33,13 @@ public:
                                                 const QString& filter) {
         return saveFileName(parent, title, filter);
     }
+    // The address dialog of the network menu, offering `offered`: the
+    // trimmed, non-empty address the person connects to, nullopt when
+    // cancelled.
+    virtual std::optional<QString> serverAddress(QWidget* parent, const QString& offered) = 0;
+    // The name dialog of the chat, offering the current name: the trimmed,
+    // non-empty new name, nullopt when cancelled.
+    virtual std::optional<QString> newName(QWidget* parent, const QString& current) = 0;
     // The system beep.
     virtual void beep() {}
-};
-
-// Production prompts: Qt message boxes and dialogs, modal to `parent`.
-class QtPrompts : public Prompts {
-public:
-    bool question(QWidget* parent, const QString& text, const QString& title) override;
-    void message(QWidget* parent, const QString& text, const QString& title) override;
-    std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
-    std::optional<QString> saveFileName(QWidget* parent, const QString& title,
-                                        const QString& filter,
-                                        const QString& initialName = QString()) override;
-    std::optional<QString> pickFileName(QWidget* parent, const QString& title,
-                                        const QString& filter) override;
-    void beep() override;
-
-    // `filter` as the Qt file dialog shows it with HideNameFilterDetails: each
-    // entry keeps its caption, "*.*" included, and gets the patterns the
-    // dialog really matches appended ("全てのファイル(*.*) (*)").
-    static QString dialogFilter(const QString& filter);
 };

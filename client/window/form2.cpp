@@ -56,7 +56,7 @@ void Form2::command1Click() {
         accept();
         return;
     }
-    emit connectRequested(text, m_dlgMode);
+    emit connectRequested(text);
     accept();
 }
 

@@ -5,13 +5,13 @@
 class QString;
 class QWidget;
 
-// What the collaborators of the main window may ask of it. Each collaborator
-// gets the one view it needs instead of the window with all its controls; the
-// main window implements them all. The views speak in intents ("show the
+// What the client's logic may ask of the main window. Each collaborator gets
+// the one view it needs instead of the window with all its controls; the main
+// window (client/window) implements them all, and tells the logic what the
+// person did through its signals. The views speak in intents ("show the
 // connection as up"), never in controls.
 
-// The connection control: the network menu's state, the title and the pen
-// announcement that opens every drawing connection.
+// The connection control: the network menu's state and the title.
 class ConnectionView {
 public:
     virtual ~ConnectionView() = default;
@@ -20,8 +20,14 @@ public:
     virtual void showConnected(bool connected) = 0;
     // The part of the window title after "Sketora - クライアント / ".
     virtual void setTitleStatus(const QString& status) = 0;
-    // Sends the pen colour line, then the pen width line.
-    virtual void announcePen() = 0;
+};
+
+// The drawing channel: the pen it announces on every new connection.
+class PenView {
+public:
+    virtual ~PenView() = default;
+    virtual qint32 penColor() const = 0; // the canvas's fore colour
+    virtual qint16 penWidth() const = 0; // the width value 0..3
 };
 
 // The status line: what the status timer keeps in step with the drawing socket.

@@ -2,8 +2,9 @@
 
 #include <QDateTime>
 
-// Where the server reads the current date and time. Log-file names are made
-// from it, so tests hand in a clock that they set.
+// Where a program reads the current date and time. File names are made from
+// it (the server's log files, the client's backups), so tests hand in a clock
+// that they set.
 class Clock {
 public:
     virtual ~Clock() = default;

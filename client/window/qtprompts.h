@@ -1,0 +1,26 @@
+#pragma once
+
+#include "prompts.h"
+
+// Production prompts: Qt message boxes and dialogs, and the client's own
+// address dialog (Form2), all modal to `parent`.
+class QtPrompts : public Prompts {
+public:
+    bool question(QWidget* parent, const QString& text, const QString& title) override;
+    void message(QWidget* parent, const QString& text, const QString& title) override;
+    std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
+    std::optional<QString> saveFileName(QWidget* parent, const QString& title,
+                                        const QString& filter,
+                                        const QString& initialName = QString()) override;
+    std::optional<QString> pickFileName(QWidget* parent, const QString& title,
+                                        const QString& filter) override;
+    // Form2 in its connect mode and in its rename mode.
+    std::optional<QString> serverAddress(QWidget* parent, const QString& offered) override;
+    std::optional<QString> newName(QWidget* parent, const QString& current) override;
+    void beep() override;
+
+    // `filter` as the Qt file dialog shows it with HideNameFilterDetails: each
+    // entry keeps its caption, "*.*" included, and gets the patterns the
+    // dialog really matches appended ("全てのファイル(*.*) (*)").
+    static QString dialogFilter(const QString& filter);
+};
