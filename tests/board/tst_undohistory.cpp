@@ -187,7 +187,9 @@ void TestUndoHistory::patchLinesRoundTrip() {
     cut.insert(cut.indexOf("0:7:pdata"), undowire::canLine(1, 0));
     QCOMPARE(feed(reader, cut).kind, undowire::Reader::Event::None);
     QCOMPARE(reader.feed(u"can 2 1").undos, 2);
-    QCOMPARE(reader.feed(QStringLiteral("cleared 3 1 ") + QString::fromLatin1(undowire::nameField(u"花子"_qs)))
+    QCOMPARE(reader
+                 .feed(QStringLiteral("cleared 3 1 ") +
+                       QString::fromLatin1(undowire::nameField(u"花子"_qs)))
                  .name,
              u"花子"_qs);
 }
