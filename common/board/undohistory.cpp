@@ -82,7 +82,12 @@ int UndoHistory::take(QStringView line) {
     if (!f)
         return -1;
     if (f->command == drawing::Extension) {
-        if (!m_suspended)
+        // Only the server writes a command field of exactly "7" into the
+        // history: a member's line whose first field merely reads as 7 (" 7",
+        // "07") is never stored, but one that rounds to 7 ("7.4") is stored
+        // and relayed, and must not count as a marker.
+        const qsizetype colon = line.indexOf(u':');
+        if (!m_suspended && line.sliced(colon + 1).startsWith(u"7:"))
             marker(f->index, f->argument);
         return drawing::Extension;
     }

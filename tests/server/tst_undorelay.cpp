@@ -181,7 +181,7 @@ void TestUndoRelay::nobodyTakesBackAnotherMembersStrokeAndFloodsAreBounded() {
     // reads like a request takes back A's stroke.
     b->peer->send(undowire::undoLine("x"));
     QCOMPARE(b->next(Event::Answer).outcome, undowire::Outcome::None);
-    d->send("2:7:undo 0\r\n7 :undo x\r\n");
+    d->send("2:7:undo 0\r\n7 :undo x\r\n7.4:undo 0\r\n");
     QVERIFY(b->sync());
     const QImage drawn = f.server->drawing().board().image();
     QVERIFY(drawn == a->board.image());
