@@ -3,6 +3,7 @@
 #include "board.h"
 #include "drawingline.h"
 #include "membertables.h"
+#include "snapshot.h"
 
 namespace drawing = protocol::drawing;
 using undowire::Outcome;
@@ -67,22 +68,32 @@ void UndoRelay::takeBack(int k, const Request& request) {
     }
     QElapsedTimer spent;
     spent.start();
-    if (m_history.needsBase(*n) && !storeAndTake(undowire::baseBlock(k, m_history.basePicture()))) {
-        reply(Outcome::None);
-        return;
+    // The picture a clear wiped goes into the history first; when nothing
+    // was drawn since, it is also the patch, encoded once.
+    QImage base;
+    QByteArray basePng;
+    if (m_history.needsBase(*n)) {
+        base = m_history.basePicture();
+        basePng = boardsnapshot::encodePng(base);
+        if (!storeAndTake(undowire::baseBlockOfPng(k, basePng))) {
+            reply(Outcome::None);
+            return;
+        }
     }
     if (!storeAndTake(undowire::takeBackMarker(k, undo, *n))) {
         reply(Outcome::None);
         return;
     }
     const QRect area = m_history.lastChange();
-    if (!area.isEmpty())
+    if (area == m_board.image().rect() && !basePng.isEmpty() && m_board.image() == base)
+        m_outlet.sendToOurs(undowire::patchBlockOfPng(area, basePng, m_outlet.checksum()));
+    else if (!area.isEmpty())
         m_outlet.sendToOurs(
             undowire::patchBlock(area, m_board.image().copy(area), m_outlet.checksum()));
     if (m_history.action(*n).clear)
         m_outlet.sendToOurs(undo ? undowire::restoredLine(k, nameOf(k))
                                  : undowire::clearedLine(k, true, nameOf(k)));
-    m_spentMs += spent.elapsed();
+    m_debtMs += double(spent.elapsed());
     reply(Outcome::Done);
     sendCounts(member);
 }
@@ -144,14 +155,15 @@ void UndoRelay::forget(int k) {
         storeAndTake(undowire::memberMarker(k, {}));
 }
 
-// A bucket per connection, and the server's rebuild time per second.
+// A bucket per connection, and the server's rebuild time: each rebuild adds
+// what it cost to a debt that is paid off at BudgetShare of the time going
+// by; while the debt is above BudgetMs nothing is rebuilt. Cheap undos pass
+// in bursts, an expensive one holds the next ones back until it is paid.
 bool UndoRelay::allow(int k) {
     const qint64 now = m_clock.elapsed();
-    if (now - m_windowStartMs >= 1000) {
-        m_windowStartMs = now;
-        m_spentMs = 0;
-    }
-    if (m_spentMs >= BudgetMs)
+    m_debtMs = std::max(0.0, m_debtMs - double(now - m_paidMs) * BudgetShare);
+    m_paidMs = now;
+    if (m_debtMs >= BudgetMs)
         return false;
     Connection& c = connection(k);
     c.tokens = std::min<double>(Burst, c.tokens + (now - c.refilledMs) * RatePerSecond / 1000.0);

@@ -25,14 +25,16 @@ class Board;
 // client, which never sends command 7, can cause none.
 //
 // Costs a member can cause are bounded: each connection has a bucket of
-// Burst requests refilled at RatePerSecond, and the time spent rebuilding is
-// capped at BudgetMs in every second; a request past either is answered
-// "busy" and changes nothing.
+// Burst requests refilled at RatePerSecond, and rebuilding takes at most
+// BudgetShare of the server's time over any stretch longer than one
+// expensive rebuild (see allow()); a request past either is answered "busy"
+// and changes nothing.
 class UndoRelay {
 public:
     static constexpr int Burst = 20;
     static constexpr int RatePerSecond = 10;
-    static constexpr qint64 BudgetMs = 250;
+    static constexpr double BudgetMs = 100;
+    static constexpr double BudgetShare = 0.25;
 
     // What the drawing relay lends: sends, and storing one line in the
     // history without starting it over (false when it cannot take the line).
@@ -83,6 +85,6 @@ private:
     UndoHistory m_history;
     std::vector<Connection> m_connections; // by connection index
     QElapsedTimer m_clock;
-    qint64 m_windowStartMs = 0;
-    qint64 m_spentMs = 0;
+    qint64 m_paidMs = 0;
+    double m_debtMs = 0;
 };

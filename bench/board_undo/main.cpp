@@ -58,6 +58,7 @@ struct Member {
     QTcpSocket socket;
     qint64 extensionBytes = 0; // command-7 bytes received
     int patches = 0, answers = 0, counts = 0;
+    undowire::Outcome lastOutcome = undowire::Outcome::None;
 
     explicit Member(quint16 port, const QByteArray& id) {
         receiver.setCommand7Handler([this](QStringView arg) {
@@ -67,6 +68,7 @@ struct Member {
                 ++patches;
             } else if (e.kind == undowire::Reader::Event::Answer) {
                 ++answers;
+                lastOutcome = e.outcome;
             }
         });
         QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
@@ -120,21 +122,32 @@ Figures alternate(RelayServer& server, std::vector<std::unique_ptr<Member>>& mem
         std::vector<int> patchesBefore;
         for (auto& m : members)
             patchesBefore.push_back(m->patches);
-        const int answersBefore = asker.answers;
-        QElapsedTimer timer;
-        timer.start();
         const QByteArray token = "t" + QByteArray::number(run);
-        asker.socket.write(run % 2 == 0 ? undowire::undoLine(token) : undowire::redoLine(token));
-        const bool painted = waitFor(
-            [&] {
-                if (asker.answers == answersBefore)
-                    return false;
-                for (size_t i = 0; i < members.size(); ++i)
-                    if (members[i]->patches == patchesBefore[i])
-                        return false;
-                return true;
-            },
-            60000);
+        QElapsedTimer timer;
+        bool painted = false;
+        // A request the server refuses as busy (it is still paying for an
+        // expensive rebuild) is sent again a little later; timed from the
+        // request that was taken.
+        for (int attempt = 0; attempt < 100 && !painted; ++attempt) {
+            const int answersBefore = asker.answers;
+            timer.start();
+            asker.socket.write(run % 2 == 0 ? undowire::undoLine(token)
+                                            : undowire::redoLine(token));
+            if (!waitFor([&] { return asker.answers > answersBefore; }, 60000))
+                break;
+            if (asker.lastOutcome == undowire::Outcome::Busy) {
+                waitFor([] { return false; }, 100);
+                continue;
+            }
+            painted = waitFor(
+                [&] {
+                    for (size_t i = 0; i < members.size(); ++i)
+                        if (members[i]->patches == patchesBefore[i])
+                            return false;
+                    return true;
+                },
+                60000);
+        }
         f.ms.push_back(timer.nsecsElapsed() / 1e6);
         if (!painted) {
             std::printf("  !! no patch within a minute\n");

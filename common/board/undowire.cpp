@@ -129,7 +129,10 @@ QByteArray canLine(int undos, int redos) {
 }
 
 QByteArray patchBlock(const QRect& area, const QImage& pixels, quint32 checksum) {
-    const QByteArray png = boardsnapshot::encodePng(pixels);
+    return patchBlockOfPng(area, boardsnapshot::encodePng(pixels), checksum);
+}
+
+QByteArray patchBlockOfPng(const QRect& area, const QByteArray& png, quint32 checksum) {
     const QByteArray base64 = png.toBase64();
     const qsizetype chunks = (base64.size() + MaxPatchChunk - 1) / MaxPatchChunk;
     QByteArray out =
@@ -155,7 +158,10 @@ QByteArray takeBackMarker(int index, bool undo, int action) {
     return line(num(index) + (undo ? ":7:undo " : ":7:redo ") + num(action));
 }
 QByteArray baseBlock(int index, const QImage& picture) {
-    const QByteArray png = boardsnapshot::encodePng(picture);
+    return baseBlockOfPng(index, boardsnapshot::encodePng(picture));
+}
+
+QByteArray baseBlockOfPng(int index, const QByteArray& png) {
     const QByteArray base64 = png.toBase64();
     const qsizetype chunks = (base64.size() + MaxBaseChunk - 1) / MaxBaseChunk;
     const QByteArray prefix = num(index) + ":7:";

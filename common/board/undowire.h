@@ -76,8 +76,9 @@ QByteArray redoLine(QByteArrayView token);
 QByteArray answerLine(Request::Kind kind, QByteArrayView token, Outcome outcome, int undos,
                       int redos);
 QByteArray canLine(int undos, int redos);
-// `pixels` is the board's rectangle `area`.
+// `pixels` is the board's rectangle `area`; or its PNG, already encoded.
 QByteArray patchBlock(const QRect& area, const QImage& pixels, quint32 checksum);
+QByteArray patchBlockOfPng(const QRect& area, const QByteArray& png, quint32 checksum);
 QByteArray clearedLine(int index, bool undoable, const QString& name);
 QByteArray restoredLine(int index, const QString& name);
 
@@ -85,6 +86,7 @@ QByteArray restoredLine(int index, const QString& name);
 QByteArray memberMarker(int index, QByteArrayView member); // empty member: "-"
 QByteArray takeBackMarker(int index, bool undo, int action);
 QByteArray baseBlock(int index, const QImage& picture);
+QByteArray baseBlockOfPng(int index, const QByteArray& png);
 
 // The text of a name field: base64 of UTF-8, "-" for none.
 QByteArray nameField(const QString& name);
