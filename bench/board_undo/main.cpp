@@ -9,7 +9,8 @@
 // sending "7:undo" / "7:redo" until the asker's answer has come and every
 // member of ours has painted the patch (wall clock; best and median of
 // `runs`), and the bytes each member of ours received for it. Then the same
-// for a clear-all taken back and restored (the whole board changes).
+// for a clear-all taken back and restored (the whole board changes), and
+// the relay's latency for another member while one floods requests.
 //
 // After every request the members' canvases must equal the server's board;
 // the tool says so when they do not. Figures only, never pass/fail.
@@ -171,6 +172,34 @@ void print(const char* what, Figures f) {
     std::fflush(stdout);
 }
 
+// The relay's latency while one member floods: the asker sends 400 undo and
+// redo requests at once; another member's member-count round trips meanwhile.
+void printFlood(std::vector<std::unique_ptr<Member>>& members) {
+    Member& asker = *members.front();
+    Member& other = *members.back();
+    QByteArray flood;
+    for (int i = 0; i < 200; ++i)
+        flood += undowire::undoLine("f" + QByteArray::number(i)) +
+                 undowire::redoLine("g" + QByteArray::number(i));
+    const int answersBefore = asker.answers;
+    asker.socket.write(flood);
+    std::vector<double> rtt;
+    while (asker.answers - answersBefore < 400 && rtt.size() < 2000) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!other.sync())
+            break;
+        rtt.push_back(timer.nsecsElapsed() / 1e6);
+    }
+    asker.sync();
+    std::sort(rtt.begin(), rtt.end());
+    if (!rtt.empty())
+        std::printf("  %-22s member-count round trip during it: median %5.1f ms, max %5.1f ms "
+                    "(%zu trips)\n",
+                    "400 requests at once", rtt[rtt.size() / 2], rtt.back(), rtt.size());
+    std::fflush(stdout);
+}
+
 void measure(const char* name, const QByteArray& history, int runs) {
     QTemporaryDir dir;
     RelayServer server(0, 0, dir.path());
@@ -219,6 +248,8 @@ void measure(const char* name, const QByteArray& history, int runs) {
                 server.drawing().undo().history().frameCount(),
                 server.drawing().undo().history().frameSpacing());
     print("stroke undo/redo", alternate(server, members, runs));
+
+    printFlood(members);
 
     asker.draw(index, "3: 0, 0\r\n");
     for (auto& m : members)

@@ -127,7 +127,7 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
 // count, dropped lines) and clears the preview with a clear-all.
 bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasVisible) {
     const QPointer<LogPlayer> self(this);
-    UndoHistory history(m_receiver.board(), false);
+    UndoHistory history(m_receiver.board(), UndoHistory::Use::Player);
     qint64 count = 0;
     int untilYield = playWait;
     for (const QString& block : blocks) {

@@ -36,7 +36,7 @@ TileFrame TileFrame::copyOf(const QImage& picture) {
 }
 
 TileFrame TileFrame::update(const TileFrame& previous, const QImage& picture,
-                            const std::vector<bool>& dirty) {
+                            const std::vector<char>& dirty) {
     if (previous.isNull() || previous.m_size != picture.size())
         return copyOf(picture);
     TileFrame frame = previous;
@@ -46,14 +46,13 @@ TileFrame TileFrame::update(const TileFrame& previous, const QImage& picture,
     return frame;
 }
 
-void TileFrame::markDirty(std::vector<bool>& dirty, const QRect& area) const {
+void TileFrame::markDirty(std::vector<char>& dirty, const QRect& area) const {
     const QRect inside = area.intersected(QRect(QPoint(0, 0), m_size));
-    if (inside.isEmpty())
+    if (inside.isEmpty() || dirty.size() < m_tiles.size())
         return;
-    dirty.resize(m_tiles.size(), false);
     for (int ty = inside.top() / TileSize; ty <= inside.bottom() / TileSize; ++ty)
         for (int tx = inside.left() / TileSize; tx <= inside.right() / TileSize; ++tx)
-            dirty[size_t(ty * m_columns + tx)] = true;
+            dirty[size_t(ty * m_columns + tx)] = 1;
 }
 
 void TileFrame::paint(QImage& target, const QRect& area) const {

@@ -24,14 +24,15 @@ public:
     // A frame of `picture` that shares with `previous` every tile not
     // flagged in `dirty` (one flag per tile, row-major; see tileIndex).
     static TileFrame update(const TileFrame& previous, const QImage& picture,
-                            const std::vector<bool>& dirty);
+                            const std::vector<char>& dirty);
 
     bool isNull() const { return m_tiles.empty(); }
     QSize size() const { return m_size; }
     int tileCount() const { return int(m_tiles.size()); }
     int columns() const { return m_columns; }
-    // Flags the tiles that `area` touches in a per-tile vector.
-    void markDirty(std::vector<bool>& dirty, const QRect& area) const;
+    // Flags the tiles that `area` touches in a per-tile vector (tileCount()
+    // long).
+    void markDirty(std::vector<char>& dirty, const QRect& area) const;
 
     // Copies `area` of the frame into `target` at the same place.
     void paint(QImage& target, const QRect& area) const;

@@ -44,13 +44,14 @@ bool isMember(QStringView text) {
 
 } // namespace
 
-UndoHistory::UndoHistory(Board& board, bool baseKnown) : m_board(board) {
+UndoHistory::UndoHistory(Board& board, Use use) : m_board(board), m_use(use) {
     m_owner.fill(-1);
-    restart(baseKnown);
+    restart();
 }
 
-void UndoHistory::restart(bool baseKnown) {
-    m_baseKnown = baseKnown;
+void UndoHistory::restart() {
+    m_baseKnown = m_use == Use::Server;
+    m_markerSeen = false;
     m_baseInHistory = false;
     m_suspended = false;
     m_steps.clear();
@@ -62,8 +63,9 @@ void UndoHistory::restart(bool baseKnown) {
     m_lists.assign(m_lists.size(), Lists{});
     m_frames.clear();
     m_frames.push_back(Frame{0, TileFrame::copyOf(m_board.image()), m_board.pens()});
-    m_dirty.assign(size_t(m_frames.front().picture.tileCount()), false);
-    m_spacing = FirstSpacing;
+    m_dirty.assign(size_t(m_frames.front().picture.tileCount()), 0);
+    m_spacing = m_use == Use::Server ? FirstSpacing : PlayerSpacing;
+    m_frameBytes = frameBytes();
     m_lastChange = {};
     m_baseData.clear();
     m_baseChunks = 0;
@@ -72,7 +74,7 @@ void UndoHistory::restart(bool baseKnown) {
 void UndoHistory::suspend() {
     if (m_suspended)
         return;
-    restart(true);
+    restart();
     m_frames.clear(); // nothing is rebuilt while suspended
     m_suspended = true;
 }
@@ -87,8 +89,12 @@ int UndoHistory::take(QStringView line) {
         // "07") is never stored, but one that rounds to 7 ("7.4") is stored
         // and relayed, and must not count as a marker.
         const qsizetype colon = line.indexOf(u':');
-        if (!m_suspended && line.sliced(colon + 1).startsWith(u"7:"))
+        if (!m_suspended && line.sliced(colon + 1).startsWith(u"7:")) {
+            if (!m_markerSeen) // changes were not tracked until now
+                m_dirty.assign(m_dirty.size(), 1);
+            m_markerSeen = true;
             marker(f->index, f->argument);
+        }
         return drawing::Extension;
     }
     if (f->command == drawing::PenUp) {
@@ -121,9 +127,11 @@ void UndoHistory::record(const Board::Step& step) {
         a.area |= area;
         a.painted = a.painted || step.paints();
     }
-    m_frames.front().picture.markDirty(m_dirty, area);
-    if (qint64(m_steps.size()) - m_frames.back().position >= m_spacing)
-        keepFrame();
+    if (m_use == Use::Server || m_markerSeen) {
+        m_frames.front().picture.markDirty(m_dirty, area);
+        if (qint64(m_steps.size()) - m_frames.back().position >= m_spacing)
+            keepFrame();
+    }
 }
 
 // The action a step belongs to: a stroke of its index (opened by its first
@@ -254,6 +262,7 @@ void UndoHistory::rebuild(const Action& action) {
         scratch.apply(e.step);
     }
     scratch.setClip({});
+    m_frameBytes = frameBytes(); // later frames took new tiles
     m_lastChange = difference(scratch.image(), m_board.image(), area);
     if (!m_lastChange.isEmpty()) {
         m_board.paste(scratch.image().copy(m_lastChange), m_lastChange.topLeft());
@@ -265,9 +274,13 @@ void UndoHistory::keepFrame() {
     m_frames.push_back(Frame{qint64(m_steps.size()),
                              TileFrame::update(m_frames.back().picture, m_board.image(), m_dirty),
                              m_board.pens()});
-    m_dirty.assign(m_dirty.size(), false);
-    if (int(m_frames.size()) > MaxFrames || frameBytes() > FrameBudget)
+    const qsizetype tileBytes = qsizetype(TileFrame::TileSize) * TileFrame::TileSize * 4;
+    m_frameBytes += qsizetype(std::count(m_dirty.begin(), m_dirty.end(), 1)) * tileBytes;
+    m_dirty.assign(m_dirty.size(), 0);
+    if (int(m_frames.size()) > MaxFrames || m_frameBytes > FrameBudget) {
         thinFrames();
+        m_frameBytes = frameBytes();
+    }
 }
 
 // Every other frame after the first goes (the newest stays), and new frames
@@ -340,6 +353,7 @@ void UndoHistory::takeBase(const QList<QStringView>& f) {
     Frame base{0, TileFrame::copyOf(picture), m_frames.front().pens};
     m_frames.clear();
     m_frames.push_back(std::move(base));
+    m_dirty.assign(m_dirty.size(), 1); // the board is no longer that frame plus changes
     m_baseKnown = true;
 }
 

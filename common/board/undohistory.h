@@ -55,6 +55,7 @@ public:
     static constexpr int MaxFrames = 24;
     static constexpr qsizetype FrameBudget = 64 * 1024 * 1024;
     static constexpr int FirstSpacing = 1000;
+    static constexpr int PlayerSpacing = 16000;
     static constexpr qsizetype MaxSteps = 2000000;
 
     struct Action {
@@ -68,14 +69,20 @@ public:
         qint32 owner = -1; // into the member table, -1 for nobody
     };
 
-    // Begins on the board as it is now; `baseKnown`: that picture is the one
-    // beneath the history (the server's own board), so a picture stored in the
-    // history later is not read again. A log player passes false.
-    explicit UndoHistory(Board& board, bool baseKnown = true);
+    // Who keeps the history:
+    // - Server: the board as it is now is the picture beneath the history, so
+    //   a picture stored in the history later is not read again; frames are
+    //   kept close together (members wait for a rebuild).
+    // - Player: the canvas as it is now is only a start; a picture in the
+    //   history replaces it. Frames are kept only from the first marker on and
+    //   further apart: most logs hold none, and a player applies lines far
+    //   more often than it meets a marker.
+    enum class Use { Server, Player };
+    explicit UndoHistory(Board& board, Use use = Use::Server);
 
     // A new, empty history over the board as it is now (the server emptied
     // its history); every member's lists are emptied.
-    void restart(bool baseKnown = true);
+    void restart();
     // The history no longer holds what the board shows (lines were applied
     // but could not be stored): nothing can be undone until restart().
     void suspend();
@@ -141,7 +148,9 @@ private:
     void changed(qint32 owner);
 
     Board& m_board;
+    Use m_use = Use::Server;
     bool m_baseKnown = true;
+    bool m_markerSeen = false;
     bool m_baseInHistory = false;
     bool m_suspended = false;
     std::vector<Entry> m_steps;
@@ -153,8 +162,9 @@ private:
     std::vector<Lists> m_lists; // by member id
     QSet<qint32> m_changed;
     std::vector<Frame> m_frames;
-    std::vector<bool> m_dirty; // tiles changed since the last frame
+    std::vector<char> m_dirty; // tiles changed since the last frame
     int m_spacing = FirstSpacing;
+    qsizetype m_frameBytes = 0; // what the frames keep alive (counted anew after a thinning)
     QRect m_lastChange;
     QByteArray m_baseData; // a picture block being gathered
     qint64 m_baseBytes = 0, m_baseChunks = 0, m_baseSeen = 0;

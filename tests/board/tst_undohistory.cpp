@@ -142,7 +142,7 @@ void TestUndoHistory::clearAllTakenBackFromItsStoredPicture() {
     before.applyLine(u"4:1: 100, 100");
     before.applyLine(u"4:2: 400, 300");
     Board board;
-    UndoHistory history(board, false);
+    UndoHistory history(board, UndoHistory::Use::Player);
     history.take(QStringLiteral("1:7:me ") + member(1));
     history.take(u"1:3: 0, 0");
     history.take(u"2:1: 300, 50");

@@ -50,7 +50,7 @@ struct Member {
     // The next event of that kind (earlier ones of other kinds are passed).
     Event next(Event::Kind kind) {
         Event found;
-        QTest::qWaitFor(
+        [[maybe_unused]] const bool seen = QTest::qWaitFor(
             [&] {
                 pump();
                 for (qsizetype i = 0; i < events.size(); ++i)
@@ -255,7 +255,7 @@ void TestUndoRelay::clearAllTakenBackAndLogsPlayBack() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     Board ours, described;
     ours.applyLine(u"9:2: 1500, 1100");
-    UndoHistory player(ours, false);
+    UndoHistory player(ours, UndoHistory::Use::Player);
     for (const QByteArray& l : file.readAll().split('\n')) {
         const QString text = QString::fromLatin1(l).chopped(1);
         if (!text.isEmpty() && player.take(text) < 0)
