@@ -240,12 +240,17 @@ void TestUndoRelay::clearAllTakenBackAndLogsPlayBack() {
     QVERIFY(a->board.image() == expected.image() && b->board.image() == expected.image());
 
     // A described client clears, with the log saved first: announced as
-    // nobody's to take back; nothing of command 7 reaches it.
+    // nobody's to take back, with the name of the only chat member at its
+    // address; nothing of command 7 reaches it.
+    auto chat = f.connectText();
+    QVERIFY(chat);
+    chat->send("1<:>Taro%EOT%");
+    QCOMPARE(chat->nextOne(), QByteArray("0<:>1<:>Taro"));
     f.server->setAutoSave(true);
     d->send("3: 0, 0\r\n");
     const Event notice = b->next(Event::Cleared);
     QVERIFY(!notice.undoable);
-    QCOMPARE(notice.name, QString());
+    QCOMPARE(notice.name, u"Taro"_qs);
     QVERIFY(b->sync());
     QVERIFY(!d->received().contains(":7:"));
 
