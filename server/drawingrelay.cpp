@@ -29,6 +29,7 @@ void DrawingRelay::onConnectionRequest(qintptr requestId) {
         return;
     if (size_t(k) < m_extended.size())
         m_extended[size_t(k)] = false;
+    m_undo.opened(k);
     const EndpointArray::Peer peer = m_ws.peer(k);
     m_table.addRow(peer.address, peer.port);
     m_table.appendLog(
@@ -57,9 +58,9 @@ void DrawingRelay::handleLine(int k, QByteArrayView line) {
         return;
     }
     const QByteArray relayed = drawing::relayedLine(k, line);
-    store(relayed);
+    const bool stored = store(relayed);
     sendToAllExcept(k, relayed);
-    m_board.applyLine(drawing::decodeText(QByteArrayView(relayed).chopped(2)));
+    m_undo.relayed(k, relayed, stored);
 }
 
 // Command 7: each verb is read and answered by the part that speaks it; a
@@ -69,7 +70,27 @@ void DrawingRelay::handleExtension(int k, QByteArrayView line) {
     if (const auto request = boardsnapshot::parseRequest(line)) {
         markExtended(k);
         answerBoardRequest(k, *request);
+    } else if (const auto undo = UndoRelay::parse(line)) {
+        markExtended(k);
+        m_undo.answer(k, *undo);
     }
+}
+
+UndoRelay::Outlet DrawingRelay::undoOutlet() {
+    UndoRelay::Outlet outlet;
+    outlet.send = [this](int k, QByteArrayView bytes) { m_ws.send(k, bytes); };
+    outlet.sendToOurs = [this](QByteArrayView bytes) { sendToExtendedExcept(-1, bytes); };
+    outlet.store = [this](QByteArrayView line) {
+        if (!m_history.canStore(line))
+            return false;
+        m_history.append(line);
+        return true;
+    };
+    outlet.checksum = [this] { return m_encoder.currentChecksum(); };
+    outlet.knownName = [this](int k) {
+        return m_nameSource && m_ws.isConnected(k) ? m_nameSource(m_ws.peer(k).address) : QString();
+    };
+    return outlet;
 }
 
 void DrawingRelay::markExtended(int k) {
@@ -114,20 +135,28 @@ void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
 void DrawingRelay::clearHistory() {
     if (!m_autoSave) {
         m_history.clear();
+        m_undo.historyEmptied();
         return;
     }
     const auto path = m_logWriter.saveLog(m_history, true);
+    if (path)
+        m_undo.historyEmptied();
     emit logSaved(path.value_or(QString()));
 }
 
-void DrawingRelay::store(QByteArrayView line, bool blockTest) {
+// True when the line was stored.
+bool DrawingRelay::store(QByteArrayView line, bool blockTest) {
     // The auto-save promise covers a full history too (by lines or by bytes):
     // save and start over rather than silently dropping every further line.
     if (m_autoSave && !m_history.canStore(line)) {
         const auto path = m_logWriter.saveLog(m_history, true);
+        if (path)
+            m_undo.historyEmptied();
         emit logSaved(path.value_or(QString()));
     }
+    const bool stored = m_history.canStore(line);
     m_history.append(line, blockTest);
+    return stored;
 }
 
 // The greeting of newcomer n, one pass over the slots 0..20: the pens of
@@ -158,6 +187,7 @@ void DrawingRelay::onClose(int k) {
     sendToAllExcept(k, drawing::memberCountLine(m_table.memCount()));
     if (size_t(k) < m_extended.size())
         m_extended[size_t(k)] = false;
+    m_undo.closed(k);
     m_ws.closeAndDestroy(k);
 }
 

@@ -3,6 +3,7 @@
 #include "board.h"
 #include "membertables.h"
 #include "snapshot.h"
+#include "undorelay.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -35,6 +36,8 @@ class LogWriter;
 // stored nor relayed; any other command-7 line is dropped. The greeting keeps
 // its own colour and width tables: they follow the upstream second field,
 // which for odd lines (five fields) differs from the client's reading.
+// Undo and redo ("7:me", "7:undo", "7:redo", see undowire.h) belong to
+// UndoRelay, through which every relayed line reaches the board.
 class DrawingRelay : public QObject {
     Q_OBJECT
 public:
@@ -66,6 +69,16 @@ public:
     // Sends `bytes` to every connection that speaks command 7, except `except`.
     void sendToExtendedExcept(int except, QByteArrayView bytes);
 
+    // The chat name of the member at this peer address, where the server
+    // knows one (used when a member of ours did not announce its name).
+    void setNameSource(std::function<QString(const QString& address)> source) {
+        m_nameSource = std::move(source);
+    }
+    const UndoRelay& undo() const { return m_undo; }
+    // The board was replaced from outside (loaded at start): what is undoable
+    // begins over that picture.
+    void boardReplaced() { m_undo.historyEmptied(); }
+
 signals:
     // An automatic save wrote this file (or failed: empty path).
     void logSaved(const QString& path);
@@ -79,7 +92,8 @@ private:
     void markExtended(int k);
     void answerBoardRequest(int k, const boardsnapshot::Request& request);
     void greet(int n);
-    void store(QByteArrayView line, bool blockTest = true);
+    bool store(QByteArrayView line, bool blockTest = true);
+    UndoRelay::Outlet undoOutlet();
     void clearHistory();
     void sendToAllExcept(int except, QByteArrayView bytes);
 
@@ -93,4 +107,6 @@ private:
     std::vector<bool> m_extended; // by connection index, see speaksExtension()
     Board m_board;
     boardsnapshot::Encoder m_encoder{m_board};
+    std::function<QString(const QString&)> m_nameSource;
+    UndoRelay m_undo{m_board, undoOutlet()};
 };

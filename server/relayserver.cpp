@@ -1,6 +1,7 @@
 #include "relayserver.h"
 
 #include "boardfile.h"
+#include "cp932.h"
 #include "drawingline.h"
 #include "drawingrelay.h"
 #include "endpointarray.h"
@@ -30,6 +31,7 @@ RelayServer::RelayServer(quint16 drawingPort, quint16 textPort, QString logDirec
     connect(m_drawing, &DrawingRelay::logSaved, this, &RelayServer::logSaved);
     // An automatic save is a moment the picture is worth keeping as well.
     connect(m_drawing, &DrawingRelay::logSaved, this, [this] { saveBoard(); });
+    m_drawing->setNameSource([this](const QString& address) { return chatNameAt(address); });
     loadBoard();
     // `Timer1`: the member count follows the connection list every 500 ms.
     m_timer.setInterval(500);
@@ -98,11 +100,28 @@ bool RelayServer::saveBoard() {
 // next save replaces the file.
 void RelayServer::loadBoard() {
     const QString error = boardfile::load(m_drawing->board(), m_boardPath);
+    m_drawing->boardReplaced();
     if (error.isEmpty())
         return;
     const QString message = QStringLiteral("共有画面を読み込めません: %1").arg(error);
     qWarning("sketoraServer: %s", qUtf8Printable(message));
     m_table.appendLog(message + QStringLiteral("\r\n"));
+}
+
+// The chat knows names by text index, and a member's drawing and text
+// indices need not be equal: the name is the one of the only joined chat
+// member at the same address, none when there are several (or none).
+QString RelayServer::chatNameAt(const QString& address) const {
+    QString name;
+    int found = 0;
+    for (int i = 0; i <= m_wsTxt->highestIndex() && i < TextRelay::TableSlots; ++i) {
+        const TextRelay::Member& member = m_text->member(i);
+        if (member.joined && m_wsTxt->isConnected(i) && m_wsTxt->peer(i).address == address) {
+            name = protocol::fromCp932(member.name);
+            ++found;
+        }
+    }
+    return found == 1 ? name : QString();
 }
 
 void RelayServer::setAutoSave(bool on) {

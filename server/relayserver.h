@@ -83,6 +83,7 @@ signals:
 
 private:
     void setRunning(bool running);
+    QString chatNameAt(const QString& address) const;
     void loadBoard();
 
     std::unique_ptr<Clock> m_ownClock;

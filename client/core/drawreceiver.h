@@ -38,6 +38,7 @@ public:
     qint32 penColor(int i) const { return m_board.pen(i).color; }
     qint16 penSize(int i) const { return m_board.pen(i).size; }
     qint16 memCount() const { return m_memCount; }
+    Board& board() { return m_board; }
 
     // Hears the argument of every command-7 line from the network with
     // sender index 0 (the server's own replies), in stream order.

@@ -4,6 +4,7 @@
 #include "drawreceiver.h"
 #include "logblocks.h"
 #include "prompts.h"
+#include "undohistory.h"
 #include "windowviews.h"
 
 #include <QAction>
@@ -119,8 +120,14 @@ bool LogPlayer::readBlocks(const QString& path, QList<QString>& blocks, qint64& 
 // repaints what the lines in between painted once, during the yield; the
 // progress bar is set only at yields, since setting it per line would repaint
 // it synchronously thousands of times.
+//
+// The board's lines go through an undo history over the canvas as it is, so
+// the undo and redo markers of a log take their strokes back as the server
+// did; the receiver gets what the history leaves alone (pen-up, member
+// count, dropped lines) and clears the preview with a clear-all.
 bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasVisible) {
     const QPointer<LogPlayer> self(this);
+    UndoHistory history(m_receiver.board(), UndoHistory::Use::Player);
     qint64 count = 0;
     int untilYield = playWait;
     for (const QString& block : blocks) {
@@ -129,7 +136,11 @@ bool LogPlayer::drawBlocks(const QList<QString>& blocks, int playWait, bool wasV
         while (logblocks::nextLine(block, from, piece)) {
             if (piece.isEmpty())
                 continue;
-            m_receiver.applyLine(piece, DrawReceiver::Source::Playback);
+            const int cmd = history.take(piece);
+            if (cmd < 0)
+                m_receiver.applyLine(piece, DrawReceiver::Source::Playback);
+            else if (cmd == protocol::drawing::ClearAll)
+                m_view.refreshPreview();
             ++count;
             if (--untilYield > 0)
                 continue;

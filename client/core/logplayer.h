@@ -15,9 +15,10 @@ class QAction;
 class QWidget;
 
 // Plays a drawing log (".skl": one downstream drawing line per "\r\n" line,
-// as the server stores them) onto the canvas through the same receiver that
-// applies network data, as a playback, so pen-up lines do not refresh the
-// preview; the preview is refreshed once at the end.
+// as the server stores them) onto the canvas through the same board rules
+// that apply network data, the log's undo and redo markers included, as a
+// playback, so pen-up lines do not refresh the preview; the preview is
+// refreshed once at the end.
 //
 // The whole file is read first (the progress panel says "読み込み中" and counts
 // lines in thousands), gathered in blocks of 1000 lines so that appending

@@ -4,6 +4,7 @@
 #include "numbers.h"
 
 #include <algorithm>
+#include <cstring>
 
 using namespace protocol;
 
@@ -75,84 +76,163 @@ int Board::applyLine(QStringView line) {
     return fields->command;
 }
 
-void Board::drawLineProc(qint16 i, qint16 cmd, QStringView arg) {
+Board::Step Board::readStep(qint16 i, qint16 cmd, QStringView arg) {
+    Step step;
+    step.index = i;
     switch (cmd) {
     case drawing::PenDown:
-        penDown(i, arg);
-        break;
+        return penDown(i, arg);
     case drawing::Draw:
-        draw(i, arg);
-        break;
+        return draw(i, arg);
     case drawing::ClearAll:
-        clearAll();
+        step.kind = Step::Clear;
         break;
     case drawing::Color:
-        if (const auto colour = readInt32(arg); colour && protocol::hasSlot(i))
-            m_pens[i].color = *colour;
+        if (const auto colour = readInt32(arg); colour && protocol::hasSlot(i)) {
+            step.kind = Step::Color;
+            step.value = *colour;
+        }
         break;
     case drawing::Width:
-        if (const auto width = readInt16(arg); width && protocol::hasSlot(i))
-            m_pens[i].size = *width;
+        if (const auto width = readInt16(arg); width && protocol::hasSlot(i)) {
+            step.kind = Step::Width;
+            step.value = *width;
+        }
         break;
     case drawing::Erase:
-        erase(i, arg);
-        break;
+        return erase(i, arg);
     default: // pen up, member count, command 7: nothing on the picture
         break;
     }
+    return step;
+}
+
+QRect Board::apply(const Step& step) {
+    if (step.kind == Step::Clear) {
+        clearAll();
+        return m_image.rect();
+    }
+    if (step.kind == Step::None || !protocol::hasSlot(step.index))
+        return {};
+    Pen& pen = m_pens[step.index];
+    switch (step.kind) {
+    case Step::PenDown:
+        if (step.axes & Step::X)
+            pen.x = step.x;
+        if (step.axes & Step::Y)
+            pen.y = step.y;
+        return {};
+    case Step::MoveX:
+        pen.x = step.x;
+        return {};
+    case Step::Color:
+        pen.color = step.value;
+        return {};
+    case Step::Width:
+        pen.size = qint16(step.value);
+        return {};
+    case Step::Draw:
+        return segment(pen, step.x, step.y, pen.color);
+    case Step::Erase:
+        return segment(pen, step.x, step.y, EraseColor);
+    default:
+        return {};
+    }
+}
+
+// A segment from the pen to (x, y); the pen moves there.
+QRect Board::segment(Pen& pen, qint16 x, qint16 y, qint32 colour) {
+    QRect area;
+    const int r = StrokeRenderer::penRadius(pen.size);
+    const QRect reach = QRect(QPoint(std::min(pen.x, x), std::min(pen.y, y)),
+                              QPoint(std::max(pen.x, x), std::max(pen.y, y)))
+                            .adjusted(-r, -r, r, r);
+    if (m_clip.isNull() || reach.intersects(m_clip))
+        area = lineWrite(pen.x, pen.y, x, y, pen.size, colour);
+    pen.x = x;
+    pen.y = y;
+    return area;
+}
+
+void Board::paste(const QImage& pixels, QPoint at) {
+    const QRect target = QRect(at, pixels.size()).intersected(m_image.rect());
+    if (target.isEmpty())
+        return;
+    const QImage source = pixels.format() == QImage::Format_RGB32
+                              ? pixels
+                              : pixels.convertToFormat(QImage::Format_RGB32);
+    const qsizetype rowBytes = qsizetype(target.width()) * 4;
+    for (int y = target.top(); y <= target.bottom(); ++y)
+        memcpy(m_image.scanLine(y) + qsizetype(target.left()) * 4,
+               source.constScanLine(y - at.y()) + qsizetype(target.left() - at.x()) * 4,
+               size_t(rowBytes));
+    painted(target);
 }
 
 // Pen down moves the pen without drawing; each coordinate is its own step, so
 // "1: 10" moves only x.
-void Board::penDown(int i, QStringView arg) {
+Board::Step Board::penDown(qint16 i, QStringView arg) {
+    Step step;
+    step.index = i;
     if (!protocol::hasSlot(i))
-        return;
+        return step;
     const drawing::PointText point = drawing::splitPoint(arg);
-    if (const auto x = readInt16(point.x))
-        m_pens[i].x = *x;
-    if (!point.y)
-        return;
-    if (const auto y = readInt16(*point.y))
-        m_pens[i].y = *y;
+    if (const auto x = readInt16(point.x)) {
+        step.axes |= Step::X;
+        step.x = *x;
+    }
+    if (point.y) {
+        if (const auto y = readInt16(*point.y)) {
+            step.axes |= Step::Y;
+            step.y = *y;
+        }
+    }
+    if (step.axes)
+        step.kind = Step::PenDown;
+    return step;
 }
 
 // A pencil segment needs a non-blank argument of at most 15 characters with a
 // non-blank second coordinate; both coordinates must fit 16 bits.
-void Board::draw(int i, QStringView arg) {
+Board::Step Board::draw(qint16 i, QStringView arg) {
+    Step step;
+    step.index = i;
     if (arg.size() > 15 || isBlankText(arg))
-        return;
+        return step;
     const drawing::PointText point = drawing::splitPoint(arg);
     if (!point.y || isBlankText(*point.y))
-        return;
+        return step;
     const auto x = readInt16(point.x);
     const auto y = readInt16(*point.y);
     if (!x || !y || !protocol::hasSlot(i))
-        return;
-    Pen& pen = m_pens[i];
-    lineWrite(pen.x, pen.y, *x, *y, pen.size, pen.color);
-    pen.x = *x;
-    pen.y = *y;
+        return step;
+    step.kind = Step::Draw;
+    step.x = *x;
+    step.y = *y;
+    return step;
 }
 
 // The eraser has no blank or length check. Without a second coordinate
 // nothing is drawn but x still moves; a coordinate that does not fit stops
 // the whole step.
-void Board::erase(int i, QStringView arg) {
+Board::Step Board::erase(qint16 i, QStringView arg) {
+    Step step;
+    step.index = i;
     if (!protocol::hasSlot(i))
-        return;
+        return step;
     const drawing::PointText point = drawing::splitPoint(arg);
     const auto x = readInt16(point.x);
     if (!x)
-        return;
-    Pen& pen = m_pens[i];
+        return step;
+    step.x = *x;
     if (!point.y) {
-        pen.x = *x;
-        return;
+        step.kind = Step::MoveX;
+        return step;
     }
     const auto y = readInt16(*point.y);
     if (!y)
-        return;
-    lineWrite(pen.x, pen.y, *x, *y, pen.size, EraseColor);
-    pen.x = *x;
-    pen.y = *y;
+        return step;
+    step.kind = Step::Erase;
+    step.y = *y;
+    return step;
 }

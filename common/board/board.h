@@ -53,12 +53,40 @@ public:
     QRect lineWrite(qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt, qint32 tRGB);
     void clearAll(); // fill with Background
 
+    // What one accepted line does to the board, read once: a holder that
+    // replays lines (the undo history) keeps these instead of the text, and
+    // applying a step is exactly applying its line. Each step of the reading
+    // rules that fails is already left out: a pen down may move x only, y
+    // only or both; an erase without a second coordinate moves x only.
+    struct Step {
+        enum Kind : quint8 { None, PenDown, Draw, Erase, MoveX, Clear, Color, Width };
+        enum Axis : quint8 { X = 1, Y = 2 }; // which coordinates a pen down sets
+        Kind kind = None;
+        quint8 axes = 0;
+        qint16 index = 0;
+        qint16 x = 0;
+        qint16 y = 0;
+        qint32 value = 0; // colour or width
+        bool paints() const { return kind == Draw || kind == Erase || kind == Clear; }
+    };
+    static Step readStep(qint16 i, qint16 cmd, QStringView arg);
+    // Applies a step; returns the painted area.
+    QRect apply(const Step& step);
+
     // One downstream line without its terminator: accepted with three or four
     // fields, a command below 9, index and command that fit 16 bits. Returns
     // the command applied, or -1 when the line was dropped.
     int applyLine(QStringView line);
     // Applies one accepted line: sender index i, command, argument text.
-    void drawLineProc(qint16 i, qint16 cmd, QStringView arg);
+    void drawLineProc(qint16 i, qint16 cmd, QStringView arg) { apply(readStep(i, cmd, arg)); }
+
+    // While set, segments that cannot reach `clip` are not painted (their
+    // pens still move): a replay that only needs one area skips the rest.
+    // Pixels inside the clip are exactly those of a full replay.
+    void setClip(const QRect& clip) { m_clip = clip; }
+    // Copies a Format_RGB32 picture (or part of one) onto the board at `at`.
+    void paste(const QImage& pixels, QPoint at);
+    void setPens(const Pens& pens) { m_pens = pens; }
 
     const QImage& image() const { return m_image; }
     // Colour value of a pixel, -1 outside the drawing area.
@@ -80,14 +108,16 @@ public:
     }
 
 private:
-    void penDown(int i, QStringView arg);
-    void draw(int i, QStringView arg);
-    void erase(int i, QStringView arg);
+    static Step penDown(qint16 i, QStringView arg);
+    static Step draw(qint16 i, QStringView arg);
+    static Step erase(qint16 i, QStringView arg);
+    QRect segment(Pen& pen, qint16 x, qint16 y, qint32 colour);
     void painted(const QRect& area);
 
     QImage m_image;
     StrokeRenderer m_renderer;
     Pens m_pens{};
     quint64 m_revision = 0;
+    QRect m_clip;
     std::function<void(const QRect&)> m_observer;
 };

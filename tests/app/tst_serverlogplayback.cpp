@@ -2,10 +2,13 @@
 // client, reproduces the picture the connected clients saw. The server runs
 // in this process on ports the system chooses, its log files in a temporary
 // directory.
+#include "../server/testpeer.h"
 #include "clientdriver.h"
+#include "drawingrelay.h"
 #include "logplayer.h"
 #include "relayserver.h"
 #include "statusline.h"
+#include "undowire.h"
 
 #include <QAction>
 #include <QDir>
@@ -18,6 +21,7 @@ class TestServerLogPlayback : public QObject {
 private slots:
     void initTestCase();
     void savedLogReproducesThePicture();
+    void savedLogWithUndosReproducesTheUndoneBoard();
 
 private:
     struct Party {
@@ -76,6 +80,37 @@ void TestServerLogPlayback::savedLogReproducesThePicture() {
     c.main().controls().menu.mLogPlay->trigger();
     QVERIFY(!isWhite(c.picture()));
     QVERIFY(c.picture() == party.a->picture());
+}
+
+// A member of ours draws over A's strokes, takes its stroke back and clears
+// and takes the clear back; the player comes to the server's board, not to
+// what the lines alone would paint.
+void TestServerLogPlayback::savedLogWithUndosReproducesTheUndoneBoard() {
+    Party party;
+    startParty(party);
+    TestPeer ours(party.server->drawingPort(), "\r\n");
+    QVERIFY(ours.waitConnected());
+    const auto ask = [&](const QByteArray& lines, const QByteArray& answer) {
+        ours.send(lines);
+        return QTest::qWaitFor([&] { return ours.received().contains(answer); }, 10000);
+    };
+    QVERIFY(ask(undowire::meLine("playbackmember", {}), "0:7:can 0 0"));
+    QVERIFY(ask("4: 255\r\n5: 3\r\n1: 40, 60\r\n2: 300, 200\r\n0:0\r\n" + undowire::undoLine("u1"),
+                "0:7:undo u1 done 0 1"));
+    QVERIFY(ask("3: 0, 0\r\n1: 10, 10\r\n2: 500, 10\r\n0:0\r\n" + undowire::undoLine("u2"),
+                "0:7:undo u2 done 1 1"));                           // the line after the clear
+    QVERIFY(ask(undowire::undoLine("u3"), "0:7:undo u3 done 0 2")); // the clear
+    const QImage undone = party.server->drawing().board().image();
+    QVERIFY(!isWhite(undone));
+    const std::optional<QString> path = party.server->logSave();
+    QVERIFY(path);
+
+    ClientDriver c;
+    c.standAlone();
+    c.main().controls().menu.mLSNoWait->trigger();
+    c.prompts.fileAnswers = {*path};
+    c.main().controls().menu.mLogPlay->trigger();
+    QVERIFY(c.picture() == undone);
 }
 
 QTEST_MAIN(TestServerLogPlayback)
