@@ -50,9 +50,8 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
     // before the first request goes out.
     m_boardSync = std::make_unique<BoardSync>(
         BoardSync::Parts{*m_drawing, main.canvas(), refreshPreview,
-                         [this] { return m_player->isPlaying(); }, *m_options.clock});
+                         [this] { return m_player->isPlaying(); }, *m_options.clock, main});
     m_boardSync->setBackupDirectory([this] { return m_options.settingsDirectory; });
-    m_status->setNote([this] { return m_boardSync ? m_boardSync->statusNote() : QString(); });
     m_chat = std::make_unique<ChatController>(*m_textSocket, m_settings, *m_prompts);
     m_export = std::make_unique<ImageExport>(
         *m_prompts, &main, [&main]() -> const QImage& { return main.canvas().image(); });

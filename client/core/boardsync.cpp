@@ -2,7 +2,10 @@
 
 #include "canvas.h"
 #include "drawingchannel.h"
+#include "windowviews.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 namespace {
@@ -13,6 +16,14 @@ QString newToken() {
 
 // The token of a reply argument ("verb tok ..."), without splitting a long
 // data line.
+const QString localViewText =
+    QStringLiteral("ローカル表示: キャンバスは手元の絵のままで、みんなの共有画面ではありません。"
+                   "「通信」→「共有画面を取り直す」で共有画面に切り替わります。");
+
+QString shownPath(const QString& path) {
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
 QStringView tokenOf(QStringView argument) {
     const qsizetype first = argument.indexOf(u' ');
     if (first < 0)
@@ -50,14 +61,6 @@ void BoardSync::setTiming(const Timing& timing) {
     m_poll.start(m_timing.pollMs);
 }
 
-QString BoardSync::statusNote() const {
-    if (m_state == State::LocalView)
-        return QStringLiteral("(ローカル表示)");
-    if (!m_lastBackup.isEmpty() && m_noteSince.isValid() && m_noteSince.elapsed() < m_timing.noteMs)
-        return QStringLiteral("(手元の絵を控えに保存)");
-    return {};
-}
-
 // The one place the state changes. What was asked before is forgotten, but
 // for StaleCheck, which goes on waiting for the reply of its Check; Snapshot
 // and Check send their request.
@@ -68,6 +71,10 @@ void BoardSync::enter(State next, KeepLocal keep) {
         m_replay.clear();
         m_localPicture = QImage();
     }
+    if (m_state == State::LocalView && next != State::LocalView)
+        m_parts.notices.clearNotice(NoticeKind::LocalView);
+    else if (next == State::LocalView && m_state != State::LocalView)
+        m_parts.notices.showNotice(NoticeKind::LocalView, localViewText);
     m_state = next;
     if (next == State::Snapshot) {
         m_token = newToken();
@@ -205,10 +212,18 @@ void BoardSync::apply(const boardsnapshot::Reader::Event& event) {
         const std::optional<QString> backup = m_backup.write(m_localPicture);
         if (!backup) {
             enter(State::LocalView);
+            m_parts.notices.showNotice(
+                NoticeKind::LocalView,
+                QStringLiteral("ローカル表示: 手元の絵を控えに保存できないため、共有画面に"
+                               "切り替えていません。保存先のフォルダに書き込めるか"
+                               "確かめてください。"));
             return;
         }
         m_lastBackup = *backup;
-        m_noteSince.start();
+        m_parts.notices.showNotice(
+            NoticeKind::BackupWritten,
+            QStringLiteral("共有画面に切り替える前に、手元の絵を %1 に保存しました。")
+                .arg(shownPath(*backup)));
     }
     Board& board = m_parts.canvas.board();
     board.replace(event.picture, event.pens);

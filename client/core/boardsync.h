@@ -15,6 +15,7 @@
 class Canvas;
 class Clock;
 class DrawingChannel;
+class NoticeView;
 
 // Keeps the member's canvas equal to the server's board over command 7 (the
 // requests and replies: snapshot.h).
@@ -22,8 +23,8 @@ class DrawingChannel;
 // - Right after connecting (after the pen announcement) it asks for the
 //   shared picture ("7:snap"), and again when the member chooses
 //   "共有画面を取り直す(&S)". A local picture that holds a drawing and differs
-//   from the arriving one is first kept as a backup file (BoardBackup) and
-//   the status line says so.
+//   from the arriving one is first kept as a backup file (BoardBackup), and a
+//   notice says where.
 // - Own strokes paint at once while other members' arrive later, so two
 //   members painting the same pixels at the same moment can end different.
 //   Once the canvas has been quiet (no own segment, no change) for a moment,
@@ -36,7 +37,8 @@ class DrawingChannel;
 //   and relays every request) is asked once per connection: after silentMs
 //   without an answer no further request goes out on that connection.
 // - A log still playing when the connection comes up makes the canvas a
-//   local view: no snapshot and no checks until the member asks for one.
+//   local view: no snapshot and no checks until the member asks for one. A
+//   notice stays up for as long as the canvas is a local view.
 //
 // At most one request is out at a time; the state says which. Every change
 // of state goes through enter(), which forgets what was asked before and
@@ -72,20 +74,20 @@ public:
         int quietMs = 1500;  // no own drawing and no change for this long: check
         int silentMs = 5000; // first request unanswered for this long: stop asking
         int pollMs = 250;
-        int noteMs = 10000;    // how long the backup notice stays in the status line
         int pendingMs = 60000; // a request without its reply is forgotten
     };
 
     // What it works on: the drawing channel (requests out, replies in), the
     // canvas (own strokes are heard from it, snapshots land on its board),
-    // the preview refresh, whether a log is being played back and the clock
-    // that names backups.
+    // the preview refresh, whether a log is being played back, the clock
+    // that names backups and where the member is told about them.
     struct Parts {
         DrawingChannel& channel;
         Canvas& canvas;
         std::function<void()> refreshPreview;
         std::function<bool()> logPlaying;
         const Clock& clock;
+        NoticeView& notices;
     };
 
     explicit BoardSync(Parts parts, QObject* parent = nullptr);
@@ -100,8 +102,6 @@ public:
     // "共有画面を取り直す(&S)": asks for the shared picture now.
     void retake();
 
-    // Short text for the status line ("" when there is nothing to say).
-    QString statusNote() const;
     State state() const { return m_state; }
     QString lastBackup() const { return m_lastBackup; }
 
@@ -156,5 +156,4 @@ private:
     bool m_checkedThisPeriod = false;
 
     QString m_lastBackup;
-    QElapsedTimer m_noteSince;
 };

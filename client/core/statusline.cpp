@@ -45,9 +45,7 @@ QString StatusLine::statusText(int state, int count) {
 
 void StatusLine::showState(qint16 state, qint16 count) {
     const bool connected = state == SocketEndpoint::Connected;
-    const QString note = m_note ? m_note() : QString();
-    const QString text = statusText(state, count);
-    m_view.showStatus(note.isEmpty() ? text : text + QLatin1Char(' ') + note);
+    m_view.showStatus(statusText(state, count));
     m_view.setTitleStatus(connected ? QStringLiteral("NetWork") : QStringLiteral("Stand Alone"));
     m_view.setChatAvailable(connected);
 }

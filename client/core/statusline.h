@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
-#include <functional>
 
 class DrawingChannel;
 class StatusView;
@@ -23,9 +22,6 @@ public:
     StatusLine(DrawingChannel& channel, StatusView& view, QObject* parent = nullptr);
 
     void start();
-    // A short remark appended to the status text at each tick (the shared
-    // picture's state); empty adds nothing.
-    void setNote(std::function<QString()> note) { m_note = std::move(note); }
 
     // Text of the status label for a socket state number (0..9, see
     // net::SocketEndpoint::State) and member count.
@@ -46,5 +42,4 @@ private:
     StatusView& m_view;
     QTimer m_timer1;
     QTimer m_tMem;
-    std::function<QString()> m_note;
 };

@@ -40,6 +40,22 @@ public:
     virtual void setLogPlayAvailable(bool available) = 0;
 };
 
+// Notices a person must not miss, in a bar above the canvas: each stays
+// until the person dismisses it or the logic clears it because its
+// condition has ended. One line per kind; showing a kind again replaces its
+// text and brings it to the top, so the newest notice is always first.
+enum class NoticeKind {
+    BackupWritten, // the own picture was kept in a file before the shared one replaced it
+    LocalView,     // the canvas shows the member's own picture, not the shared one
+};
+
+class NoticeView {
+public:
+    virtual ~NoticeView() = default;
+    virtual void showNotice(NoticeKind kind, const QString& text) = 0;
+    virtual void clearNotice(NoticeKind kind) = 0;
+};
+
 // The log player: the playback progress panel and the preview.
 class PlaybackView {
 public:

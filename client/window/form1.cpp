@@ -2,6 +2,7 @@
 
 #include "canvaswidget.h"
 #include "colorcell.h"
+#include "noticebar.h"
 #include "outersizefloor.h"
 #include "palettecontroller.h"
 #include "penwidthcontroller.h"
@@ -57,6 +58,7 @@ Form1::Form1(Prompts& prompts, QWidget* parent)
 Form1::~Form1() = default;
 
 void Form1::createViewport(QWidget* client) {
+    m_notices = new NoticeBar(client);
     m_pCBase = new ViewportFrame(client);
     m_pCanvas = new CanvasWidget(m_canvas, m_pCBase->client());
     m_hs1 = new QScrollBar(Qt::Horizontal, client);
@@ -115,8 +117,9 @@ void Form1::createStatusAndLogFrames(QWidget* client) {
 
 void Form1::createControllers() {
     m_viewport = new ViewportController({m_tabStrip, m_frame1, m_frame2, m_frame3, m_frame4,
-                                         m_pPreview, m_pCBase, m_pCanvas, m_hs1, m_vs1},
+                                         m_notices, m_pPreview, m_pCBase, m_pCanvas, m_hs1, m_vs1},
                                         this);
+    connect(m_notices, &NoticeBar::changed, this, &Form1::layoutClientArea);
     m_widths = new PenWidthController(m_sWidth, m_pWidth, m_menu.mWdt, m_pCanvas, this);
     m_palette = new PaletteController(m_canvas, m_pC, m_lColPal, m_prompts, this, this);
     m_tools = new ToolController({m_canvas,
@@ -221,6 +224,14 @@ void Form1::setLogPlayAvailable(bool available) {
     m_menu.mLogPlay->setEnabled(available);
 }
 
+void Form1::showNotice(NoticeKind kind, const QString& text) {
+    m_notices->showNotice(kind, text);
+}
+
+void Form1::clearNotice(NoticeKind kind) {
+    m_notices->clearNotice(kind);
+}
+
 // The panel shows either the line count (while reading) or the progress bar
 // (while drawing) in the same spot.
 void Form1::showPlaybackReading() {
@@ -263,10 +274,10 @@ std::array<QAction*, 5> Form1::transparencyItems() const {
 }
 
 Form1::Controls Form1::controls() const {
-    return Controls{m_menu,   m_pCBase,   m_pCanvas,  m_hs1,     m_vs1,      m_tabStrip,
-                    m_frame1, m_frame2,   m_frame3,   m_frame4,  m_sWidth,   m_pWidth,
-                    m_pC,     m_pPreview, m_lColPal,  m_lStatus, m_logLabel, m_lCnt,
-                    m_pBar,   *m_tools,   *m_palette, *m_widths, *m_viewport};
+    return Controls{m_menu,   m_pCBase,   m_pCanvas, m_hs1,      m_vs1,      m_tabStrip,
+                    m_frame1, m_frame2,   m_frame3,  m_frame4,   m_sWidth,   m_pWidth,
+                    m_pC,     m_pPreview, m_lColPal, m_lStatus,  m_logLabel, m_lCnt,
+                    m_pBar,   m_notices,  *m_tools,  *m_palette, *m_widths,  *m_viewport};
 }
 
 void Form1::resizeEvent(QResizeEvent* event) {
@@ -280,11 +291,14 @@ void Form1::changeEvent(QEvent* event) {
         m_viewport->focusCanvas();
 }
 
+void Form1::layoutClientArea() {
+    const QSize client = centralWidget()->size();
+    m_viewport->layout(client.width(), client.height());
+}
+
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == centralWidget() && event->type() == QEvent::Resize && !isMinimized()) {
-        const QSize client = centralWidget()->size();
-        m_viewport->layout(client.width(), client.height());
-    }
+    if (watched == centralWidget() && event->type() == QEvent::Resize && !isMinimized())
+        layoutClientArea();
     return QMainWindow::eventFilter(watched, event);
 }
 

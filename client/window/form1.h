@@ -9,6 +9,7 @@
 
 class CanvasWidget;
 class ColorCell;
+class NoticeBar;
 class PaletteController;
 class PenWidthController;
 class PictureBox;
@@ -25,7 +26,8 @@ class ViewportFrame;
 
 namespace client {
 
-// The client's main window: the canvas in its scrolled viewport, the tool tabs,
+// The client's main window: the canvas in its scrolled viewport with the
+// notice bar above it, the tool tabs,
 // pen width, palette, connection status, the preview and the playback panel,
 // and the whole menu bar. It owns the canvas; the drawing-surface behaviour
 // lives in the controllers it creates. It holds no socket: the rest of the
@@ -42,7 +44,8 @@ class Form1 : public QMainWindow,
               public ConnectionView,
               public StatusView,
               public PlaybackView,
-              public PenView {
+              public PenView,
+              public NoticeView {
     Q_OBJECT
 public:
     explicit Form1(Prompts& prompts, QWidget* parent = nullptr);
@@ -75,6 +78,10 @@ public:
     void showStatus(const QString& text) override;
     void setChatAvailable(bool available) override;
     void setLogPlayAvailable(bool available) override;
+
+    // --- NoticeView: the bar above the canvas
+    void showNotice(NoticeKind kind, const QString& text) override;
+    void clearNotice(NoticeKind kind) override;
 
     // --- PlaybackView
     void showPlaybackReading() override;
@@ -115,6 +122,7 @@ public:
         QLabel* logLabel;
         QLabel* lCnt;
         QProgressBar* pBar;
+        NoticeBar* notices;
         ToolController& tools;
         PaletteController& palette;
         PenWidthController& widths;
@@ -159,6 +167,7 @@ private:
     void connectCommands();
     void connectPenSignals();
     void clearAllCommand(); // ask, clear, announce
+    void layoutClientArea();
 
     Prompts& m_prompts;
     bool m_loaded = false;
@@ -184,6 +193,7 @@ private:
     QLabel* m_logLabel = nullptr;
     QLabel* m_lCnt = nullptr;
     QProgressBar* m_pBar = nullptr;
+    NoticeBar* m_notices = nullptr;
 
     ViewportController* m_viewport = nullptr;
     PenWidthController* m_widths = nullptr;

@@ -51,14 +51,25 @@ void ViewportController::layout(int w, int h) {
     m_w.frame4->setGeometry(column, 352, 129, 57);
 
     const int outerW = std::max(0, w - ViewportRightGap);
-    const int outerH = std::max(0, h - ViewportBottomGap);
-    m_w.viewport->setOuterGeometry(QRect(0, 0, outerW, outerH));
+    const int barW = outerW + ScrollBarThickness;
+    // The bar never takes more than half of the height: the canvas stays in view.
+    const int top = std::max(0, std::min(noticeBarHeight(barW), (h - ViewportBottomGap) / 2));
+    m_w.noticeBar->setGeometry(0, 0, barW, top);
+    const int outerH = std::max(0, h - ViewportBottomGap - top);
+    m_w.viewport->setOuterGeometry(QRect(0, top, outerW, outerH));
     const QSize inner = m_w.viewport->innerSize();
     m_w.vs1->setVisible(inner.height() <= 1200);
     m_w.hs1->setVisible(inner.width() <= 1600);
-    m_w.vs1->setGeometry(w - ViewportRightGap, 0, ScrollBarThickness, outerH);
+    m_w.vs1->setGeometry(w - ViewportRightGap, top, ScrollBarThickness, outerH);
     m_w.hs1->setGeometry(0, h - ViewportBottomGap, outerW, ScrollBarThickness);
     updateScrollRanges();
+}
+
+int ViewportController::noticeBarHeight(int width) const {
+    if (m_w.noticeBar->isHidden())
+        return 0;
+    const int wrapped = m_w.noticeBar->heightForWidth(width);
+    return wrapped >= 0 ? wrapped : m_w.noticeBar->sizeHint().height();
 }
 
 int ViewportController::maxOffsetX() const {

@@ -19,6 +19,10 @@ class ViewportFrame;
 // the canvas at the origin. Scroll bars, hand scrolling and preview dragging
 // all clamp to the same range, and every scroll hands the keyboard focus back
 // to the canvas so that holding Ctrl keeps working.
+//
+// The notice bar, while shown, takes the top of the viewport's column (the
+// viewport and its vertical bar move down by its height), so a notice never
+// covers the canvas.
 class ViewportController : public QObject {
     Q_OBJECT
 public:
@@ -28,6 +32,7 @@ public:
         QWidget* frame2;
         QWidget* frame3;
         QWidget* frame4;
+        QWidget* noticeBar; // above the viewport while it is shown
         PictureBox* preview;
         ViewportFrame* viewport;
         CanvasWidget* canvas;
@@ -55,6 +60,7 @@ public:
     void focusCanvas();
 
 private:
+    int noticeBarHeight(int width) const;
     void onHorizontal(int value);
     void onVertical(int value);
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -8,6 +8,7 @@
 #include "fixedports.h"
 #include "form2.h"
 #include "logplayer.h"
+#include "noticebar.h"
 #include "statusline.h"
 
 #include <QAction>
@@ -239,8 +240,13 @@ void TestSharedPicture::ownEarlierDrawingIsKeptAsABackup() {
              QDir(m_dir.path()).filePath(QFileInfo(c.client->boardSync().lastBackup()).fileName()));
     QImage kept(QDir(m_dir.path()).filePath(backups.first()));
     QCOMPARE(kept.convertToFormat(QImage::Format_RGB32), own);
+    // The member is told where, in the notice bar; the status line keeps
+    // to the connection.
+    NoticeBar* notices = c.main().controls().notices;
+    QVERIFY2(notices->text(NoticeKind::BackupWritten).contains(backups.first()),
+             qPrintable(notices->text(NoticeKind::BackupWritten)));
     c.client->status().timer1Timer();
-    QVERIFY2(c.main().controls().lStatus->text().contains("控え"),
+    QVERIFY2(c.main().controls().lStatus->text().startsWith("Member : "),
              qPrintable(c.main().controls().lStatus->text()));
 
     // A blank canvas, or one that already shows the shared picture, is not kept.
@@ -311,8 +317,8 @@ void TestSharedPicture::logPlayingAtConnectKeepsALocalView() {
     QVERIFY(c.client->player().logPlay(path));
     QVERIFY(c.connected());
     QVERIFY(c.client->boardSync().state() == BoardSync::State::LocalView);
-    c.client->status().timer1Timer();
-    QVERIFY(c.main().controls().lStatus->text().contains("ローカル表示"));
+    NoticeBar* notices = c.main().controls().notices;
+    QVERIFY(notices->text(NoticeKind::LocalView).contains("ローカル表示"));
     QTest::qWait(800);
     QCOMPARE(applied.count(), 0); // no snapshot over the played picture
     QVERIFY(!isWhite(c.picture()));
@@ -323,6 +329,8 @@ void TestSharedPicture::logPlayingAtConnectKeepsALocalView() {
     QVERIFY(isWhite(c.picture()));
     QVERIFY(c.client->boardSync().state() != BoardSync::State::LocalView);
     QCOMPARE(QDir(m_dir.path()).entryList({"sketora-backup-*.png"}, QDir::Files).size(), 1);
+    // The local view is over, so is its notice; the backup's stays.
+    QCOMPARE(notices->kinds(), std::vector<NoticeKind>{NoticeKind::BackupWritten});
 }
 
 QTEST_MAIN(TestSharedPicture)

@@ -1,5 +1,6 @@
 // The main window: menus, start-up state, layout and scrolling.
 #include "formfixture.h"
+#include "noticebar.h"
 #include "palettecontroller.h"
 #include "picturebox.h"
 #include "showncanvas.h"
@@ -14,6 +15,7 @@
 #include <QScrollBar>
 #include <QSlider>
 #include <QTabBar>
+#include <QToolButton>
 
 namespace {
 
@@ -63,6 +65,7 @@ private slots:
     void scrollBarsHideWhenCanvasFits();
     void scrollBarsMoveCanvasAndKeepFocus();
     void resizeKeepsScrollInRange();
+    void noticesStackAboveTheCanvasUntilClosed();
     void previewDragCentresAndClamps();
     void canvasRepaintsOncePerEventLoopPass();
 };
@@ -260,6 +263,39 @@ void TestForm1::resizeKeepsScrollInRange() {
     // The far edges meet the viewport's inner edges exactly.
     const QRect inner = w.controls().pCBase->client()->rect();
     QCOMPARE(w.controls().pCanvas->geometry().bottomRight(), inner.bottomRight());
+}
+
+// Notices take the top of the viewport's column, newest first, one line per
+// kind; the canvas keeps the rest, scrollable to its far edge, and gets the
+// space back when the last notice goes.
+void TestForm1::noticesStackAboveTheCanvasUntilClosed() {
+    FormFixture f;
+    Form1& w = *f.form;
+    NoticeBar* bar = w.controls().notices;
+    const QRect viewport = w.controls().pCBase->geometry();
+    QVERIFY(bar->isHidden());
+
+    w.showNotice(NoticeKind::BackupWritten, QStringLiteral("控え 1"));
+    w.showNotice(NoticeKind::LocalView, QStringLiteral("ローカル表示"));
+    w.showNotice(NoticeKind::BackupWritten, QStringLiteral("控え 2"));
+    QCOMPARE(bar->kinds(),
+             (std::vector<NoticeKind>{NoticeKind::BackupWritten, NoticeKind::LocalView}));
+    QCOMPARE(bar->text(NoticeKind::BackupWritten), QStringLiteral("控え 2"));
+    QTRY_VERIFY(bar->isVisible() && bar->height() > 0);
+    QCOMPARE(w.controls().pCBase->y(), bar->geometry().bottom() + 1);
+    QCOMPARE(w.controls().pCBase->geometry().bottom(), viewport.bottom());
+    QCOMPARE(w.controls().VS1->y(), w.controls().pCBase->y());
+    w.controls().VS1->setValue(w.controls().VS1->maximum());
+    QCOMPARE(w.controls().pCanvas->geometry().bottom(),
+             w.controls().pCBase->client()->rect().bottom());
+
+    // Closed by the person, or cleared because its condition ended.
+    QTest::mouseClick(bar->closeButton(NoticeKind::BackupWritten), Qt::LeftButton);
+    QCOMPARE(bar->kinds(), std::vector<NoticeKind>{NoticeKind::LocalView});
+    w.clearNotice(NoticeKind::LocalView);
+    w.clearNotice(NoticeKind::LocalView); // already gone: nothing happens
+    QVERIFY(bar->isHidden());
+    QCOMPARE(w.controls().pCBase->geometry(), viewport);
 }
 
 void TestForm1::previewDragCentresAndClamps() {
