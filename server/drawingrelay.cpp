@@ -4,8 +4,10 @@
 #include "drawinghistory.h"
 #include "drawingline.h"
 #include "endpointarray.h"
+#include "extensionreader.h"
 #include "logwriter.h"
 #include "numbers.h"
+#include "relayrecorder.h"
 
 #include <algorithm>
 
@@ -44,6 +46,8 @@ void DrawingRelay::onDataArrival(int k) {
 }
 
 void DrawingRelay::handleLine(int k, QByteArrayView line) {
+    if (m_recorder)
+        m_recorder->lineArrived(k);
     const drawing::UpLine up = drawing::parseUpLine(line);
     if (up.data) {
         if (const auto cmd = protocol::roundToInt16(up.command))
@@ -60,6 +64,8 @@ void DrawingRelay::handleLine(int k, QByteArrayView line) {
     store(relayed);
     sendToAllExcept(k, relayed);
     m_board.applyLine(drawing::decodeText(QByteArrayView(relayed).chopped(2)));
+    if (m_recorder)
+        m_recorder->boardApplied(relayed);
 }
 
 // Command 7: each verb is read and answered by the part that speaks it; a
@@ -69,6 +75,13 @@ void DrawingRelay::handleExtension(int k, QByteArrayView line) {
     if (const auto request = boardsnapshot::parseRequest(line)) {
         markExtended(k);
         answerBoardRequest(k, *request);
+        return;
+    }
+    for (ExtensionReader* reader : m_readers) {
+        if (reader->readExtension(k, line)) {
+            markExtended(k);
+            return;
+        }
     }
 }
 
@@ -94,12 +107,16 @@ void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
         clearHistory();
         break;
     case drawing::Color:
-        if (const auto colour = protocol::readInt32(data); colour && hasSlot)
+        if (const auto colour = protocol::readInt32(data); colour && hasSlot) {
             m_penColor[k] = *colour;
+            noteGreetingPen(k);
+        }
         break;
     case drawing::Width:
-        if (const auto size = protocol::readInt16(data); size && hasSlot)
+        if (const auto size = protocol::readInt16(data); size && hasSlot) {
             m_penSize[k] = *size;
+            noteGreetingPen(k);
+        }
         break;
     case drawing::MemberCount:
         m_ws.send(k, drawing::memberCountLine(m_table.memCount()));
@@ -107,6 +124,18 @@ void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
     default:
         break;
     }
+}
+
+void DrawingRelay::setGreetingPen(int k, qint32 colour, qint16 size) {
+    if (!protocol::hasSlot(k))
+        return;
+    m_penColor[k] = colour;
+    m_penSize[k] = size;
+}
+
+void DrawingRelay::noteGreetingPen(int k) {
+    if (m_recorder)
+        m_recorder->greetingPenChanged(k, m_penColor[k], m_penSize[k]);
 }
 
 // With auto-save the history goes to a log file first; if that file cannot
