@@ -1,6 +1,7 @@
 // The built sketoraServer as a process on the fixed ports: it serves
-// headless, ends cleanly on SIGTERM and SIGINT, and says on stderr when a
-// port is taken.
+// headless, ends cleanly on SIGTERM and SIGINT, says on stderr when a port
+// is taken, comes back with its board and history after being killed, and
+// cuts a member of ours that stopped.
 
 #include "board.h"
 #include "snapshot.h"
@@ -11,8 +12,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QDir>
+
 #include <csignal>
 #include <memory>
+#include <sys/wait.h>
 
 namespace {
 
@@ -23,12 +27,12 @@ QString serverBinary() {
     return qEnvironmentVariable("SKETORA_BIN_DIR") + QStringLiteral("/sketoraServer");
 }
 
-void startServer(QProcess& process, const QString& directory) {
+void startServer(QProcess& process, const QString& directory, const QStringList& arguments = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(directory);
-    process.start(serverBinary(), {});
+    process.start(serverBinary(), arguments);
 }
 
 // True when nothing else holds the fixed ports. Other programs' end-to-end
@@ -67,6 +71,8 @@ private slots:
     void servesAndEndsOnSignal();
     void takenPortIsReportedOnStderr();
     void boardSurvivesARestart();
+    void boardAndHistorySurviveAKillDuringAStroke();
+    void stoppedMemberOfOursIsCutQuietDescribedOneIsNot();
 };
 
 void TestServerProcess::init() {
@@ -135,20 +141,37 @@ void TestServerProcess::takenPortIsReportedOnStderr() {
 
 namespace {
 
-// Asks for the shared picture on a fresh connection and reads the reply.
-boardsnapshot::Reader::Event askForBoard() {
-    auto peer = connectWhenReady(DrawingPort, "\r\n");
-    if (!peer || peer->next(41).size() != 41)
-        return {};
-    peer->send("7:snap r1\r\n");
+// Asks for the shared picture and reads the reply.
+boardsnapshot::Reader::Event askForBoard(TestPeer& peer) {
+    peer.send("7:snap r1\r\n");
     boardsnapshot::Reader reader;
     for (;;) {
-        const QByteArray line = peer->nextOne(10000);
+        const QByteArray line = peer.nextOne(10000);
         if (!line.startsWith("0:7:"))
             return {};
         const auto event = reader.feed(QString::fromLatin1(line.mid(4)));
         if (event.kind != boardsnapshot::Reader::Event::None)
             return event;
+    }
+}
+
+// The same on a fresh connection.
+boardsnapshot::Reader::Event askForBoard() {
+    auto peer = connectWhenReady(DrawingPort, "\r\n");
+    if (!peer || peer->next(41).size() != 41)
+        return {};
+    return askForBoard(*peer);
+}
+
+// The rest of the next line that starts with `prefix`; lines before it are
+// passed over. Empty when none comes.
+QByteArray skipTo(TestPeer& peer, const QByteArray& prefix) {
+    for (;;) {
+        const QByteArray line = peer.nextOne(10000);
+        if (line == "<nothing>")
+            return {};
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size());
     }
 }
 
@@ -200,6 +223,120 @@ void TestServerProcess::boardSurvivesARestart() {
     QVERIFY(Board::isBlank(event.picture));
     QByteArray errors;
     QTRY_VERIFY((errors += server.readAllStandardError()).contains("board.png"));
+    server.terminate();
+    QVERIFY(server.waitForFinished(10000));
+}
+
+// Member A claims a session and draws one long stroke; once the server has
+// acknowledged the first part as durable, the rest goes out and the server
+// is killed with it in flight. After the restart the session count says how
+// many of A's lines the server kept, at least all it acknowledged; a
+// newcomer's picture is exactly those lines, and a log file written then
+// holds them as history.
+void TestServerProcess::boardAndHistorySurviveAKillDuringAStroke() {
+    QTemporaryDir dir;
+    QList<QByteArray> counted; // A's lines after its claim, in order; pings left empty
+    qint64 acknowledged = 0;
+    {
+        QProcess server;
+        startServer(server, dir.path());
+        QVERIFY(server.waitForStarted());
+        auto a = connectWhenReady(DrawingPort, "\r\n");
+        QVERIFY(a);
+        a->send("7:session A1\r\n");
+        QCOMPARE(skipTo(*a, "0:7:session A1 "), QByteArray("0"));
+        QByteArray first = "4: 255\r\n5: 2\r\n1: 100, 100\r\n";
+        for (int i = 0; i < 300; ++i)
+            first += "2: " + QByteArray::number(100 + i * 4) + ", " +
+                     QByteArray::number(100 + (i * 53) % 1000) + "\r\n";
+        a->send(first);
+        counted += first.split('\n');
+        counted.removeLast();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const qint64 before = counted.size();
+                a->send("7:ping p\r\n");
+                counted.append(QByteArray());
+                acknowledged = skipTo(*a, "0:7:pong p ").toLongLong();
+                return acknowledged >= before;
+            },
+            30000));
+        QByteArray rest;
+        for (int i = 0; i < 40; ++i)
+            rest += "2: " + QByteArray::number(1300 - i * 7) + ", " +
+                    QByteArray::number(50 + i * 25) + "\r\n";
+        a->send(rest);
+        counted += rest.split('\n');
+        counted.removeLast();
+        ::kill(server.processId(), SIGKILL);
+        QVERIFY(server.waitForFinished(10000));
+    }
+    for (QByteArray& line : counted)
+        line.chop(1); // the "\r"
+    QVERIFY(QTest::qWaitFor(fixedPortsFree, 120000));
+    QProcess server;
+    startServer(server, dir.path());
+    QVERIFY(server.waitForStarted());
+    auto b = connectWhenReady(DrawingPort, "\r\n");
+    QVERIFY(b);
+    b->send("7:session A1\r\n");
+    const qint64 kept = skipTo(*b, "0:7:session A1 ").toLongLong();
+    QVERIFY2(kept >= acknowledged && kept <= counted.size(), QByteArray::number(kept).constData());
+
+    Board expected;
+    QByteArray history;
+    for (qint64 i = 0; i < kept; ++i) {
+        if (counted[i].isEmpty())
+            continue;
+        expected.applyLine(QStringLiteral("0:") + QString::fromLatin1(counted[i]));
+        history += "0:" + counted[i] + "\r\n";
+    }
+    const auto event = askForBoard(*b);
+    QCOMPARE(event.kind, boardsnapshot::Reader::Event::Snapshot);
+    QCOMPARE(event.picture, expected.image());
+
+    ::kill(server.processId(), SIGTERM);
+    QVERIFY(server.waitForFinished(10000));
+    const QStringList logs = QDir(dir.path()).entryList({"*.skl"}, QDir::Files);
+    QCOMPARE(logs.size(), 1);
+    QFile log(QDir(dir.path()).filePath(logs.first()));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray content = log.readAll();
+    QVERIFY(content.contains(history));
+    if (kept < counted.size())
+        QVERIFY(!content.contains(history + "0:" + counted[kept] + "\r\n"));
+}
+
+// A member of ours that pinged and was then stopped (its machine still
+// answers TCP, so only the heartbeat can tell) is cut by the server; a
+// described member that has been quiet for longer stays.
+void TestServerProcess::stoppedMemberOfOursIsCutQuietDescribedOneIsNot() {
+    QTemporaryDir dir;
+    QProcess server;
+    startServer(server, dir.path(), {QStringLiteral("--heartbeat-timeout"), QStringLiteral("1")});
+    QVERIFY(server.waitForStarted());
+    auto quiet = connectWhenReady(DrawingPort, "\r\n");
+    QVERIFY(quiet);
+    QCOMPARE(quiet->next(41).size(), 41);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Plain system calls only in the child of a threaded program.
+        const int fd = connectStuckClient(DrawingPort);
+        static const char ping[] = "7:ping z\r\n";
+        if (fd >= 0)
+            ::send(fd, ping, sizeof ping - 1, 0);
+        ::raise(SIGSTOP);
+        ::_exit(0);
+    }
+    QVERIFY(child > 0);
+    QVERIFY(quiet->nextOne(15000).startsWith("0:8:")); // the member came
+    QVERIFY(quiet->nextOne(30000).startsWith("0:8:")); // the server closed it
+    QVERIFY(quiet->isOpen());
+    quiet->send("8:member\r\n");
+    QVERIFY(quiet->nextOne().startsWith("0:8:"));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
     server.terminate();
     QVERIFY(server.waitForFinished(10000));
 }
