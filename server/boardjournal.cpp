@@ -209,10 +209,24 @@ void BoardJournal::flush() {
         if (m_brokenSince == 0)
             write(batch, seq);
         else if (m_mending)
-            m_held.push_back({std::move(batch), seq});
+            hold(std::move(batch), seq);
         m_idleTimer.start();
     }
     maybeCheckpoint();
+}
+
+// A disk that takes long over the mending checkpoint must not make the held
+// batches grow without end: past MaxHeldBytes they go, and that checkpoint
+// no longer mends (the next one, taken later, holds them).
+void BoardJournal::hold(QByteArray batch, quint64 seq) {
+    m_heldBytes += batch.size();
+    if (m_heldBytes > MaxHeldBytes) {
+        m_held.clear();
+        m_heldBytes = 0;
+        m_mending = false;
+        return;
+    }
+    m_held.push_back({std::move(batch), seq});
 }
 
 void BoardJournal::write(const QByteArray& batch, quint64 seq) {
@@ -226,7 +240,8 @@ void BoardJournal::write(const QByteArray& batch, quint64 seq) {
         m_folderChanged = true; // its name is made durable with the next sync
     }
     if (m_segment->write(batch) != batch.size()) {
-        broken(seq, m_segment->errorString());
+        broken(seq, QStringLiteral("%1 に書き込めません。ディスクの空きを確かめてください")
+                        .arg(m_folder.segmentPath(m_segmentNumber)));
         return;
     }
     m_written = seq;
@@ -242,11 +257,14 @@ void BoardJournal::requestSync(bool evenIfBusy) {
     const quint64 upTo = m_written;
     m_syncPosted = upTo;
     ++m_syncsRunning;
-    const int fd = m_segment->handle();
+    // A descriptor of its own: the segment may be closed meanwhile.
+    const int fd = ::dup(m_segment->handle());
     const bool folderToo = std::exchange(m_folderChanged, false);
     m_worker.post(
-        [file = m_segment, fd, folderToo, folder = m_folder.path()] {
-            bool ok = ::fdatasync(fd) == 0;
+        [fd, folderToo, folder = m_folder.path()] {
+            bool ok = fd >= 0 && ::fdatasync(fd) == 0;
+            if (fd >= 0)
+                ::close(fd);
             if (folderToo)
                 ok = JournalWorker::syncFolder(folder) && ok;
             return ok;
@@ -314,6 +332,7 @@ void BoardJournal::checkpoint() {
     m_checkpointRunning = true;
     m_mending = m_brokenSince != 0;
     m_held.clear();
+    m_heldBytes = 0;
     const qint64 covered = m_sinceCheckpoint;
     m_worker.post(
         [state = std::move(state), folder = m_folder.path()] {
@@ -326,6 +345,7 @@ void BoardJournal::onCheckpointed(quint64 seq, qint64 coveredBytes, bool ok) {
     m_checkpointRunning = false;
     const bool mending = std::exchange(m_mending, false);
     std::vector<Held> held = std::exchange(m_held, {});
+    m_heldBytes = 0;
     if (!m_recording)
         return;
     if (!ok) {

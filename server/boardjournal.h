@@ -50,6 +50,7 @@ public:
     static constexpr qint64 CheckpointBytes = 16 * 1024 * 1024;
     static constexpr int IdleCheckpointMs = 60000;
     static constexpr int RetryMs = 5000;
+    static constexpr qsizetype MaxHeldBytes = 64 * 1024 * 1024;
 
     struct Parts {
         JournalTarget target;
@@ -102,6 +103,7 @@ private:
     void replaySegments(quint64 first, const std::vector<quint64>& present);
     void arm();
     void write(const QByteArray& batch, quint64 seq);
+    void hold(QByteArray batch, quint64 seq);
     void requestSync(bool evenIfBusy);
     void onSynced(quint64 upTo, bool ok);
     void maybeCheckpoint();
@@ -119,7 +121,7 @@ private:
     Recovery m_recovery;
 
     journalformat::BatchWriter m_batch;
-    std::shared_ptr<QFile> m_segment; // null until the next write opens it
+    std::unique_ptr<QFile> m_segment; // null until the next write opens it
     quint64 m_segmentNumber = 1;
     bool m_folderChanged = false; // a file appeared that the next sync makes durable
     quint64 m_seq = 0;            // the last journal write (batch or checkpoint)
@@ -137,6 +139,7 @@ private:
         quint64 seq = 0;
     };
     std::vector<Held> m_held; // batches after a mending checkpoint, written once it is on disk
+    qsizetype m_heldBytes = 0;
     QElapsedTimer m_lastFailure;
     bool m_failureLogged = false;
     bool m_flushArmed = false;

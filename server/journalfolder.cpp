@@ -63,8 +63,8 @@ QString JournalFolder::segmentPath(quint64 number) const {
     return QDir(m_path).filePath(journalformat::segmentFileName(number));
 }
 
-std::shared_ptr<QFile> JournalFolder::createSegment(quint64 number) const {
-    auto file = std::make_shared<QFile>(segmentPath(number));
+std::unique_ptr<QFile> JournalFolder::createSegment(quint64 number) const {
+    auto file = std::make_unique<QFile>(segmentPath(number));
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return nullptr;
     const QByteArray header = journalformat::segmentHeader(number);

@@ -36,7 +36,7 @@ public:
     std::vector<quint64> segments() const;
     QString segmentPath(quint64 number) const;
     // A new segment with its header, open for appending; null on failure.
-    std::shared_ptr<QFile> createSegment(quint64 number) const;
+    std::unique_ptr<QFile> createSegment(quint64 number) const;
 
     bool hasCheckpoint() const;
     // Nothing, and why in `why`, when the checkpoint cannot be read.

@@ -87,13 +87,21 @@ quint64 MemberSessions::durableOf(int k) const {
     return slot < 0 ? 0 : m_sessions[size_t(slot)].durable;
 }
 
+// While the disk does not answer, writes pile up: the oldest noted ones go.
+// That only makes durable() lag, never run ahead of the disk.
+void MemberSessions::note(Session& s, quint64 seq) {
+    if (s.recorded.size() >= MaxRecorded)
+        s.recorded.pop_front();
+    s.recorded.emplace_back(seq, s.taken);
+}
+
 void MemberSessions::recordChanges(quint64 seq,
                                    const std::function<void(QByteArrayView, quint64)>& write) {
     for (Session& s : m_sessions) {
         if (!s.changed)
             continue;
         write(s.id, s.taken);
-        s.recorded.emplace_back(seq, s.taken);
+        note(s, seq);
         s.changed = false;
     }
 }
@@ -101,7 +109,7 @@ void MemberSessions::recordChanges(quint64 seq,
 void MemberSessions::recordedAll(quint64 seq) {
     for (Session& s : m_sessions) {
         if (s.taken > s.durable)
-            s.recorded.emplace_back(seq, s.taken);
+            note(s, seq);
         s.changed = false;
     }
 }

@@ -24,6 +24,7 @@ class EndpointArray;
 class MemberSessions {
 public:
     static constexpr int MaxSessions = 64;
+    static constexpr size_t MaxRecorded = 256; // journal writes awaiting the disk, per session
 
     explicit MemberSessions(const EndpointArray& ws);
 
@@ -74,6 +75,7 @@ private:
     int add(QByteArrayView id);
     int sessionOf(int k) const;
     void countLine(int k);
+    static void note(Session& s, quint64 seq);
 
     const EndpointArray& m_ws;
     std::vector<Session> m_sessions;

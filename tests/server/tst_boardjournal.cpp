@@ -14,6 +14,9 @@
 #include <QDir>
 #include <QTest>
 
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
 namespace {
 
 // Everything a restart must bring back.
@@ -76,6 +79,7 @@ private slots:
     void checkpointTakesOverTheSegmentsBeforeIt();
     void tornEndIsPassedOver();
     void oneServerPerFolder();
+    void fullDiskStopsTheJournalUntilItCanMendIt();
 };
 
 // Two members draw in colours and widths, one clears the board (the history
@@ -182,6 +186,75 @@ void TestBoardJournal::oneServerPerFolder() {
     QVERIFY(second.table().logText().contains(QStringLiteral("別のサーバ")));
     second.setListenAddress(QHostAddress::LocalHost);
     QVERIFY(second.start());
+}
+
+namespace {
+
+// A small disk of its own (a tmpfs), where the test can run out of space.
+// Needs the right to mount, which `make test` as root has.
+struct SmallDisk {
+    QTemporaryDir mountPoint;
+    bool mounted = false;
+    explicit SmallDisk(int megabytes) {
+        const QByteArray options = "size=" + QByteArray::number(megabytes) + "m";
+        mounted = ::mount("tmpfs", QFile::encodeName(mountPoint.path()).constData(), "tmpfs", 0,
+                          options.constData()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted)
+            ::umount2(QFile::encodeName(mountPoint.path()).constData(), MNT_DETACH);
+    }
+    QString path() const { return mountPoint.path(); }
+    // Fills the disk up to `leftBytes` with one file.
+    bool fill(qint64 leftBytes) {
+        struct statvfs info = {};
+        if (::statvfs(QFile::encodeName(path()).constData(), &info) != 0)
+            return false;
+        const qint64 free = qint64(info.f_bavail) * qint64(info.f_frsize);
+        QFile filler(QDir(path()).filePath("filler"));
+        return filler.open(QIODevice::WriteOnly) &&
+               filler.write(QByteArray(free - leftBytes, 'x')) == free - leftBytes;
+    }
+    void empty() { QFile::remove(QDir(path()).filePath("filler")); }
+};
+
+} // namespace
+
+// The disk runs full while members draw: the journal says so and stops its
+// segments (what would follow builds on what is missing); once there is room
+// again its next checkpoint holds everything, and a restart brings it all back.
+void TestBoardJournal::fullDiskStopsTheJournalUntilItCanMendIt() {
+    SmallDisk disk(16);
+    if (!disk.mounted)
+        QSKIP("no right to mount a small disk");
+    FixedClock clock;
+    auto server = std::make_unique<RelayServer>(0, 0, disk.path(), &clock);
+    server->setListenAddress(QHostAddress::LocalHost);
+    QVERIFY(server->start());
+    TestPeer a(server->drawingPort(), "\r\n");
+    TestPeer b(server->drawingPort(), "\r\n");
+    QVERIFY(a.waitConnected() && b.waitConnected());
+    QCOMPARE(a.next(42).size(), 42);
+    QCOMPARE(b.next(41).size(), 41);
+    QVERIFY(relay(a, b, "4: 255\r\n" + stroke(100, 0)));
+    server->keeper().journal().settle();
+
+    QVERIFY(disk.fill(32 * 1024));
+    for (int part = 0; part < 20 && !server->table().logText().contains("書けません"); ++part) {
+        QVERIFY(relay(a, b, stroke(400, part * 30)));
+        server->keeper().journal().settle();
+    }
+    QVERIFY(server->table().logText().contains("書けません"));
+    disk.empty();
+    QVERIFY(relay(b, a, "5: 3\r\n" + stroke(100, 700)));
+    QTRY_VERIFY_WITH_TIMEOUT(server->table().logText().contains("また書けるようになりました"),
+                             60000);
+    QVERIFY(relay(b, a, stroke(50, 900)));
+    server->keeper().journal().settle();
+    const Kept before = Kept::of(*server);
+    server.reset();
+    RelayServer again(0, 0, disk.path(), &clock);
+    QVERIFY(Kept::of(again) == before);
 }
 
 QTEST_GUILESS_MAIN(TestBoardJournal)
