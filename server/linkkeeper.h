@@ -59,7 +59,9 @@ class MemberSessions;
 // A member that was offline while someone cleared the board still sends its
 // kept strokes, now on top of the cleared board: they were drawn after
 // everything that member had seen, and a clear it never saw must not
-// silently take them away. Whoever wants them gone clears again.
+// silently take them away. Whoever wants them gone clears again. The same
+// rule the other way round: a clear-all among the member's own kept lines is
+// sent like any other line, since the member meant it for what it had seen.
 class LinkKeeper : public QObject, public ExtensionReader {
     Q_OBJECT
 public:

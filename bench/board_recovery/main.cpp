@@ -139,11 +139,47 @@ QString serverProgram() {
     return QDir(dir).filePath(QStringLiteral("sketoraServer"));
 }
 
+struct RestartTimes {
+    Times listening, greeted, session, board;
+    bool same = true;
+};
+
+// Reads what the member receives until the shared picture is applied,
+// noting when the greeting, the session answer and the picture came.
+void readUntilBoard(QTcpSocket& member, const QElapsedTimer& timer, const QImage& expected,
+                    RestartTimes& t) {
+    QByteArray pending;
+    int lines = 0;
+    boardsnapshot::Reader reader;
+    while (member.waitForReadyRead(10000)) {
+        pending += member.readAll();
+        qsizetype end;
+        while ((end = pending.indexOf("\r\n")) >= 0) {
+            const QByteArray line = pending.left(end);
+            pending.remove(0, end + 2);
+            const double ms = timer.nsecsElapsed() / 1e6;
+            if (++lines == 41)
+                t.greeted.add(ms);
+            if (line.startsWith("0:7:session "))
+                t.session.add(ms);
+            if (!line.startsWith("0:7:"))
+                continue;
+            const auto e = reader.feed(QString::fromLatin1(line.mid(4)));
+            if (e.kind != boardsnapshot::Reader::Event::Snapshot)
+                continue;
+            Board shown;
+            shown.replace(e.picture, e.pens);
+            t.board.add(timer.nsecsElapsed() / 1e6);
+            t.same = t.same && shown.image() == expected;
+            return;
+        }
+    }
+}
+
 // A raw member of ours: connects as soon as the port answers, takes its
 // greeting, claims its session and asks for the board, applies it.
 void measureRestart(const QString& source, const QImage& expected, int runs) {
-    Times listening, greeted, session, board;
-    bool same = true;
+    RestartTimes t;
     for (int run = 0; run < runs; ++run) {
         QTemporaryDir dir;
         copyFolder(source, journalIn(dir.path()));
@@ -166,42 +202,17 @@ void measureRestart(const QString& source, const QImage& expected, int runs) {
             member.abort();
             QThread::msleep(2);
         }
-        listening.add(timer.nsecsElapsed() / 1e6);
+        t.listening.add(timer.nsecsElapsed() / 1e6);
         member.write("4: 0\r\n5: 0\r\n7:session bench\r\n7:snap b\r\n");
-        QByteArray pending;
-        int lines = 0;
-        boardsnapshot::Reader reader;
-        Board shown;
-        bool done = false;
-        while (!done && member.waitForReadyRead(10000)) {
-            pending += member.readAll();
-            qsizetype end;
-            while ((end = pending.indexOf("\r\n")) >= 0) {
-                const QByteArray line = pending.left(end);
-                pending.remove(0, end + 2);
-                if (++lines == 41)
-                    greeted.add(timer.nsecsElapsed() / 1e6);
-                if (line.startsWith("0:7:session "))
-                    session.add(timer.nsecsElapsed() / 1e6);
-                if (!line.startsWith("0:7:"))
-                    continue;
-                const auto e = reader.feed(QString::fromLatin1(line.mid(4)));
-                if (e.kind == boardsnapshot::Reader::Event::Snapshot) {
-                    shown.replace(e.picture, e.pens);
-                    board.add(timer.nsecsElapsed() / 1e6);
-                    same = same && shown.image() == expected;
-                    done = true;
-                }
-            }
-        }
+        readUntilBoard(member, timer, expected, t);
         server.kill();
         server.waitForFinished();
     }
-    std::printf("  (picture %s)\n", same ? "identical" : "DIFFERENT");
-    listening.print("port answers");
-    greeted.print("greeting received");
-    session.print("session answer received");
-    board.print("board shown");
+    std::printf("  (picture %s)\n", t.same ? "identical" : "DIFFERENT");
+    t.listening.print("port answers");
+    t.greeted.print("greeting received");
+    t.session.print("session answer received");
+    t.board.print("board shown");
 }
 
 } // namespace
