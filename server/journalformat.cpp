@@ -2,6 +2,9 @@
 
 #include <QList>
 #include <QtEndian>
+#include <algorithm>
+#include <cstring>
+#include <utility>
 #include <zlib.h>
 
 namespace journalformat {
@@ -59,24 +62,35 @@ QByteArray segmentHeader(quint64 number) {
     return header;
 }
 
-void BatchWriter::begin(char kind, qsizetype bodyBytes) {
-    m_payload.append(kind);
-    put<quint32>(m_payload, quint32(bodyBytes));
+// Every record is written in place: one size check and one copy per record,
+// the relay's hot path when it records a line.
+char* BatchWriter::begin(char kind, qsizetype bodyBytes) {
+    if (m_batch.isEmpty())
+        m_batch.resize(BatchHeaderBytes);
+    const qsizetype at = m_batch.size();
+    const qsizetype needed = at + 5 + bodyBytes;
+    if (m_batch.capacity() < needed)
+        m_batch.reserve(std::max<qsizetype>(2 * m_batch.capacity(), needed + 4096));
+    m_batch.resize(needed);
+    char* record = m_batch.data() + at;
+    record[0] = kind;
+    qToLittleEndian<quint32>(quint32(bodyBytes), record + 1);
     m_lastLine = -1;
+    return record + 5;
 }
 
 void BatchWriter::line(QByteArrayView relayed, quint8 flags) {
-    begin(Line, 1 + relayed.size());
-    m_lastLine = m_payload.size();
-    m_payload.append(char(flags));
-    m_payload.append(relayed);
+    char* body = begin(Line, 1 + relayed.size());
+    body[0] = char(flags);
+    std::memcpy(body + 1, relayed.data(), size_t(relayed.size()));
+    m_lastLine = body - m_batch.data();
 }
 
 bool BatchWriter::markLastLineApplied(QByteArrayView relayed) {
-    if (m_lastLine < 0 || m_payload.size() - m_lastLine - 1 != relayed.size() ||
-        QByteArrayView(m_payload).sliced(m_lastLine + 1) != relayed)
+    if (m_lastLine < 0 || m_batch.size() - m_lastLine - 1 != relayed.size() ||
+        QByteArrayView(m_batch).sliced(m_lastLine + 1) != relayed)
         return false;
-    m_payload[m_lastLine] = char(quint8(m_payload[m_lastLine]) | ToBoard);
+    m_batch.data()[m_lastLine] = char(quint8(m_batch[m_lastLine]) | ToBoard);
     return true;
 }
 
@@ -85,27 +99,27 @@ void BatchWriter::cleared() {
 }
 
 void BatchWriter::greetingPen(int slot, qint32 colour, qint16 size) {
-    begin(GreetingPen, 7);
-    m_payload.append(char(slot));
-    put<qint32>(m_payload, colour);
-    put<qint16>(m_payload, size);
+    char* body = begin(GreetingPen, 7);
+    body[0] = char(slot);
+    qToLittleEndian<qint32>(colour, body + 1);
+    qToLittleEndian<qint16>(size, body + 5);
 }
 
 void BatchWriter::session(QByteArrayView id, quint64 lines) {
-    begin(Session, 8 + id.size());
-    put<quint64>(m_payload, lines);
-    m_payload.append(id);
+    char* body = begin(Session, 8 + id.size());
+    qToLittleEndian<quint64>(lines, body);
+    std::memcpy(body + 8, id.data(), size_t(id.size()));
 }
 
 QByteArray BatchWriter::take() {
-    QByteArray batch;
-    batch.reserve(BatchHeaderBytes + m_payload.size());
-    put<quint32>(batch, quint32(m_payload.size()));
-    put<quint32>(batch, crc32(m_payload));
-    batch.append(m_payload);
-    m_payload.clear();
+    if (isEmpty())
+        return {};
+    const qsizetype payload = m_batch.size() - BatchHeaderBytes;
+    qToLittleEndian<quint32>(quint32(payload), m_batch.data());
+    qToLittleEndian<quint32>(crc32(QByteArrayView(m_batch).sliced(BatchHeaderBytes)),
+                             m_batch.data() + 4);
     m_lastLine = -1;
-    return batch;
+    return std::exchange(m_batch, QByteArray());
 }
 
 std::optional<LineRecord> readLine(QByteArrayView body) {

@@ -62,15 +62,15 @@ public:
     void greetingPen(int slot, qint32 colour, qint16 size);
     void session(QByteArrayView id, quint64 lines);
 
-    bool isEmpty() const { return m_payload.isEmpty(); }
-    qsizetype size() const { return m_payload.size(); }
+    bool isEmpty() const { return m_batch.size() <= BatchHeaderBytes; }
     // The framed batch (header and payload); the writer starts empty again.
     QByteArray take();
 
 private:
-    void begin(char kind, qsizetype bodyBytes);
+    // Room for a record; returns where its body goes.
+    char* begin(char kind, qsizetype bodyBytes);
 
-    QByteArray m_payload;
+    QByteArray m_batch;        // the header's room, then the records
     qsizetype m_lastLine = -1; // offset of the last line record's flags byte
 };
 

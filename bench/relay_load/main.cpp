@@ -26,6 +26,7 @@
 #include <QThread>
 #include <cstdio>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -44,7 +45,31 @@ struct Settings {
 struct Figures {
     std::optional<PhaseResult> paced;
     std::optional<PhaseResult> flat;
+    double serverCpuSeconds = 0; // of a server this tool started, all its threads
 };
+
+// User and system time a process has used so far (Linux), in seconds.
+double cpuSeconds(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name in parentheses: utime is the 12th, stime the 13th.
+    const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (f.size() < 13)
+        return 0;
+    return double(f[11].toLongLong() + f[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+qint64 delivered(const Figures& f) {
+    return (f.paced ? f.paced->delivered : 0) + (f.flat ? f.flat->delivered : 0);
+}
+
+void printCpu(const Figures& f) {
+    if (f.serverCpuSeconds > 0 && delivered(f) > 0)
+        std::printf("  server CPU %.2f s, %.3f us per delivered line\n", f.serverCpuSeconds,
+                    f.serverCpuSeconds * 1e6 / double(delivered(f)));
+}
 
 void printPhase(const char* name, const PhaseResult& r) {
     std::printf("  %-9s sent %lld, delivered %lld of %lld (lost %lld, duplicated %lld, out of "
@@ -198,6 +223,10 @@ void printRatios(const char* title, const Figures& a, const Figures& b) {
         std::printf("  flat-out delivered lines/s %.2f; latency p50 %.2f, p99 %.2f\n",
                     a.flat->linesPerSecond / b.flat->linesPerSecond, a.flat->p50Ms / b.flat->p50Ms,
                     a.flat->p99Ms / b.flat->p99Ms);
+    if (a.serverCpuSeconds > 0 && b.serverCpuSeconds > 0 && delivered(a) > 0 && delivered(b) > 0)
+        std::printf("  server CPU per delivered line %.2f\n",
+                    (a.serverCpuSeconds / double(delivered(a))) /
+                        (b.serverCpuSeconds / double(delivered(b))));
 }
 
 // The same load against the same program started again without its journal.
@@ -207,7 +236,11 @@ void runWithoutJournal(const Settings& s, const QString& binary, const Figures& 
     if (!startRelayServer(process, binary, scratch.path(), {QStringLiteral("--no-journal")}) ||
         !waitForPort(s.host, s.port, 15000))
         return;
-    const auto without = runLoad(s, s.host, s.port, "sketoraServer --no-journal");
+    auto without = runLoad(s, s.host, s.port, "sketoraServer --no-journal");
+    if (without) {
+        without->serverCpuSeconds = cpuSeconds(process.processId());
+        printCpu(*without);
+    }
     process.terminate();
     process.waitForFinished(10000);
     if (without)
@@ -241,7 +274,11 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "relay_load: nothing listens on %s:%u\n", qPrintable(s.host), s.port);
         return 2;
     }
-    const auto measured = runLoad(s, s.host, s.port, "sketoraServer");
+    auto measured = runLoad(s, s.host, s.port, "sketoraServer");
+    if (measured && serverProcess.state() != QProcess::NotRunning) {
+        measured->serverCpuSeconds = cpuSeconds(serverProcess.processId());
+        printCpu(*measured);
+    }
     if (serverProcess.state() != QProcess::NotRunning) {
         serverProcess.terminate();
         serverProcess.waitForFinished(10000);
