@@ -5,6 +5,8 @@
 DrawingHistory::DrawingHistory() : m_blocks(BlockCount) {}
 
 void DrawingHistory::append(QByteArrayView line, bool blockTest) {
+    if (m_observer)
+        m_observer->appending(line, blockTest);
     if (canStore(line)) {
         m_blocks[m_blockNo].append(line);
         ++m_stored;
@@ -24,6 +26,8 @@ void DrawingHistory::append(QByteArrayView line, bool blockTest) {
 }
 
 void DrawingHistory::clear() {
+    if (m_observer)
+        m_observer->clearing();
     for (QByteArray& block : m_blocks)
         block = QByteArray();
     m_blockNo = 0;
@@ -45,4 +49,26 @@ QByteArray DrawingHistory::fileContent() const {
         content.append("\r\n");
     }
     return content;
+}
+
+DrawingHistory::State DrawingHistory::state() const {
+    return {m_blocks, m_blockNo, m_lines, m_stored, m_bytes, m_bytesFull};
+}
+
+bool DrawingHistory::restore(const State& state) {
+    if (state.blocks.size() != BlockCount || state.blockNo < 0 || state.lines < 0 ||
+        state.stored < 0)
+        return false;
+    qsizetype bytes = 0;
+    for (const QByteArray& block : state.blocks)
+        bytes += block.size();
+    if (bytes != state.bytes || bytes > ByteLimit)
+        return false;
+    m_blocks = state.blocks;
+    m_blockNo = state.blockNo;
+    m_lines = state.lines;
+    m_stored = state.stored;
+    m_bytes = state.bytes;
+    m_bytesFull = state.bytesFull;
+    return true;
 }

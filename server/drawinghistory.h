@@ -21,6 +21,10 @@
 // some 10 MiB. A line that would take the stored text past ByteLimit is not
 // stored and the history counts as full from then on, exactly as when the
 // last block is passed.
+//
+// An observer (the board journal) hears of every append and clearing, before
+// it is carried out, so that it can record them in order; state() and
+// restore() hand the whole history over at once.
 class DrawingHistory {
 public:
     static constexpr int BlockCount = 513; // blocks 0 to 512
@@ -28,7 +32,31 @@ public:
     static constexpr int LineLimit = 1000; // a block is closed once it holds more
     static constexpr qsizetype ByteLimit = 32 * 1024 * 1024;
 
+    class Observer {
+    public:
+        virtual ~Observer() = default;
+        virtual void appending(QByteArrayView line, bool blockTest) = 0;
+        virtual void clearing() = 0;
+    };
+
+    // Everything the history holds, for a copy kept elsewhere. Blocks are
+    // shared, not copied, until one side changes them.
+    struct State {
+        QList<QByteArray> blocks;
+        qint16 blockNo = 0;
+        qint16 lines = 0;
+        qint64 stored = 0;
+        qsizetype bytes = 0;
+        bool bytesFull = false;
+    };
+
     DrawingHistory();
+
+    void setObserver(Observer* observer) { m_observer = observer; }
+    State state() const;
+    // False (and nothing changed) when `state` cannot be a history: another
+    // number of blocks, or counts that do not match the text.
+    bool restore(const State& state);
 
     // Appends one complete relayed line (with its "\r\n") to the current
     // block. `blockTest` false raises the count without starting a new block.
@@ -63,4 +91,5 @@ private:
     qint64 m_stored = 0;
     qsizetype m_bytes = 0;
     bool m_bytesFull = false;
+    Observer* m_observer = nullptr;
 };

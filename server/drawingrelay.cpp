@@ -4,8 +4,10 @@
 #include "drawinghistory.h"
 #include "drawingline.h"
 #include "endpointarray.h"
+#include "extensionreader.h"
 #include "logwriter.h"
 #include "numbers.h"
+#include "relayrecorder.h"
 
 #include <algorithm>
 
@@ -45,6 +47,8 @@ void DrawingRelay::onDataArrival(int k) {
 }
 
 void DrawingRelay::handleLine(int k, QByteArrayView line) {
+    if (m_recorder)
+        m_recorder->lineArrived(k);
     const drawing::UpLine up = drawing::parseUpLine(line);
     if (up.data) {
         if (const auto cmd = protocol::roundToInt16(up.command))
@@ -61,6 +65,8 @@ void DrawingRelay::handleLine(int k, QByteArrayView line) {
     const bool stored = store(relayed);
     sendToAllExcept(k, relayed);
     m_undo.relayed(k, relayed, stored);
+    if (m_recorder)
+        m_recorder->boardApplied(relayed);
 }
 
 // Command 7: each verb is read and answered by the part that speaks it; a
@@ -70,10 +76,31 @@ void DrawingRelay::handleExtension(int k, QByteArrayView line) {
     if (const auto request = boardsnapshot::parseRequest(line)) {
         markExtended(k);
         answerBoardRequest(k, *request);
-    } else if (const auto undo = UndoRelay::parse(line)) {
-        markExtended(k);
-        m_undo.answer(k, *undo);
+        return;
     }
+    if (const auto undo = UndoRelay::parse(line)) {
+        markExtended(k);
+        const quint64 before = m_board.revision();
+        m_undo.answer(k, *undo);
+        // A rebuild changed the picture without a line the journal could
+        // replay: the journal keeps the picture whole instead.
+        if (m_recorder && m_board.revision() != before)
+            m_recorder->boardReplaced();
+        return;
+    }
+    for (ExtensionReader* reader : m_readers) {
+        if (reader->readExtension(k, line)) {
+            markExtended(k);
+            return;
+        }
+    }
+}
+
+void DrawingRelay::boardRecovered() {
+    if (m_history.blockNo() == 0 && m_history.lines() == 0)
+        m_undo.historyEmptied();
+    else
+        m_undo.historyRecovered();
 }
 
 UndoRelay::Outlet DrawingRelay::undoOutlet() {
@@ -115,12 +142,16 @@ void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
         clearHistory();
         break;
     case drawing::Color:
-        if (const auto colour = protocol::readInt32(data); colour && hasSlot)
+        if (const auto colour = protocol::readInt32(data); colour && hasSlot) {
             m_penColor[k] = *colour;
+            noteGreetingPen(k);
+        }
         break;
     case drawing::Width:
-        if (const auto size = protocol::readInt16(data); size && hasSlot)
+        if (const auto size = protocol::readInt16(data); size && hasSlot) {
             m_penSize[k] = *size;
+            noteGreetingPen(k);
+        }
         break;
     case drawing::MemberCount:
         m_ws.send(k, drawing::memberCountLine(m_table.memCount()));
@@ -128,6 +159,18 @@ void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
     default:
         break;
     }
+}
+
+void DrawingRelay::setGreetingPen(int k, qint32 colour, qint16 size) {
+    if (!protocol::hasSlot(k))
+        return;
+    m_penColor[k] = colour;
+    m_penSize[k] = size;
+}
+
+void DrawingRelay::noteGreetingPen(int k) {
+    if (m_recorder)
+        m_recorder->greetingPenChanged(k, m_penColor[k], m_penSize[k]);
 }
 
 // With auto-save the history goes to a log file first; if that file cannot

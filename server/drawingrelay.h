@@ -14,7 +14,9 @@
 class ConnectionTable;
 class DrawingHistory;
 class EndpointArray;
+class ExtensionReader;
 class LogWriter;
+class RelayRecorder;
 
 // The drawing channel of the server (TCP 13467, endpoint array `WS`).
 //
@@ -33,7 +35,8 @@ class LogWriter;
 // downstream text through the same reader), so the board is what every
 // member who saw the whole stream shows. Command 7 asks about it ("7:snap",
 // "7:sum", see snapshot.h): answered to the asker alone, in one send, neither
-// stored nor relayed; any other command-7 line is dropped. The greeting keeps
+// stored nor relayed. Further command-7 verbs are read by the extension
+// readers added to the relay; a line nobody knows is dropped. The greeting keeps
 // its own colour and width tables: they follow the upstream second field,
 // which for odd lines (five fields) differs from the client's reading.
 // Undo and redo ("7:me", "7:undo", "7:redo", see undowire.h) belong to
@@ -53,6 +56,15 @@ public:
 
     qint32 penColor(int index) const { return m_penColor.at(index); }
     qint16 penSize(int index) const { return m_penSize.at(index); }
+    // Sets slot k's greeting pen (bringing back a kept state).
+    void setGreetingPen(int k, qint32 colour, qint16 size);
+
+    // Who keeps the relay's state durable; null for nobody.
+    void setRecorder(RelayRecorder* recorder) { m_recorder = recorder; }
+    // Asked, in the order added, for every command-7 line the relay does not
+    // read itself.
+    void addExtensionReader(ExtensionReader* reader) { m_readers.push_back(reader); }
+    void removeExtensionReader(ExtensionReader* reader) { std::erase(m_readers, reader); }
 
     // `dtSave`: bookkeeping of one line from connection k with command cmd
     // and its second field.
@@ -78,6 +90,8 @@ public:
     // The board was replaced from outside (loaded at start): what is undoable
     // begins over that picture.
     void boardReplaced() { m_undo.historyEmptied(); }
+    // The board and the history came back from the journal.
+    void boardRecovered();
 
 signals:
     // An automatic save wrote this file (or failed: empty path).
@@ -90,6 +104,7 @@ private:
     void handleLine(int k, QByteArrayView line);
     void handleExtension(int k, QByteArrayView line);
     void markExtended(int k);
+    void noteGreetingPen(int k);
     void answerBoardRequest(int k, const boardsnapshot::Request& request);
     void greet(int n);
     bool store(QByteArrayView line, bool blockTest = true);
@@ -105,6 +120,8 @@ private:
     std::array<qint32, TableSlots> m_penColor{};
     std::array<qint16, TableSlots> m_penSize{};
     std::vector<bool> m_extended; // by connection index, see speaksExtension()
+    RelayRecorder* m_recorder = nullptr;
+    std::vector<ExtensionReader*> m_readers;
     Board m_board;
     boardsnapshot::Encoder m_encoder{m_board};
     std::function<QString(const QString&)> m_nameSource;

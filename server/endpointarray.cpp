@@ -38,6 +38,13 @@ void EndpointArray::setOutputCap(qint64 bytes) {
             slot.endpoint->setOutputCap(bytes);
 }
 
+void EndpointArray::setKeepAlive(const SocketEndpoint::KeepAlive& keepAlive) {
+    m_keepAlive = keepAlive;
+    for (Slot& slot : m_slots)
+        if (slot.endpoint)
+            slot.endpoint->setKeepAlive(keepAlive);
+}
+
 SocketEndpoint* EndpointArray::element(int index) const {
     if (index < 0 || index >= int(m_slots.size()))
         return nullptr;
@@ -64,6 +71,21 @@ EndpointArray::Peer EndpointArray::peer(int index) const {
     return m_slots[index].peer;
 }
 
+quint64 EndpointArray::connectionSerial(int index) const {
+    if (!isConnected(index))
+        return 0;
+    return m_slots[index].serial;
+}
+
+qint64 EndpointArray::silentMs(int index) const {
+    if (!isConnected(index))
+        return -1;
+    const Slot& slot = m_slots[index];
+    if (slot.endpoint->bytesAvailable() > 0)
+        return 0;
+    return slot.heard.elapsed();
+}
+
 SocketEndpoint* EndpointArray::create(int index) {
     if (index >= int(m_slots.size()))
         m_slots.resize(index + 1);
@@ -72,6 +94,7 @@ SocketEndpoint* EndpointArray::create(int index) {
         slot.endpoint = new SocketEndpoint(this);
         slot.endpoint->setOutputCap(m_outputCap);
         slot.endpoint->setReadBufferSize(ReadChunk);
+        slot.endpoint->setKeepAlive(m_keepAlive);
         wire(index, slot.endpoint);
     }
     return slot.endpoint;
@@ -100,6 +123,9 @@ void EndpointArray::reportOverflow(int index) {
 }
 
 void EndpointArray::onArrival(int index) {
+    // Heard even when the arrival is held back: the peer is alive.
+    if (index >= 0 && index < int(m_slots.size()))
+        m_slots[index].heard.start();
     if (m_flow.admit(index))
         deliver(index);
 }
@@ -177,6 +203,9 @@ int EndpointArray::acceptNext(qintptr requestId) {
     slot.peer = {endpoint->remoteHostIP(), endpoint->remotePort()};
     slot.closePending = false;
     slot.finishing = false;
+    slot.wholeFramesOnly = false;
+    slot.serial = ++m_lastSerial;
+    slot.heard.start();
     slot.splitter = std::make_unique<protocol::FrameSplitter>(m_terminator);
     m_flow.watch(index, endpoint);
     return index;
@@ -236,7 +265,8 @@ QList<QByteArray> EndpointArray::takeFrames(int index) {
     if (!slot.splitter)
         slot.splitter = std::make_unique<protocol::FrameSplitter>(m_terminator);
     QList<QByteArray> frames = slot.splitter->feed(arrival);
-    if (slot.finishing) // nothing will follow: the unterminated rest is a piece too
+    // Nothing will follow: the unterminated rest is a piece too.
+    if (slot.finishing && !slot.wholeFramesOnly)
         frames += slot.splitter->feed(m_terminator);
     return frames;
 }
@@ -265,6 +295,21 @@ void EndpointArray::closeAndDestroy(int index) {
         slot = Slot();
         trimTail();
     }
+}
+
+void EndpointArray::cut(int index) {
+    if (!isConnected(index))
+        return;
+    Slot& slot = m_slots[index];
+    slot.endpoint->getData();
+    slot.splitter = std::make_unique<protocol::FrameSplitter>(m_terminator);
+    slot.closePending = false;
+    emit closed(index);
+}
+
+void EndpointArray::dropUnterminatedTail(int index) {
+    if (isConnected(index))
+        m_slots[index].wholeFramesOnly = true;
 }
 
 void EndpointArray::closeAll() {

@@ -2,18 +2,16 @@
 
 #include "flowcontrol.h"
 #include "framesplitter.h"
+#include "socketendpoint.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <memory>
 #include <vector>
-
-namespace net {
-class SocketEndpoint;
-}
 
 // The endpoints of one channel (`WS` for drawing, `WS_txt` for text), indexed
 // by connection index. An index holds nothing or one endpoint carrying a
@@ -37,6 +35,11 @@ class SocketEndpoint;
 // A peer's close is reported only after everything it sent before has been
 // handled: bytes still held back, then an unterminated last piece as a piece
 // of its own (no further arrival will complete it).
+//
+// Each accepted connection gets a serial number that no later connection on
+// the array repeats, so a part that remembers "index k" can tell whether k is
+// still the same connection. The array also notes when each connection last
+// delivered bytes, for the heartbeat watch.
 class EndpointArray : public QObject {
     Q_OBJECT
 public:
@@ -54,6 +57,8 @@ public:
     void setListenAddress(const QHostAddress& address) { m_address = address; }
     // Applies to every element, present and future.
     void setOutputCap(qint64 bytes);
+    // Applies to every element, present and future.
+    void setKeepAlive(const net::SocketEndpoint::KeepAlive& keepAlive);
     // Unsent output of all elements together above which stalled ones are cut.
     void setOutputBudget(qint64 bytes) { m_flow.setOutputBudget(bytes); }
     // The port the channel listens on (the chosen one once a listen on port 0 succeeded).
@@ -64,6 +69,11 @@ public:
     bool isConnected(int index) const;
     int lowestFreeIndex() const;
     Peer peer(int index) const;
+    // The serial of the connection on `index` (0: none). Serials only grow.
+    quint64 connectionSerial(int index) const;
+    // Milliseconds since `index` last received bytes (or was accepted); -1
+    // when no connection is there. Bytes waiting unread count as heard now.
+    qint64 silentMs(int index) const;
 
     // Starts listening; on failure nothing listens and listenError() says why.
     bool listen();
@@ -91,6 +101,15 @@ public:
 
     // Closes element `index`; destroys it unless it is element 0.
     void closeAndDestroy(int index);
+    // Ends the connection on `index` as if its peer had closed it, but drops
+    // what it sent and nobody has handled yet: closed(index) is raised at
+    // once, so the channel's owner runs its normal close path.
+    void cut(int index);
+    // A peer that closes with an unterminated last piece normally has that
+    // piece handled; after this call such a piece of `index` is dropped
+    // instead (a member of ours only ever sends whole lines, so the piece is
+    // the broken end of one). Reset by the next accept on the index.
+    void dropUnterminatedTail(int index);
     // Stops listening, closes every element and destroys all but element 0.
     void closeAll();
 
@@ -110,6 +129,9 @@ private:
         bool closePending = false; // the peer closed; held bytes come first
         bool finishing = false;    // the peer closed; its last piece needs no terminator
         QByteArray gathered;       // output sent while an arrival is handled
+        quint64 serial = 0;
+        QElapsedTimer heard; // since the last arrival
+        bool wholeFramesOnly = false;
     };
 
     net::SocketEndpoint* create(int index);
@@ -127,6 +149,8 @@ private:
     QByteArray m_terminator;
     QHostAddress m_address = QHostAddress::Any;
     qint64 m_outputCap;
+    net::SocketEndpoint::KeepAlive m_keepAlive;
+    quint64 m_lastSerial = 0;
     QString m_listenError;
     net::SocketEndpoint* m_listener;
     std::vector<Slot> m_slots;

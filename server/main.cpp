@@ -46,6 +46,33 @@ struct Options {
     quint16 drawingPort = RelayServer::DrawingPort;
     quint16 textPort = RelayServer::TextPort;
     quint16 httpPort = WebServer::DefaultPort; // 0: no page
+    bool journal = true;
+    int heartbeatTimeoutMs = 0; // 0: the server's default
+};
+
+// The board journal and the heartbeat (RelayKeeper).
+struct KeepingOptions {
+    QCommandLineOption noJournal{
+        QStringLiteral("no-journal"),
+        QStringLiteral("Keep no board journal: a crash loses the board and the history.")};
+    QCommandLineOption heartbeat{
+        QStringLiteral("heartbeat-timeout"),
+        QStringLiteral("Seconds of silence after which a member that sent heartbeats is cut "
+                       "(default 20)."),
+        QStringLiteral("seconds")};
+
+    void read(const QCommandLineParser& parser, Options& options) const {
+        options.journal = !parser.isSet(noJournal);
+        if (!parser.isSet(heartbeat))
+            return;
+        bool ok = false;
+        const double seconds = parser.value(heartbeat).toDouble(&ok);
+        if (!ok || seconds < 0.1 || seconds > 3600) {
+            qCritical("sketoraServer: --heartbeat-timeout needs seconds from 0.1 to 3600");
+            std::exit(2);
+        }
+        options.heartbeatTimeoutMs = int(seconds * 1000);
+    }
 };
 
 // Ports from the command line; a bad value ends the program with a message.
@@ -64,7 +91,8 @@ Options readOptions(const QCoreApplication& app) {
                                       QStringLiteral("port"));
     const QCommandLineOption noHttp(QStringLiteral("no-http"),
                                     QStringLiteral("Do not serve the browser page."));
-    parser.addOptions({drawPort, textPort, httpPort, noHttp});
+    const KeepingOptions keeping;
+    parser.addOptions({drawPort, textPort, httpPort, noHttp, keeping.noJournal, keeping.heartbeat});
     parser.process(app);
     Options options;
     const auto port = [&parser](const QCommandLineOption& option, quint16& target, bool zeroOk) {
@@ -84,6 +112,7 @@ Options readOptions(const QCoreApplication& app) {
     port(httpPort, options.httpPort, true);
     if (parser.isSet(noHttp))
         options.httpPort = 0;
+    keeping.read(parser, options);
     return options;
 }
 
@@ -104,7 +133,10 @@ int main(int argc, char* argv[]) {
         app.installTranslator(&qtTranslator);
 
     const Options options = readOptions(app);
-    RelayServer server(options.drawingPort, options.textPort);
+    RelayServer server(options.drawingPort, options.textPort, QStringLiteral("."), nullptr,
+                       options.journal ? RelayServer::Journal::On : RelayServer::Journal::Off);
+    if (options.heartbeatTimeoutMs > 0)
+        server.setHeartbeatTimeoutMs(options.heartbeatTimeoutMs);
     QtServerPrompts prompts;
 
     // SIGINT / SIGTERM: nobody is there to answer the exit question, so every

@@ -5,6 +5,7 @@
 #include "drawingline.h"
 #include "drawingrelay.h"
 #include "endpointarray.h"
+#include "relaykeeper.h"
 #include "textmessage.h"
 #include "textrelay.h"
 
@@ -20,7 +21,7 @@ const Clock& pickClock(const Clock* given, std::unique_ptr<Clock>& own) {
 } // namespace
 
 RelayServer::RelayServer(quint16 drawingPort, quint16 textPort, QString logDirectory,
-                         const Clock* clock, QObject* parent)
+                         const Clock* clock, Journal journal, QObject* parent)
     : QObject(parent), m_logWriter(logDirectory, pickClock(clock, m_ownClock)),
       m_boardPath(boardfile::pathIn(logDirectory)),
       m_ws(new EndpointArray(drawingPort, protocol::drawing::Terminator, this)),
@@ -32,7 +33,12 @@ RelayServer::RelayServer(quint16 drawingPort, quint16 textPort, QString logDirec
     // An automatic save is a moment the picture is worth keeping as well.
     connect(m_drawing, &DrawingRelay::logSaved, this, [this] { saveBoard(); });
     m_drawing->setNameSource([this](const QString& address) { return chatNameAt(address); });
-    loadBoard();
+    m_keeper = std::make_unique<RelayKeeper>(
+        logDirectory,
+        RelayKeeper::Parts{*m_ws, *m_wsTxt, *m_drawing, *m_text, m_history, [this] { loadBoard(); },
+                           [this](const QString& m) { note(m); }});
+    m_keeper->open(journal == Journal::On);
+    m_drawing->boardRecovered();
     // `Timer1`: the member count follows the connection list every 500 ms.
     m_timer.setInterval(500);
     connect(&m_timer, &QTimer::timeout, &m_table, &ConnectionTable::tick);
@@ -40,6 +46,10 @@ RelayServer::RelayServer(quint16 drawingPort, quint16 textPort, QString logDirec
 }
 
 RelayServer::~RelayServer() = default;
+
+void RelayServer::setHeartbeatTimeoutMs(int ms) {
+    m_keeper->setHeartbeatTimeoutMs(ms);
+}
 
 void RelayServer::setListenAddress(const QHostAddress& address) {
     m_ws->setListenAddress(address);
@@ -82,7 +92,7 @@ std::optional<QString> RelayServer::logSave() {
 }
 
 void RelayServer::shutdown() {
-    saveBoard();
+    m_keeper->finish(saveBoard());
     allDisconnect();
 }
 
@@ -90,10 +100,13 @@ bool RelayServer::saveBoard() {
     const QString error = boardfile::save(m_drawing->board(), m_boardPath);
     if (error.isEmpty())
         return true;
-    const QString message = QStringLiteral("共有画面を保存できません: %1").arg(error);
+    note(QStringLiteral("共有画面を保存できません: %1").arg(error));
+    return false;
+}
+
+void RelayServer::note(const QString& message) {
     qWarning("sketoraServer: %s", qUtf8Printable(message));
     m_table.appendLog(message + QStringLiteral("\r\n"));
-    return false;
 }
 
 // A picture that cannot be used is ignored and the board starts white; the
@@ -103,9 +116,7 @@ void RelayServer::loadBoard() {
     m_drawing->boardReplaced();
     if (error.isEmpty())
         return;
-    const QString message = QStringLiteral("共有画面を読み込めません: %1").arg(error);
-    qWarning("sketoraServer: %s", qUtf8Printable(message));
-    m_table.appendLog(message + QStringLiteral("\r\n"));
+    note(QStringLiteral("共有画面を読み込めません: %1").arg(error));
 }
 
 // The chat knows names by text index, and a member's drawing and text

@@ -14,6 +14,7 @@
 
 class DrawingRelay;
 class EndpointArray;
+class RelayKeeper;
 class TextRelay;
 
 // The relay server without its window: both channels, the connection table,
@@ -23,6 +24,10 @@ class TextRelay;
 //
 // Ports are given here (0 lets the system choose; drawingPort() and
 // textPort() tell the result after start()).
+//
+// The board, the history and the members' resend counts survive a crash
+// through the board journal in the log directory (RelayKeeper); it is read
+// back when the server is made.
 class RelayServer : public QObject {
     Q_OBJECT
 public:
@@ -34,17 +39,21 @@ public:
     // drawing lines would take hours to fill it.
     static constexpr qint64 OutputCap = 32 * 1024 * 1024;
 
+    enum class Journal { On, Off };
+
     // `clock` may be null for the machine's clock; `logDirectory` is where
-    // log files go.
+    // log files go, and the board journal.
     explicit RelayServer(quint16 drawingPort = DrawingPort, quint16 textPort = TextPort,
                          QString logDirectory = QStringLiteral("."), const Clock* clock = nullptr,
-                         QObject* parent = nullptr);
+                         Journal journal = Journal::On, QObject* parent = nullptr);
     ~RelayServer() override;
 
     // Before start(): where to listen (all addresses by default).
     void setListenAddress(const QHostAddress& address);
     // Cap on unsent output per connection; a peer past it is cut.
     void setOutputCap(qint64 bytes);
+    // Silence after which a member that sent heartbeats is cut (20 s).
+    void setHeartbeatTimeoutMs(int ms);
 
     // Start (`Command1`): listens on both channels. On failure
     // nothing listens, listenFailed() names the port and false is returned.
@@ -55,8 +64,8 @@ public:
     void allDisconnect();
     // Log Save (`Command3`): writes the history, keeps it. Path or nullopt.
     std::optional<QString> logSave();
-    // Before the program ends: the board picture saved, every endpoint of
-    // both channels closed.
+    // Before the program ends: the board picture saved, the journal closed,
+    // every endpoint of both channels closed.
     void shutdown();
     // Writes the board picture to board.png in the log directory; false (and
     // a line in the event log) when it cannot be written.
@@ -75,6 +84,7 @@ public:
     TextRelay& text() { return *m_text; }
     EndpointArray& drawingEndpoints() { return *m_ws; }
     EndpointArray& textEndpoints() { return *m_wsTxt; }
+    RelayKeeper& keeper() { return *m_keeper; }
 
 signals:
     void runningChanged(bool running);
@@ -85,6 +95,7 @@ private:
     void setRunning(bool running);
     QString chatNameAt(const QString& address) const;
     void loadBoard();
+    void note(const QString& message);
 
     std::unique_ptr<Clock> m_ownClock;
     ConnectionTable m_table;
@@ -97,4 +108,5 @@ private:
     TextRelay* m_text;
     QTimer m_timer;
     bool m_running = false;
+    std::unique_ptr<RelayKeeper> m_keeper; // before the history it records goes
 };

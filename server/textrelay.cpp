@@ -2,6 +2,7 @@
 
 #include "connectiontable.h"
 #include "endpointarray.h"
+#include "extensionreader.h"
 #include "numbers.h"
 #include "textmessage.h"
 
@@ -122,10 +123,14 @@ void TextRelay::dataGetProc(int k, QByteArrayView piece) {
         relay(k, piece);
         break;
     }
+    case text::Extension:
+        if (m_extension)
+            m_extension->readExtension(k, piece);
+        break;
     default:
         break;
     }
-    // Type 5 and anything else (9, fractions, ...): nothing.
+    // Type 5 and anything else (fractions, ...): nothing.
 }
 
 // Type 1. Every joined member (k included, at its own place in the index

@@ -9,6 +9,7 @@
 
 class ConnectionTable;
 class EndpointArray;
+class ExtensionReader;
 
 // The text channel of the server (TCP 13468, endpoint array `WS_txt`): the
 // chat. Each index 0..20 has a member record; members that have joined
@@ -19,6 +20,10 @@ class EndpointArray;
 //
 // Names and payloads stay CP932 bytes from arrival to relay; only the
 // numbers the server writes itself are made here (plain decimal).
+//
+// Type 9, which described clients never send and ignore when received,
+// carries the verbs of our own members: the extension reader answers them
+// (see linkkeeper.h); anything else of type 9 does nothing, as before.
 class TextRelay : public QObject {
     Q_OBJECT
 public:
@@ -42,6 +47,9 @@ public:
     // Every connection is gone (All Disconnect, shutdown): nobody is joined.
     void forgetJoined();
 
+    // Reads type-9 messages; null for nobody.
+    void setExtensionReader(ExtensionReader* reader) { m_extension = reader; }
+
 private:
     void onConnectionRequest(qintptr requestId);
     void onDataArrival(int k);
@@ -54,4 +62,5 @@ private:
     EndpointArray& m_ws;
     const ConnectionTable& m_table;
     std::array<Member, TableSlots> m_members;
+    ExtensionReader* m_extension = nullptr;
 };

@@ -130,6 +130,11 @@ void UndoRelay::relayed(int k, QByteArrayView relayedLine, bool stored) {
     sendCounts();
 }
 
+void UndoRelay::historyRecovered() {
+    if (!storeAndTake(undowire::epochMarker()))
+        m_history.restart(); // a full history: the lists start over all the same
+}
+
 // The new history begins with who every connection of ours is, so a replay
 // of it knows the owners of what follows.
 void UndoRelay::historyEmptied() {

@@ -58,6 +58,10 @@ public:
     void relayed(int k, QByteArrayView relayedLine, bool stored);
     // The history was emptied (a clear-all, with or without a log file).
     void historyEmptied();
+    // The board and a history that the undo lists know nothing of came back
+    // from the journal: an epoch marker in the history starts them over here,
+    // so a player of the log numbers the actions as the server does.
+    void historyRecovered();
     void opened(int k);
     void closed(int k);
 

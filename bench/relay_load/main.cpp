@@ -8,7 +8,9 @@
 // prints what was lost, duplicated or reordered, delivered lines per second
 // and the end-to-end latency (p50, p99, max). With --reference the same load
 // runs against a bare fan-out relay in a child process, and the ratios of the
-// two are printed. Figures only: the exit code says nothing about speed.
+// two are printed. With --compare-journal the started server is measured a
+// second time with --no-journal, and the ratios of with / without the board
+// journal are printed. Figures only: the exit code says nothing about speed.
 
 #include "barerelay.h"
 #include "loadrun.h"
@@ -24,6 +26,7 @@
 #include <QThread>
 #include <cstdio>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -42,7 +45,31 @@ struct Settings {
 struct Figures {
     std::optional<PhaseResult> paced;
     std::optional<PhaseResult> flat;
+    double serverCpuSeconds = 0; // of a server this tool started, all its threads
 };
+
+// User and system time a process has used so far (Linux), in seconds.
+double cpuSeconds(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name in parentheses: utime is the 12th, stime the 13th.
+    const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (f.size() < 13)
+        return 0;
+    return double(f[11].toLongLong() + f[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+}
+
+qint64 delivered(const Figures& f) {
+    return (f.paced ? f.paced->delivered : 0) + (f.flat ? f.flat->delivered : 0);
+}
+
+void printCpu(const Figures& f) {
+    if (f.serverCpuSeconds > 0 && delivered(f) > 0)
+        std::printf("  server CPU %.2f s, %.3f us per delivered line\n", f.serverCpuSeconds,
+                    f.serverCpuSeconds * 1e6 / double(delivered(f)));
+}
 
 void printPhase(const char* name, const PhaseResult& r) {
     std::printf("  %-9s sent %lld, delivered %lld of %lld (lost %lld, duplicated %lld, out of "
@@ -124,10 +151,12 @@ struct Options {
                                    "Start sketoraServer from SKETORA_BIN_DIR or beside this tool."};
     QCommandLineOption reference{"reference", "Also measure a bare fan-out relay; print ratios."};
     QCommandLineOption bareRelay{"bare-relay", "Run only the bare reference relay (internal)."};
+    QCommandLineOption compareJournal{
+        "compare-journal", "Also measure the started server with --no-journal; print ratios."};
 
     void addTo(QCommandLineParser& parser) const {
         parser.addOptions({host, port, clients, rate, seconds, flatSeconds, window, phase, server,
-                           startServer, reference, bareRelay});
+                           startServer, reference, bareRelay, compareJournal});
     }
     Settings settings(const QCommandLineParser& parser) const {
         Settings s;
@@ -145,14 +174,15 @@ struct Options {
 };
 
 // The relay server itself, headless, in a scratch directory.
-bool startRelayServer(QProcess& process, const QString& binary, const QString& directory) {
+bool startRelayServer(QProcess& process, const QString& binary, const QString& directory,
+                      const QStringList& arguments = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(directory);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // The program runs in the scratch directory: a relative path must not follow it there.
-    process.start(QFileInfo(binary).absoluteFilePath(), {});
+    process.start(QFileInfo(binary).absoluteFilePath(), arguments);
     if (process.waitForStarted())
         return true;
     std::fprintf(stderr, "relay_load: cannot start %s\n", qPrintable(binary));
@@ -184,6 +214,39 @@ void runReference(const Settings& s, const Figures& measured) {
                     measured.flat->linesPerSecond / ref->flat->linesPerSecond);
 }
 
+void printRatios(const char* title, const Figures& a, const Figures& b) {
+    std::printf("%s:\n", title);
+    if (a.paced && b.paced && b.paced->p50Ms > 0 && b.paced->p99Ms > 0)
+        std::printf("  paced latency p50 %.2f, p99 %.2f\n", a.paced->p50Ms / b.paced->p50Ms,
+                    a.paced->p99Ms / b.paced->p99Ms);
+    if (a.flat && b.flat && b.flat->linesPerSecond > 0)
+        std::printf("  flat-out delivered lines/s %.2f; latency p50 %.2f, p99 %.2f\n",
+                    a.flat->linesPerSecond / b.flat->linesPerSecond, a.flat->p50Ms / b.flat->p50Ms,
+                    a.flat->p99Ms / b.flat->p99Ms);
+    if (a.serverCpuSeconds > 0 && b.serverCpuSeconds > 0 && delivered(a) > 0 && delivered(b) > 0)
+        std::printf("  server CPU per delivered line %.2f\n",
+                    (a.serverCpuSeconds / double(delivered(a))) /
+                        (b.serverCpuSeconds / double(delivered(b))));
+}
+
+// The same load against the same program started again without its journal.
+void runWithoutJournal(const Settings& s, const QString& binary, const Figures& measured) {
+    QTemporaryDir scratch;
+    QProcess process;
+    if (!startRelayServer(process, binary, scratch.path(), {QStringLiteral("--no-journal")}) ||
+        !waitForPort(s.host, s.port, 15000))
+        return;
+    auto without = runLoad(s, s.host, s.port, "sketoraServer --no-journal");
+    if (without) {
+        without->serverCpuSeconds = cpuSeconds(process.processId());
+        printCpu(*without);
+    }
+    process.terminate();
+    process.waitForFinished(10000);
+    if (without)
+        printRatios("ratio with / without the board journal", measured, *without);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -201,9 +264,9 @@ int main(int argc, char* argv[]) {
 
     QTemporaryDir scratch;
     QProcess serverProcess;
+    const QString binary =
+        parser.isSet(options.server) ? parser.value(options.server) : serverBesideUs();
     if (parser.isSet(options.server) || parser.isSet(options.startServer)) {
-        const QString binary =
-            parser.isSet(options.server) ? parser.value(options.server) : serverBesideUs();
         if (!startRelayServer(serverProcess, binary, scratch.path()))
             return 2;
     }
@@ -211,13 +274,20 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "relay_load: nothing listens on %s:%u\n", qPrintable(s.host), s.port);
         return 2;
     }
-    const auto measured = runLoad(s, s.host, s.port, "sketoraServer");
+    auto measured = runLoad(s, s.host, s.port, "sketoraServer");
+    if (measured && serverProcess.state() != QProcess::NotRunning) {
+        measured->serverCpuSeconds = cpuSeconds(serverProcess.processId());
+        printCpu(*measured);
+    }
     if (serverProcess.state() != QProcess::NotRunning) {
         serverProcess.terminate();
         serverProcess.waitForFinished(10000);
     }
     if (!measured)
         return 2;
+    if (parser.isSet(options.compareJournal) &&
+        (parser.isSet(options.server) || parser.isSet(options.startServer)))
+        runWithoutJournal(s, binary, *measured);
     if (parser.isSet(options.reference))
         runReference(s, *measured);
     return 0;

@@ -201,6 +201,8 @@ void UndoHistory::marker(qint16 index, QStringView argument) {
             takeBack(n, verb == u"undo");
     } else if (verb == u"base" || verb == u"bdata") {
         takeBase(f);
+    } else if (verb == u"epoch" && f.size() == 1) {
+        restart();
     }
 }
 

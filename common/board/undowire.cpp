@@ -157,6 +157,9 @@ QByteArray memberMarker(int index, QByteArrayView member) {
 QByteArray takeBackMarker(int index, bool undo, int action) {
     return line(num(index) + (undo ? ":7:undo " : ":7:redo ") + num(action));
 }
+QByteArray epochMarker() {
+    return line("0:7:epoch");
+}
 QByteArray baseBlock(int index, const QImage& picture) {
     return baseBlockOfPng(index, boardsnapshot::encodePng(picture));
 }

@@ -49,6 +49,9 @@
 //       at most 3000 characters: the picture beneath the history's first line
 //       (what the clear-all that began it wiped), stored once, before that
 //       clear is taken back, so a log holds everything a player needs.
+//   "0:7:epoch"   what is undoable begins over the picture as it is here;
+//       actions are numbered from 0 again (the server came back from its
+//       journal with a history that its undo lists do not cover).
 namespace undowire {
 
 inline constexpr int MaxNameBytes = 64;
@@ -87,6 +90,7 @@ QByteArray memberMarker(int index, QByteArrayView member); // empty member: "-"
 QByteArray takeBackMarker(int index, bool undo, int action);
 QByteArray baseBlock(int index, const QImage& picture);
 QByteArray baseBlockOfPng(int index, const QByteArray& png);
+QByteArray epochMarker(); // "0:7:epoch\r\n"
 
 // The text of a name field: base64 of UTF-8, "-" for none.
 QByteArray nameField(const QString& name);

@@ -15,8 +15,13 @@ namespace wholefile {
 // failed flush cancels the save instead. False when nothing was replaced.
 bool commit(QSaveFile& file);
 
+enum class Sync {
+    No,     // the new content may still sit in the system's cache
+    ToDisk, // on the disk before it replaces the old file (survives a power cut)
+};
+
 // Writes `content` as the whole new content of `path`. Returns an empty
 // string on success, otherwise why it failed (the old file is kept).
-QString write(const QString& path, QByteArrayView content);
+QString write(const QString& path, QByteArrayView content, Sync sync = Sync::No);
 
 } // namespace wholefile

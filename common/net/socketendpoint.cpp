@@ -7,6 +7,9 @@
 #include <QTimer>
 #include <functional>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace net {
@@ -68,6 +71,7 @@ bool SocketEndpoint::connectTo(const QString& host, quint16 port) {
     connect(socket, &QTcpSocket::connected, this, [this] {
         m_state = Connected;
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        applyKeepAlive();
         emit connected();
     });
     m_state = ResolvingHost;
@@ -117,6 +121,7 @@ bool SocketEndpoint::accept(qintptr requestId) {
     acceptedDescriptors().insert(requestId);
     adoptSocket(socket);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    applyKeepAlive();
     m_state = Connected;
     return true;
 }
@@ -188,6 +193,37 @@ void SocketEndpoint::setReadBufferSize(qint64 bytes) {
     m_readBufferSize = bytes;
     if (m_socket)
         m_socket->setReadBufferSize(bytes);
+}
+
+void SocketEndpoint::setKeepAlive(const KeepAlive& keepAlive) {
+    m_keepAlive = keepAlive;
+    if (m_state == Connected)
+        applyKeepAlive();
+}
+
+qintptr SocketEndpoint::socketDescriptor() const {
+    return m_socket ? m_socket->socketDescriptor() : -1;
+}
+
+// Failures are left alone: a socket without the timers still works, it only
+// notices a dead link later.
+void SocketEndpoint::applyKeepAlive() {
+    if (!m_socket || !m_keepAlive.isSet())
+        return;
+    const int fd = int(socketDescriptor());
+    if (fd < 0)
+        return;
+    const auto set = [fd](int level, int option, int value) {
+        ::setsockopt(fd, level, option, &value, sizeof value);
+    };
+    set(SOL_SOCKET, SO_KEEPALIVE, 1);
+    set(IPPROTO_TCP, TCP_KEEPIDLE, m_keepAlive.idleSeconds);
+    if (m_keepAlive.intervalSeconds > 0)
+        set(IPPROTO_TCP, TCP_KEEPINTVL, m_keepAlive.intervalSeconds);
+    if (m_keepAlive.probes > 0)
+        set(IPPROTO_TCP, TCP_KEEPCNT, m_keepAlive.probes);
+    if (m_keepAlive.userTimeoutMs > 0)
+        set(IPPROTO_TCP, TCP_USER_TIMEOUT, m_keepAlive.userTimeoutMs);
 }
 
 qint64 SocketEndpoint::bytesAvailable() const {

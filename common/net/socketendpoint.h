@@ -29,6 +29,11 @@ namespace net {
 // Input can be bounded too (setReadBufferSize): then at most that many bytes
 // wait here until getData() takes them, and a peer that sends faster than the
 // owner takes is held back by TCP itself instead of filling memory.
+//
+// A link that dies without a word (a machine switched off, a network gone)
+// looks alive to TCP for hours. setKeepAlive makes the kernel probe an idle
+// connection and give up on output nobody acknowledges; the connection then
+// breaks, which the owner hears as a Close like any other.
 class SocketEndpoint : public QObject {
     Q_OBJECT
 public:
@@ -46,6 +51,19 @@ public:
         Error = 9,
     };
     static constexpr qint64 DefaultOutputCap = 32LL * 1024 * 1024;
+
+    // Kernel timers for a silent link (TCP keepalive and TCP_USER_TIMEOUT).
+    // An idle connection is probed after `idleSeconds`, then every
+    // `intervalSeconds`; it is broken after `probes` unanswered probes, or
+    // once sent data or a probe has gone unacknowledged for `userTimeoutMs`.
+    // All zero: the system's defaults (no probes).
+    struct KeepAlive {
+        int idleSeconds = 0;
+        int intervalSeconds = 0;
+        int probes = 0;
+        int userTimeoutMs = 0;
+        bool isSet() const { return idleSeconds > 0; }
+    };
 
     explicit SocketEndpoint(QObject* parent = nullptr);
     ~SocketEndpoint() override;
@@ -93,6 +111,11 @@ public:
     // Received bytes waiting for getData().
     qint64 bytesAvailable() const;
 
+    // Applies to the current and later connections.
+    void setKeepAlive(const KeepAlive& keepAlive);
+    // The system's descriptor of the connection, -1 without one.
+    qintptr socketDescriptor() const;
+
 signals:
     void connected(); // outgoing connection established
     void connectionRequest(qintptr requestId);
@@ -103,6 +126,7 @@ signals:
 
 private:
     void adoptSocket(QTcpSocket* socket);
+    void applyKeepAlive();
     void dropSocket();
     void onIncoming(qintptr descriptor);
     void onSocketError();
@@ -113,6 +137,7 @@ private:
     quint16 m_localPort = 0;
     qint64 m_outputCap = DefaultOutputCap;
     qint64 m_readBufferSize = 0;
+    KeepAlive m_keepAlive;
     bool m_capReported = false;
     QString m_listenError;
     QTcpSocket* m_socket = nullptr;

@@ -25,6 +25,8 @@ enum Type : int {
     FontColor = 6,  // "6<:>colour"
     FontSize = 7,   // "7<:>points"
     FontFace = 8,   // "8<:>face" (1 mincho, else gothic)
+    Extension = 9,  // "9<:>verb ..." ours only: described clients never send it and
+                    // ignore it downstream; see the files that speak each verb
 };
 
 inline constexpr char Terminator[] = "%EOT%";

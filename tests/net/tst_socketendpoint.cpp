@@ -7,6 +7,10 @@
 #include <QtTest>
 #include <memory>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 using net::SocketEndpoint;
 
 // A listening endpoint that accepts every request on a second endpoint, the
@@ -32,6 +36,7 @@ private slots:
     void unacceptedRequestIsRefused();
     void outputCapIsReported();
     void closedEndpointStillFlushesThenLetsGo();
+    void keepAliveTimersReachTheConnection();
 };
 
 void TestSocketEndpoint::connectSendReceiveClose() {
@@ -219,6 +224,41 @@ void TestSocketEndpoint::closedEndpointStillFlushesThenLetsGo() {
     QTRY_COMPARE(received.size(), 64 * chunk.size());
     QTRY_COMPARE(peer->state(), QAbstractSocket::UnconnectedState);
     QTRY_COMPARE(lingering(), before);
+}
+
+namespace {
+
+int option(qintptr fd, int level, int name) {
+    int value = -1;
+    socklen_t size = sizeof value;
+    ::getsockopt(int(fd), level, name, &value, &size);
+    return value;
+}
+
+} // namespace
+
+// Set before the connection comes (accepted) and after it is there (the
+// outgoing one): both carry the timers.
+void TestSocketEndpoint::keepAliveTimersReachTheConnection() {
+    const SocketEndpoint::KeepAlive timers{7, 2, 4, 15000};
+    Acceptor server;
+    server.carrier.setKeepAlive(timers);
+    QVERIFY(server.listener.listen(QHostAddress::LocalHost));
+    SocketEndpoint client;
+    QSignalSpy connectedSpy(&client, &SocketEndpoint::connected);
+    client.connectTo("127.0.0.1", server.listener.localPort());
+    QVERIFY(connectedSpy.wait());
+    QTRY_COMPARE(server.carrier.state(), SocketEndpoint::Connected);
+    client.setKeepAlive(timers);
+    const SocketEndpoint* const ends[] = {&server.carrier, &client};
+    for (const SocketEndpoint* end : ends) {
+        const qintptr fd = end->socketDescriptor();
+        QCOMPARE(option(fd, SOL_SOCKET, SO_KEEPALIVE), 1);
+        QCOMPARE(option(fd, IPPROTO_TCP, TCP_KEEPIDLE), 7);
+        QCOMPARE(option(fd, IPPROTO_TCP, TCP_KEEPINTVL), 2);
+        QCOMPARE(option(fd, IPPROTO_TCP, TCP_KEEPCNT), 4);
+        QCOMPARE(option(fd, IPPROTO_TCP, TCP_USER_TIMEOUT), 15000);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSocketEndpoint)

@@ -23,10 +23,18 @@ struct ServerFixture {
     FixedClock clock;
     std::unique_ptr<RelayServer> server;
 
-    ServerFixture() {
+    ServerFixture() { startServer(); }
+
+    void startServer() {
         server = std::make_unique<RelayServer>(0, 0, dir.path(), &clock);
         server->setListenAddress(QHostAddress::LocalHost);
         server->start();
+    }
+    // The server goes without its clean end (as in a crash, after its last
+    // write) and a new one starts in the same directory.
+    void restart() {
+        server.reset();
+        startServer();
     }
 
     quint16 drawingPort() const { return server->drawingPort(); }

@@ -1,6 +1,7 @@
 // The built sketoraServer as a process on the fixed ports: it serves
-// headless, ends cleanly on SIGTERM and SIGINT, and says on stderr when a
-// port is taken.
+// headless, ends cleanly on SIGTERM and SIGINT, says on stderr when a port
+// is taken, comes back with its board and history after being killed, and
+// cuts a member of ours that stopped.
 
 #include "board.h"
 #include "fixedports.h"
@@ -12,8 +13,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QDir>
+
 #include <csignal>
 #include <memory>
+#include <sys/wait.h>
 
 namespace {
 
@@ -34,9 +38,10 @@ void prepare(QProcess& process, const QString& directory) {
 // Once the fixed ports are free, and again should another program take one
 // before the server listens; what it said on stderr while starting goes to
 // `startup`.
-bool startServer(QProcess& process, const QString& directory, QByteArray* startup = nullptr) {
+bool startServer(QProcess& process, const QString& directory, const QStringList& arguments = {},
+                 QByteArray* startup = nullptr) {
     prepare(process, directory);
-    return fixedports::start(process, serverBinary(), {}, startup);
+    return fixedports::start(process, serverBinary(), arguments, startup);
 }
 
 // Connects once the program listens; it needs a moment to start.
@@ -64,6 +69,8 @@ private slots:
     void servesAndEndsOnSignal();
     void takenPortIsReportedOnStderr();
     void boardSurvivesARestart();
+    void boardAndHistorySurviveAKillDuringAStroke();
+    void stoppedMemberOfOursIsCutQuietDescribedOneIsNot();
 };
 
 void TestServerProcess::initTestCase() {
@@ -128,20 +135,37 @@ void TestServerProcess::takenPortIsReportedOnStderr() {
 
 namespace {
 
-// Asks for the shared picture on a fresh connection and reads the reply.
-boardsnapshot::Reader::Event askForBoard() {
-    auto peer = connectWhenReady(DrawingPort, "\r\n");
-    if (!peer || peer->next(41).size() != 41)
-        return {};
-    peer->send("7:snap r1\r\n");
+// Asks for the shared picture and reads the reply.
+boardsnapshot::Reader::Event askForBoard(TestPeer& peer) {
+    peer.send("7:snap r1\r\n");
     boardsnapshot::Reader reader;
     for (;;) {
-        const QByteArray line = peer->nextOne();
+        const QByteArray line = peer.nextOne();
         if (!line.startsWith("0:7:"))
             return {};
         const auto event = reader.feed(QString::fromLatin1(line.mid(4)));
         if (event.kind != boardsnapshot::Reader::Event::None)
             return event;
+    }
+}
+
+// The same on a fresh connection.
+boardsnapshot::Reader::Event askForBoard() {
+    auto peer = connectWhenReady(DrawingPort, "\r\n");
+    if (!peer || peer->next(41).size() != 41)
+        return {};
+    return askForBoard(*peer);
+}
+
+// The rest of the next line that starts with `prefix`; lines before it are
+// passed over. Empty when none comes.
+QByteArray skipTo(TestPeer& peer, const QByteArray& prefix) {
+    for (;;) {
+        const QByteArray line = peer.nextOne();
+        if (line == "<nothing>")
+            return {};
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size());
     }
 }
 
@@ -183,13 +207,147 @@ void TestServerProcess::boardSurvivesARestart() {
     QVERIFY(odd.save(dir.filePath("board.png"), "PNG"));
     QProcess server;
     QByteArray errors;
-    QVERIFY(startServer(server, dir.path(), &errors));
+    QVERIFY(startServer(server, dir.path(), {}, &errors));
     const auto event = askForBoard();
     QCOMPARE(event.kind, boardsnapshot::Reader::Event::Snapshot);
     QVERIFY(Board::isBlank(event.picture));
     QTRY_VERIFY((errors += server.readAllStandardError()).contains("board.png"));
     server.terminate();
     QVERIFY(server.waitForFinished(WaitGuardMs));
+}
+
+namespace {
+
+// What member A sent after its claim, in order (pings left empty), and how
+// many of those lines the server had acknowledged as durable.
+struct Sent {
+    QList<QByteArray> counted;
+    qint64 acknowledged = 0;
+};
+
+// `count` pencil moves along a zigzag, from `x` on.
+QByteArray moves(int count, int x, int step) {
+    QByteArray lines;
+    for (int i = 0; i < count; ++i)
+        lines += "2: " + QByteArray::number(x + i * step) + ", " +
+                 QByteArray::number(100 + (i * 53) % 1000) + "\r\n";
+    return lines;
+}
+
+// A claims its session and draws the first part of a stroke; once the
+// server has acknowledged it, the rest goes out and the server is killed
+// with it in flight.
+bool drawAndKill(QProcess& server, Sent& sent) {
+    auto a = connectWhenReady(DrawingPort, "\r\n");
+    if (!a)
+        return false;
+    a->send("7:session A1\r\n");
+    if (skipTo(*a, "0:7:session A1 ") != "0")
+        return false;
+    const auto send = [&](const QByteArray& lines) {
+        a->send(lines);
+        for (const QByteArray& line : lines.split('\n'))
+            if (!line.isEmpty())
+                sent.counted.append(line.chopped(1));
+    };
+    send("4: 255\r\n5: 2\r\n1: 100, 100\r\n" + moves(300, 100, 4));
+    const bool acknowledged = QTest::qWaitFor(
+        [&] {
+            const qint64 before = sent.counted.size();
+            a->send("7:ping p\r\n");
+            sent.counted.append(QByteArray());
+            sent.acknowledged = skipTo(*a, "0:7:pong p ").toLongLong();
+            return sent.acknowledged >= before;
+        },
+        30000);
+    send(moves(40, 1300, -7));
+    ::kill(server.processId(), SIGKILL);
+    return server.waitForFinished(10000) && acknowledged;
+}
+
+} // namespace
+
+// After the restart the session count says how many of A's lines the server
+// kept, at least all it acknowledged; a newcomer's picture is exactly those
+// lines, and a log file written then holds them as history.
+void TestServerProcess::boardAndHistorySurviveAKillDuringAStroke() {
+    QTemporaryDir dir;
+    Sent sent;
+    {
+        QProcess server;
+        QVERIFY(startServer(server, dir.path()));
+        QVERIFY(drawAndKill(server, sent));
+    }
+    QProcess server;
+    QVERIFY(startServer(server, dir.path()));
+    auto b = connectWhenReady(DrawingPort, "\r\n");
+    QVERIFY(b);
+    b->send("7:session A1\r\n");
+    const qint64 kept = skipTo(*b, "0:7:session A1 ").toLongLong();
+    QVERIFY2(kept >= sent.acknowledged && kept <= sent.counted.size(),
+             QByteArray::number(kept).constData());
+
+    Board expected;
+    QByteArray history;
+    for (const QByteArray& line : sent.counted.first(kept)) {
+        if (line.isEmpty())
+            continue;
+        expected.applyLine(QStringLiteral("0:") + QString::fromLatin1(line));
+        history += "0:" + line + "\r\n";
+    }
+    const auto event = askForBoard(*b);
+    QCOMPARE(event.kind, boardsnapshot::Reader::Event::Snapshot);
+    QCOMPARE(event.picture, expected.image());
+
+    ::kill(server.processId(), SIGTERM);
+    QVERIFY(server.waitForFinished(10000));
+    const QStringList logs = QDir(dir.path()).entryList({"*.skl"}, QDir::Files);
+    QCOMPARE(logs.size(), 1);
+    QFile log(QDir(dir.path()).filePath(logs.first()));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray content = log.readAll();
+    QVERIFY(content.contains(history));
+    // and not the line after them
+    for (qint64 i = kept; i < sent.counted.size(); ++i) {
+        if (!sent.counted[i].isEmpty()) {
+            QVERIFY(!content.contains(history + "0:" + sent.counted[i] + "\r\n"));
+            break;
+        }
+    }
+}
+
+// A member of ours that pinged and was then stopped (its machine still
+// answers TCP, so only the heartbeat can tell) is cut by the server; a
+// described member that has been quiet for longer stays.
+void TestServerProcess::stoppedMemberOfOursIsCutQuietDescribedOneIsNot() {
+    QTemporaryDir dir;
+    QProcess server;
+    QVERIFY(startServer(server, dir.path(),
+                        {QStringLiteral("--heartbeat-timeout"), QStringLiteral("1")}));
+    auto quiet = connectWhenReady(DrawingPort, "\r\n");
+    QVERIFY(quiet);
+    QCOMPARE(quiet->next(41).size(), 41);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Plain system calls only in the child of a threaded program.
+        const int fd = connectStuckClient(DrawingPort);
+        static const char ping[] = "7:ping z\r\n";
+        if (fd >= 0)
+            ::send(fd, ping, sizeof ping - 1, 0);
+        ::raise(SIGSTOP);
+        ::_exit(0);
+    }
+    QVERIFY(child > 0);
+    QVERIFY(quiet->nextOne(15000).startsWith("0:8:")); // the member came
+    QVERIFY(quiet->nextOne(30000).startsWith("0:8:")); // the server closed it
+    QVERIFY(quiet->isOpen());
+    quiet->send("8:member\r\n");
+    QVERIFY(quiet->nextOne().startsWith("0:8:"));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    server.terminate();
+    QVERIFY(server.waitForFinished(10000));
 }
 
 QTEST_GUILESS_MAIN(TestServerProcess)

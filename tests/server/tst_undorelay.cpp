@@ -114,6 +114,7 @@ private slots:
     void nobodyTakesBackAnotherMembersStrokeAndFloodsAreBounded();
     void clearAllTakenBackAndLogsPlayBack();
     void listsSurviveAReconnectAndTheBoardARestart();
+    void logAfterACrashNumbersWhatFollowsAfresh();
 };
 
 void TestUndoRelay::ownStrokeTakenBackUnderALaterStroke() {
@@ -292,6 +293,40 @@ void TestUndoRelay::listsSurviveAReconnectAndTheBoardARestart() {
     f.server->shutdown();
     RelayServer restarted(0, 0, f.dir.path(), &f.clock);
     QVERIFY(restarted.drawing().board().image() == onlyS);
+}
+
+// A server that comes back from its journal holds a history its undo lists
+// know nothing of: what is taken back afterwards must be the same action for
+// a player of the log as for the server.
+void TestUndoRelay::logAfterACrashNumbersWhatFollowsAfresh() {
+    ServerFixture f;
+    auto a = join(f, {}, "memberAid02");
+    QVERIFY(a);
+    a->draw(strokeS);
+    QVERIFY(a->sync());
+    const QImage onlyS = f.server->drawing().board().image();
+    a.reset();
+    f.restart();
+    auto again = join(f, {}, "memberAid02");
+    QVERIFY(again);
+    again->draw(strokeT);
+    QVERIFY(again->sync());
+    again->peer->send(undowire::undoLine("u"));
+    QCOMPARE(again->next(Event::Answer).outcome, undowire::Outcome::Done);
+    QVERIFY(f.server->drawing().board().image() == onlyS);
+
+    const auto path = f.server->logSave();
+    QVERIFY(path);
+    QFile file(*path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    Board ours;
+    UndoHistory player(ours, UndoHistory::Use::Player);
+    for (const QByteArray& l : file.readAll().split('\n')) {
+        const QString text = QString::fromLatin1(l).chopped(1);
+        if (!text.isEmpty() && player.take(text) < 0)
+            ours.applyLine(text);
+    }
+    QVERIFY(ours.image() == onlyS);
 }
 
 QTEST_MAIN(TestUndoRelay)
