@@ -1,5 +1,6 @@
 #include "endpointarray.h"
 
+#include "peeraddressbook.h"
 #include "socketendpoint.h"
 
 #include <QPointer>
@@ -46,7 +47,11 @@ SocketEndpoint* EndpointArray::element(int index) const {
 
 bool EndpointArray::isConnected(int index) const {
     const SocketEndpoint* endpoint = element(index);
-    return endpoint && endpoint->state() == SocketEndpoint::Connected;
+    return endpoint && endpoint->state() == SocketEndpoint::Connected && !m_slots[index].cut;
+}
+
+quint64 EndpointArray::connectionId(int index) const {
+    return isConnected(index) ? m_slots[index].id : 0;
 }
 
 int EndpointArray::lowestFreeIndex() const {
@@ -83,17 +88,21 @@ void EndpointArray::wire(int index, SocketEndpoint* endpoint) {
     connect(endpoint, &SocketEndpoint::closed, this, [this, index] { onPeerClosed(index); });
     connect(endpoint, &SocketEndpoint::outputCapExceeded, this,
             [this, index] { reportOverflow(index); });
+    connect(endpoint, &SocketEndpoint::repliesWritten, this,
+            [this, index] { emit repliesWritten(index); });
 }
 
-// The cap is passed inside a send loop of some handler; cutting the peer
-// there would change the array under that loop. Report it afterwards, and
-// only while the same connection is still there.
+// The cap is passed inside a send loop of some handler; closing the peer
+// there would change the array under that loop. Its handler hears of it
+// afterwards, and only while the same connection is still there.
 void EndpointArray::reportOverflow(int index) {
     QPointer<SocketEndpoint> guard(element(index));
+    const quint64 id = index < int(m_slots.size()) ? m_slots[index].id : 0;
     QMetaObject::invokeMethod(
         this,
-        [this, index, guard] {
-            if (guard && element(index) == guard.data() && isConnected(index))
+        [this, index, guard, id] {
+            if (guard && element(index) == guard.data() && m_slots[index].id == id &&
+                guard->state() == SocketEndpoint::Connected)
                 emit outputCapExceeded(index);
         },
         Qt::QueuedConnection);
@@ -174,7 +183,19 @@ int EndpointArray::acceptNext(qintptr requestId) {
         return -1;
     }
     Slot& slot = m_slots[index];
-    slot.peer = {endpoint->remoteHostIP(), endpoint->remotePort()};
+    const QString address = endpoint->remoteHostIP();
+    const quint16 port = endpoint->remotePort();
+    slot.peer = {m_book ? m_book->resolve(address, port) : address, port};
+    if (!m_perAddress.admit(slot.peer.address)) {
+        const Peer refusedPeer = slot.peer;
+        closeAndDestroy(index);
+        emit refused(refusedPeer.address, refusedPeer.port);
+        return -1;
+    }
+    slot.admitted = true;
+    slot.id = ++m_lastId;
+    slot.cut = false;
+    slot.holding = false;
     slot.closePending = false;
     slot.finishing = false;
     slot.splitter = std::make_unique<protocol::FrameSplitter>(m_terminator);
@@ -182,21 +203,91 @@ int EndpointArray::acceptNext(qintptr requestId) {
     return index;
 }
 
+void EndpointArray::Pieces::append(QByteArrayView more, bool reply) {
+    if (list.empty() || list.back().reply != reply)
+        list.push_back({QByteArray(), reply});
+    list.back().bytes.append(more);
+    bytes += more.size();
+    if (reply)
+        replyBytes += more.size();
+}
+
 bool EndpointArray::send(int index, QByteArrayView bytes) {
+    return enqueue(index, bytes, false);
+}
+
+bool EndpointArray::sendReply(int index, QByteArrayView bytes) {
+    return enqueue(index, bytes, true);
+}
+
+qint64 EndpointArray::queuedOutput(int index) const {
+    const SocketEndpoint* endpoint = element(index);
+    if (!endpoint)
+        return 0;
+    const Slot& slot = m_slots[index];
+    return endpoint->pendingOutput() + slot.gathered.bytes + slot.held.bytes;
+}
+
+qint64 EndpointArray::pendingReplyOutput(int index) const {
     SocketEndpoint* endpoint = element(index);
-    if (!endpoint || endpoint->state() != SocketEndpoint::Connected)
+    if (!endpoint)
+        return 0;
+    const Slot& slot = m_slots[index];
+    return endpoint->pendingReplyOutput() + slot.gathered.replyBytes + slot.held.replyBytes;
+}
+
+// The one place output is admitted: counted against the cap first.
+// `alsoWaiting` is output that will follow and is not counted anywhere yet.
+bool EndpointArray::enqueue(int index, QByteArrayView bytes, bool reply, qint64 alsoWaiting) {
+    if (!isConnected(index))
         return false;
-    if (!m_gathering)
-        return write(index, bytes);
-    QByteArray& gathered = m_slots[index].gathered;
-    if (gathered.isEmpty())
-        m_gatheredIndices.push_back(index);
-    gathered.append(bytes);
+    Slot& slot = m_slots[index];
+    if (queuedOutput(index) + alsoWaiting + bytes.size() > m_outputCap) {
+        cut(index);
+        return false;
+    }
+    if (slot.holding) {
+        slot.held.append(bytes, reply);
+    } else if (m_gathering) {
+        if (slot.gathered.isEmpty())
+            m_gatheredIndices.push_back(index);
+        slot.gathered.append(bytes, reply);
+    } else {
+        return write(index, bytes, reply);
+    }
     return true;
 }
 
-bool EndpointArray::write(int index, QByteArrayView bytes) {
-    if (!m_slots[index].endpoint->sendBytes(bytes))
+void EndpointArray::cut(int index) {
+    Slot& slot = m_slots[index];
+    slot.cut = true;
+    slot.gathered = Pieces();
+    slot.held = Pieces();
+    slot.holding = false;
+    reportOverflow(index);
+}
+
+void EndpointArray::holdOutput(int index) {
+    if (isConnected(index))
+        m_slots[index].holding = true;
+}
+
+void EndpointArray::releaseOutput(int index, QByteArrayView reply) {
+    if (index < 0 || index >= int(m_slots.size()))
+        return;
+    Slot& slot = m_slots[index];
+    Pieces held = std::exchange(slot.held, Pieces());
+    slot.holding = false;
+    if (!reply.isEmpty() && !enqueue(index, reply, true, held.bytes))
+        return;
+    for (const Pieces::Piece& piece : held.list)
+        if (!enqueue(index, piece.bytes, piece.reply))
+            return;
+}
+
+bool EndpointArray::write(int index, QByteArrayView bytes, bool reply) {
+    SocketEndpoint* endpoint = m_slots[index].endpoint;
+    if (!(reply ? endpoint->sendReply(bytes) : endpoint->sendBytes(bytes)))
         return false;
     m_flow.noteQueued(index);
     return true;
@@ -215,16 +306,27 @@ void EndpointArray::deliver(int index) {
         const int i = m_gatheredIndices[n];
         if (i >= int(m_slots.size()) || m_slots[i].gathered.isEmpty())
             continue;
-        const QByteArray bytes = std::exchange(m_slots[i].gathered, QByteArray());
-        // In pieces of a quarter of the socket's own buffer blocks: a piece
-        // that fits the last block is added to it, a larger one takes a new
-        // block and leaves the rest of the last one unused, so small pieces
-        // keep a long queue's memory near its size. The socket still sends
-        // one block per pass of the event loop, as it did line by line.
-        for (qsizetype at = 0; at < bytes.size() && isConnected(i); at += WriteBlock)
-            write(i, QByteArrayView(bytes).sliced(at, qMin(WriteBlock, bytes.size() - at)));
+        flush(i, std::exchange(m_slots[i].gathered, Pieces()));
     }
     m_gatheredIndices.clear();
+}
+
+// In pieces of a quarter of the socket's own buffer blocks: a piece that fits
+// the last block is added to it, a larger one takes a new block and leaves
+// the rest of the last one unused, so small pieces keep a long queue's memory
+// near its size. The socket still sends one block per pass of the event
+// loop, as it did line by line. The cap was checked when the bytes were
+// gathered.
+void EndpointArray::flush(int index, Pieces pieces) {
+    for (const Pieces::Piece& piece : pieces.list) {
+        const QByteArray& bytes = piece.bytes;
+        for (qsizetype at = 0; at < bytes.size(); at += WriteBlock) {
+            if (!isConnected(index))
+                return;
+            write(index, QByteArrayView(bytes).sliced(at, qMin(WriteBlock, bytes.size() - at)),
+                  piece.reply);
+        }
+    }
 }
 
 QList<QByteArray> EndpointArray::takeFrames(int index) {
@@ -254,8 +356,15 @@ void EndpointArray::closeAndDestroy(int index) {
     Slot& slot = m_slots[index];
     endpoint->close();
     m_flow.forget(index);
+    if (slot.admitted)
+        m_perAddress.release(slot.peer.address);
+    slot.admitted = false;
+    slot.id = 0;
     slot.splitter.reset();
-    slot.gathered.clear();
+    slot.gathered = Pieces();
+    slot.held = Pieces();
+    slot.holding = false;
+    slot.cut = false;
     slot.closePending = false;
     slot.finishing = false;
     if (index != 0) {
