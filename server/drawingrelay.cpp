@@ -29,6 +29,7 @@ void DrawingRelay::onConnectionRequest(qintptr requestId) {
         return;
     if (size_t(k) < m_extended.size())
         m_extended[size_t(k)] = false;
+    m_snapshots.forget(k);
     const EndpointArray::Peer peer = m_ws.peer(k);
     m_table.addRow(peer.address, peer.port);
     m_table.appendLog(
@@ -68,23 +69,20 @@ void DrawingRelay::handleLine(int k, QByteArrayView line) {
 void DrawingRelay::handleExtension(int k, QByteArrayView line) {
     if (const auto request = boardsnapshot::parseRequest(line)) {
         markExtended(k);
-        answerBoardRequest(k, *request);
+        m_snapshots.request(k, *request);
     }
 }
 
+// The first known request makes k one of ours; one without a pen slot then
+// hears that the board is full.
 void DrawingRelay::markExtended(int k) {
     if (size_t(k) >= m_extended.size())
         m_extended.resize(size_t(k) + 1, false);
+    if (m_extended[size_t(k)])
+        return;
     m_extended[size_t(k)] = true;
-}
-
-// The reply is built whole and sent at once, so nothing relayed later can
-// land inside it: the asker gets the board as of this point of its stream.
-void DrawingRelay::answerBoardRequest(int k, const boardsnapshot::Request& request) {
-    if (request.kind == boardsnapshot::Request::Snap)
-        m_ws.send(k, m_encoder.snapshotReply(request.token));
-    else
-        m_ws.send(k, m_encoder.sumReply(request.token));
+    if (!protocol::hasSlot(k))
+        m_ws.sendReply(k, "0:7:full\r\n");
 }
 
 void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
@@ -102,7 +100,7 @@ void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
             m_penSize[k] = *size;
         break;
     case drawing::MemberCount:
-        m_ws.send(k, drawing::memberCountLine(m_table.memCount()));
+        m_ws.sendReply(k, drawing::memberCountLine(m_table.memCount()));
         break;
     default:
         break;
@@ -121,13 +119,26 @@ void DrawingRelay::clearHistory() {
 }
 
 void DrawingRelay::store(QByteArrayView line, bool blockTest) {
-    // The auto-save promise covers a full history too (by lines or by bytes):
-    // save and start over rather than silently dropping every further line.
-    if (m_autoSave && !m_history.canStore(line)) {
-        const auto path = m_logWriter.saveLog(m_history, true);
-        emit logSaved(path.value_or(QString()));
-    }
+    if (line.size() > MaxStoredLine)
+        return;
+    if (!m_history.canStore(line))
+        saveFullHistory();
     m_history.append(line, blockTest);
+}
+
+// A full history (by lines or by bytes) is written out and started over, so
+// honest lines keep reaching log files. A failed write is tried again only
+// after a while: meanwhile lines are relayed but not stored.
+void DrawingRelay::saveFullHistory() {
+    if (m_fullSaveFailed.isValid() && m_fullSaveFailed.elapsed() < FullRetryMs)
+        return;
+    if (const auto path = m_logWriter.saveLog(m_history, true)) {
+        m_fullSaveFailed.invalidate();
+        emit historySaved(*path, QString());
+        return;
+    }
+    m_fullSaveFailed.start();
+    emit historySaved(QString(), m_logWriter.lastError());
 }
 
 // The greeting of newcomer n, one pass over the slots 0..20: the pens of
@@ -158,6 +169,7 @@ void DrawingRelay::onClose(int k) {
     sendToAllExcept(k, drawing::memberCountLine(m_table.memCount()));
     if (size_t(k) < m_extended.size())
         m_extended[size_t(k)] = false;
+    m_snapshots.forget(k);
     m_ws.closeAndDestroy(k);
 }
 

@@ -1,0 +1,153 @@
+#include "snapshotservice.h"
+
+#include "encodingworker.h"
+#include "endpointarray.h"
+
+SnapshotService::SnapshotService(EndpointArray& ws, const Board& board, EncodingWorker& worker,
+                                 QObject* parent)
+    : QObject(parent), m_ws(ws), m_board(board), m_worker(worker) {
+    m_gapTimer.setSingleShot(true);
+    connect(&m_gapTimer, &QTimer::timeout, this, &SnapshotService::schedule);
+    // A reply has left: the asker's waiting request may go next.
+    connect(&m_ws, &EndpointArray::repliesWritten, this, [this](int k) {
+        if (size_t(k) < m_askers.size() &&
+            (m_askers[size_t(k)].snapWaiting || m_askers[size_t(k)].sumWaiting))
+            serve(k);
+    });
+}
+
+// The record of the connection now at k; a new connection starts afresh.
+SnapshotService::Asker* SnapshotService::asker(int k) {
+    const quint64 id = m_ws.connectionId(k);
+    if (id == 0)
+        return nullptr;
+    if (size_t(k) >= m_askers.size())
+        m_askers.resize(size_t(k) + 1);
+    Asker& a = m_askers[size_t(k)];
+    if (a.id != id)
+        a = Asker{id};
+    return &a;
+}
+
+void SnapshotService::request(int k, const boardsnapshot::Request& request) {
+    Asker* a = asker(k);
+    if (!a)
+        return; // gone or closed: nothing is answered
+    if (request.kind == boardsnapshot::Request::Snap)
+        a->snapWaiting = request.token;
+    else
+        a->sumWaiting = request.token;
+    serve(k);
+}
+
+void SnapshotService::forget(int k) {
+    if (size_t(k) < m_askers.size())
+        m_askers[size_t(k)] = Asker{};
+}
+
+bool SnapshotService::mayAnswer(int k, const Asker& a) {
+    return !a.inJob && m_ws.pendingReplyOutput(k) == 0;
+}
+
+// Answers what the latest encoding covers at once; the rest waits for one.
+void SnapshotService::serve(int k) {
+    Asker* a = asker(k);
+    if (!a || !mayAnswer(k, *a))
+        return;
+    const quint64 revision = m_board.revision();
+    QByteArray reply;
+    if (a->snapWaiting && m_pictureRevision == revision) {
+        reply += boardsnapshot::snapshotReply(*a->snapWaiting, m_picture, m_board.pens());
+        a->snapWaiting.reset();
+    }
+    if (a->sumWaiting && m_sumRevision == revision) {
+        reply += boardsnapshot::sumReply(*a->sumWaiting, m_sum);
+        a->sumWaiting.reset();
+    }
+    if (!reply.isEmpty())
+        m_ws.sendReply(k, reply);
+    if (a->snapWaiting || a->sumWaiting)
+        schedule();
+}
+
+void SnapshotService::schedule() {
+    if (m_jobRunning)
+        return; // the job's end looks again
+    if (m_lastStart.isValid() && m_lastStart.elapsed() < m_minGapMs) {
+        if (!m_gapTimer.isActive())
+            m_gapTimer.start(int(m_minGapMs - m_lastStart.elapsed()));
+        return;
+    }
+    startJob();
+}
+
+// One copy of the picture for every asker that may be answered now and
+// needs more than the latest encoding.
+void SnapshotService::startJob() {
+    const quint64 revision = m_board.revision();
+    std::vector<int> members;
+    bool picture = false;
+    for (int k = 0; k < int(m_askers.size()); ++k) {
+        Asker& a = m_askers[size_t(k)];
+        const bool needed = (a.snapWaiting && m_pictureRevision != revision) ||
+                            (a.sumWaiting && m_sumRevision != revision);
+        if (a.id == 0 || a.id != m_ws.connectionId(k) || !needed || !mayAnswer(k, a))
+            continue;
+        members.push_back(k);
+        picture = picture || a.snapWaiting.has_value();
+    }
+    if (members.empty())
+        return;
+    auto job = std::make_shared<Job>();
+    job->revision = revision;
+    job->pens = m_board.pens();
+    job->picture = picture;
+    for (int k : members) {
+        Asker& a = m_askers[size_t(k)];
+        a.snapInJob = std::exchange(a.snapWaiting, std::nullopt);
+        a.sumInJob = std::exchange(a.sumWaiting, std::nullopt);
+        a.inJob = true;
+        m_ws.holdOutput(k);
+    }
+    m_jobRunning = true;
+    m_lastStart.start();
+    ++m_encodings;
+    const QImage image = m_board.image(); // shared until the board paints again
+    m_worker.run(
+        [job, image] {
+            if (job->picture)
+                job->encoded = boardsnapshot::encodePicture(image);
+            else
+                job->encoded.checksum = boardsnapshot::checksum(image);
+        },
+        [this, job, members] { finishJob(job, members); });
+}
+
+void SnapshotService::finishJob(const std::shared_ptr<Job>& job, const std::vector<int>& members) {
+    m_jobRunning = false;
+    if (job->picture) {
+        m_picture = job->encoded;
+        m_pictureRevision = job->revision;
+    }
+    m_sum = job->encoded.checksum;
+    m_sumRevision = job->revision;
+    for (int k : members) {
+        if (size_t(k) >= m_askers.size())
+            continue;
+        Asker& a = m_askers[size_t(k)];
+        if (!a.inJob || a.id != m_ws.connectionId(k))
+            continue; // forgotten, or cut meanwhile
+        QByteArray reply;
+        if (a.snapInJob)
+            reply += boardsnapshot::snapshotReply(*a.snapInJob, job->encoded, job->pens);
+        if (a.sumInJob)
+            reply += boardsnapshot::sumReply(*a.sumInJob, job->encoded.checksum);
+        a.snapInJob.reset();
+        a.sumInJob.reset();
+        a.inJob = false;
+        m_ws.releaseOutput(k, reply);
+    }
+    for (int k : members)
+        serve(k);
+    schedule();
+}
