@@ -4,6 +4,7 @@
 #include "connectiontable.h"
 #include "drawinghistory.h"
 #include "logwriter.h"
+#include "peeraddressbook.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -32,6 +33,10 @@ public:
     // for them), so only a peer that has stopped reading gets here; normal
     // drawing lines would take hours to fill it.
     static constexpr qint64 OutputCap = 32 * 1024 * 1024;
+    // Connections one address may hold on each of the two ports. A desktop
+    // member takes one on each, a browser member one on each under the
+    // browser's address; a room of people never comes near.
+    static constexpr int ConnectionsPerAddress = 16;
 
     // `clock` may be null for the machine's clock; `logDirectory` is where
     // log files go.
@@ -44,6 +49,10 @@ public:
     void setListenAddress(const QHostAddress& address);
     // Cap on unsent output per connection; a peer past it is cut.
     void setOutputCap(qint64 bytes);
+    // Connections one address may hold on each port; 0: no limit.
+    void setConnectionsPerAddress(int connections);
+    // Where the browser bridge notes whom its loopback connections stand for.
+    PeerAddressBook& addressBook() { return m_addressBook; }
 
     // Start (`Command1`): listens on both channels. On failure
     // nothing listens, listenFailed() names the port and false is returned.
@@ -52,11 +61,13 @@ public:
     // All Disconnect (`Command2`): closes every connection and listener
     // without a word to the clients; history and per-index tables stay.
     void allDisconnect();
-    // Log Save (`Command3`): writes the history, keeps it. Path or nullopt.
+    // Log Save (`Command3`): writes the history, keeps it. Path or nullopt
+    // (lastLogError() says why).
     std::optional<QString> logSave();
+    QString lastLogError() const { return m_logWriter.lastError(); }
     // Before the program ends: the board picture saved, every endpoint of
-    // both channels closed.
-    void shutdown();
+    // both channels closed. False when the picture could not be written.
+    bool shutdown();
     // Writes the board picture to board.png in the log directory; false (and
     // a line in the event log) when it cannot be written.
     bool saveBoard();
@@ -83,9 +94,12 @@ signals:
 private:
     void setRunning(bool running);
     void loadBoard();
+    void say(const QString& message);
+    void onHistorySaved(const QString& path, const QString& error);
 
     std::unique_ptr<Clock> m_ownClock;
     ConnectionTable m_table;
+    PeerAddressBook m_addressBook;
     DrawingHistory m_history;
     LogWriter m_logWriter;
     QString m_boardPath;
