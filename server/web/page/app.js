@@ -112,7 +112,10 @@ function receiveDrawing(text) {
   for (const line of text.split('\r\n')) {
     if (line === '') continue;
     const fields = readDownLine(line);
-    if (fields && fields.command === 7) {
+    if (fields && fields.command === 7 && fields.argument === 'full') {
+      // Every pen slot is taken: what this member draws reaches nobody.
+      setStatus('満員です（描いた線はほかの人には届きません）');
+    } else if (fields && fields.command === 7) {
       takeSnapshotLine(fields.index, fields.argument);
     } else if (state.held) {
       state.held.push(line);
