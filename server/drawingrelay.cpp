@@ -185,8 +185,5 @@ void DrawingRelay::sendToExtendedExcept(int except, QByteArrayView bytes) {
 }
 
 void DrawingRelay::sendToAllExcept(int except, QByteArrayView bytes) {
-    const int highest = m_ws.highestIndex();
-    for (int i = 0; i <= highest; ++i)
-        if (i != except)
-            m_ws.send(i, bytes);
+    m_ws.sendToAllExcept(except, bytes);
 }

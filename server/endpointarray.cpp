@@ -108,6 +108,26 @@ void EndpointArray::reportOverflow(int index) {
         Qt::QueuedConnection);
 }
 
+// Bytes beyond the slice raise no further arrival of their own.
+void EndpointArray::deliverRestLater(int index) {
+    SocketEndpoint* endpoint = element(index);
+    if (!endpoint || endpoint->bytesAvailable() == 0 || m_slots[index].finishing ||
+        m_slots[index].restQueued)
+        return;
+    m_slots[index].restQueued = true;
+    const quint64 id = m_slots[index].id;
+    QMetaObject::invokeMethod(
+        this,
+        [this, index, id] {
+            if (index >= int(m_slots.size()) || m_slots[index].id != id)
+                return;
+            m_slots[index].restQueued = false;
+            if (isConnected(index) && m_slots[index].endpoint->bytesAvailable() > 0)
+                onArrival(index);
+        },
+        Qt::QueuedConnection);
+}
+
 void EndpointArray::onArrival(int index) {
     if (m_flow.admit(index))
         deliver(index);
@@ -203,15 +223,6 @@ int EndpointArray::acceptNext(qintptr requestId) {
     return index;
 }
 
-void EndpointArray::Pieces::append(QByteArrayView more, bool reply) {
-    if (list.empty() || list.back().reply != reply)
-        list.push_back({QByteArray(), reply});
-    list.back().bytes.append(more);
-    bytes += more.size();
-    if (reply)
-        replyBytes += more.size();
-}
-
 bool EndpointArray::send(int index, QByteArrayView bytes) {
     return enqueue(index, bytes, false);
 }
@@ -225,7 +236,7 @@ qint64 EndpointArray::queuedOutput(int index) const {
     if (!endpoint)
         return 0;
     const Slot& slot = m_slots[index];
-    return endpoint->pendingOutput() + slot.gathered.bytes + slot.held.bytes;
+    return endpoint->pendingOutput() + slot.gathered.size() + slot.held.size();
 }
 
 qint64 EndpointArray::pendingReplyOutput(int index) const {
@@ -236,26 +247,45 @@ qint64 EndpointArray::pendingReplyOutput(int index) const {
     return endpoint->pendingReplyOutput() + slot.gathered.replyBytes + slot.held.replyBytes;
 }
 
+void EndpointArray::sendToAllExcept(int except, QByteArrayView bytes) {
+    for (int i = 0; i < int(m_slots.size()); ++i)
+        if (i != except && m_slots[i].endpoint)
+            enqueue(i, bytes, false);
+}
+
 // The one place output is admitted: counted against the cap first.
 // `alsoWaiting` is output that will follow and is not counted anywhere yet.
+// While an arrival is handled (the hot path: every relayed line, once per
+// reader) the socket's queue is read once per reader: it only shrinks until
+// the gathered bytes are written.
 bool EndpointArray::enqueue(int index, QByteArrayView bytes, bool reply, qint64 alsoWaiting) {
-    if (!isConnected(index))
+    if (index < 0 || index >= int(m_slots.size()))
         return false;
     Slot& slot = m_slots[index];
+    SocketEndpoint* endpoint = slot.endpoint;
+    if (!endpoint || slot.cut || endpoint->state() != SocketEndpoint::Connected)
+        return false;
+    if (m_gathering && !slot.holding) {
+        if (slot.gathered.isEmpty()) {
+            m_gatheredIndices.push_back(index);
+            slot.gatherBase = endpoint->pendingOutput() + slot.held.size();
+        }
+        if (slot.gatherBase + slot.gathered.size() + alsoWaiting + bytes.size() > m_outputCap) {
+            cut(index);
+            return false;
+        }
+        slot.gathered.append(bytes, reply);
+        return true;
+    }
     if (queuedOutput(index) + alsoWaiting + bytes.size() > m_outputCap) {
         cut(index);
         return false;
     }
     if (slot.holding) {
         slot.held.append(bytes, reply);
-    } else if (m_gathering) {
-        if (slot.gathered.isEmpty())
-            m_gatheredIndices.push_back(index);
-        slot.gathered.append(bytes, reply);
-    } else {
-        return write(index, bytes, reply);
+        return true;
     }
-    return true;
+    return write(index, bytes, reply);
 }
 
 void EndpointArray::cut(int index) {
@@ -278,11 +308,25 @@ void EndpointArray::releaseOutput(int index, QByteArrayView reply) {
     Slot& slot = m_slots[index];
     Pieces held = std::exchange(slot.held, Pieces());
     slot.holding = false;
-    if (!reply.isEmpty() && !enqueue(index, reply, true, held.bytes))
+    if (!reply.isEmpty() && !enqueue(index, reply, true, held.size()))
         return;
-    for (const Pieces::Piece& piece : held.list)
-        if (!enqueue(index, piece.bytes, piece.reply))
+    forEachRun(held, [&](QByteArrayView run, bool isReply) { return enqueue(index, run, isReply); });
+}
+
+// Calls `each(bytes, isReply)` for the runs of `pieces` in order, until it
+// returns false.
+template <typename Each> void EndpointArray::forEachRun(const Pieces& pieces, Each each) {
+    const QByteArrayView data(pieces.data);
+    qsizetype at = 0;
+    for (const Pieces::Span& span : pieces.replies) {
+        if (span.begin > at && !each(data.sliced(at, span.begin - at), false))
             return;
+        if (!each(data.sliced(span.begin, span.end - span.begin), true))
+            return;
+        at = span.end;
+    }
+    if (at < data.size())
+        each(data.sliced(at), false);
 }
 
 bool EndpointArray::write(int index, QByteArrayView bytes, bool reply) {
@@ -300,6 +344,7 @@ void EndpointArray::deliver(int index) {
     m_gathering = true;
     emit dataArrival(index);
     m_gathering = false;
+    deliverRestLater(index);
     // Writing may report a broken connection, whose handler may change the
     // slots: look each one up again.
     for (size_t n = 0; n < m_gatheredIndices.size(); ++n) {
@@ -318,23 +363,23 @@ void EndpointArray::deliver(int index) {
 // loop, as it did line by line. The cap was checked when the bytes were
 // gathered.
 void EndpointArray::flush(int index, Pieces pieces) {
-    for (const Pieces::Piece& piece : pieces.list) {
-        const QByteArray& bytes = piece.bytes;
-        for (qsizetype at = 0; at < bytes.size(); at += WriteBlock) {
+    forEachRun(pieces, [&](QByteArrayView run, bool isReply) {
+        for (qsizetype at = 0; at < run.size(); at += WriteBlock) {
             if (!isConnected(index))
-                return;
-            write(index, QByteArrayView(bytes).sliced(at, qMin(WriteBlock, bytes.size() - at)),
-                  piece.reply);
+                return false;
+            write(index, run.sliced(at, qMin(WriteBlock, run.size() - at)), isReply);
         }
-    }
+        return true;
+    });
 }
 
 QList<QByteArray> EndpointArray::takeFrames(int index) {
     SocketEndpoint* endpoint = element(index);
     if (!endpoint)
         return {};
-    const QByteArray arrival = endpoint->getData();
     Slot& slot = m_slots[index];
+    // Once the peer has closed, everything it sent is handled at once.
+    const QByteArray arrival = slot.finishing ? endpoint->getData() : endpoint->getData(ArrivalSlice);
     if (!slot.splitter)
         slot.splitter = std::make_unique<protocol::FrameSplitter>(m_terminator);
     QList<QByteArray> frames = slot.splitter->feed(arrival);

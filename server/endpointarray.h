@@ -36,6 +36,10 @@ class PeerAddressBook;
 // which may hold them back while a reader is behind; each socket then keeps
 // at most ReadChunk bytes, so TCP slows the sender down.
 //
+// One arrival hands its handler at most ArrivalSlice bytes; what is left is
+// handed over in a later pass of the event loop, so a peer that sends a lot
+// at once delays the others' lines by one slice at most.
+//
 // A peer's close is reported only after everything it sent before has been
 // handled: bytes still held back, then an unterminated last piece as a piece
 // of its own (no further arrival will complete it). Once the peer has closed,
@@ -58,6 +62,7 @@ class EndpointArray : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 ReadChunk = 64 * 1024;
+    static constexpr qint64 ArrivalSlice = 8 * 1024;
     static constexpr qsizetype WriteBlock = 4 * 1024;
 
     struct Peer {
@@ -108,6 +113,8 @@ public:
     bool send(int index, QByteArrayView bytes);
     // The same for a reply: something the peer asked for.
     bool sendReply(int index, QByteArrayView bytes);
+    // send() to every element but `except`, lowest index first.
+    void sendToAllExcept(int except, QByteArrayView bytes);
     // Everything queued for `index` and not yet sent.
     qint64 queuedOutput(int index) const;
     // The part of it queued as replies.
@@ -148,17 +155,29 @@ signals:
     void refused(const QString& address, quint16 port);
 
 private:
-    // Output waiting in the array, in order: runs of relayed bytes and replies.
+    // Output waiting in the array, in order; the spans of it that are
+    // replies are noted apart (relayed bytes alone, the usual case, need
+    // nothing more than the bytes).
     struct Pieces {
-        struct Piece {
-            QByteArray bytes;
-            bool reply = false;
+        struct Span {
+            qsizetype begin;
+            qsizetype end;
         };
-        std::vector<Piece> list;
-        qint64 bytes = 0;
+        QByteArray data;
+        std::vector<Span> replies;
         qint64 replyBytes = 0;
-        void append(QByteArrayView more, bool reply);
-        bool isEmpty() const { return list.empty(); }
+        void append(QByteArrayView more, bool reply) {
+            if (reply && !more.isEmpty()) {
+                if (!replies.empty() && replies.back().end == data.size())
+                    replies.back().end += more.size();
+                else
+                    replies.push_back({data.size(), data.size() + more.size()});
+                replyBytes += more.size();
+            }
+            data.append(more);
+        }
+        qint64 size() const { return data.size(); }
+        bool isEmpty() const { return data.isEmpty(); }
     };
     struct Slot {
         net::SocketEndpoint* endpoint = nullptr;
@@ -170,7 +189,9 @@ private:
         bool admitted = false;     // counted by the per-address limit
         bool cut = false;          // past the output cap: nothing more is queued
         bool holding = false;      // output waits in `held`
+        bool restQueued = false;   // a later pass hands over what is left
         Pieces gathered;           // output sent while an arrival is handled
+        qint64 gatherBase = 0;     // what else was queued when gathering began
         Pieces held;
     };
 
@@ -180,9 +201,11 @@ private:
     bool enqueue(int index, QByteArrayView bytes, bool reply, qint64 alsoWaiting = 0);
     void cut(int index);
     void flush(int index, Pieces pieces);
+    template <typename Each> static void forEachRun(const Pieces& pieces, Each each);
     bool write(int index, QByteArrayView bytes, bool reply);
     void deliver(int index);
     void onArrival(int index);
+    void deliverRestLater(int index);
     void onReleased(int index);
     void onPeerClosed(int index);
     void finishClose(int index);

@@ -3,9 +3,12 @@
 #include "encodingworker.h"
 #include "endpointarray.h"
 
+#include <algorithm>
+
 SnapshotService::SnapshotService(EndpointArray& ws, const Board& board, EncodingWorker& worker,
                                  QObject* parent)
     : QObject(parent), m_ws(ws), m_board(board), m_worker(worker) {
+    m_clock.start();
     m_gapTimer.setSingleShot(true);
     connect(&m_gapTimer, &QTimer::timeout, this, &SnapshotService::schedule);
     // A reply has left: the asker's waiting request may go next.
@@ -73,9 +76,10 @@ void SnapshotService::serve(int k) {
 void SnapshotService::schedule() {
     if (m_jobRunning)
         return; // the job's end looks again
-    if (m_lastStart.isValid() && m_lastStart.elapsed() < m_minGapMs) {
+    const qint64 wait = m_earliestNext - m_clock.elapsed();
+    if (wait > 0) {
         if (!m_gapTimer.isActive())
-            m_gapTimer.start(int(m_minGapMs - m_lastStart.elapsed()));
+            m_gapTimer.start(int(wait));
         return;
     }
     startJob();
@@ -104,13 +108,13 @@ void SnapshotService::startJob() {
     job->picture = picture;
     for (int k : members) {
         Asker& a = m_askers[size_t(k)];
-        a.snapInJob = std::exchange(a.snapWaiting, std::nullopt);
-        a.sumInJob = std::exchange(a.sumWaiting, std::nullopt);
+        job->members.push_back({k, std::exchange(a.snapWaiting, std::nullopt),
+                                std::exchange(a.sumWaiting, std::nullopt), QByteArray()});
         a.inJob = true;
         m_ws.holdOutput(k);
     }
     m_jobRunning = true;
-    m_lastStart.start();
+    m_startedAt = m_clock.elapsed();
     ++m_encodings;
     const QImage image = m_board.image(); // shared until the board paints again
     m_worker.run(
@@ -119,35 +123,36 @@ void SnapshotService::startJob() {
                 job->encoded = boardsnapshot::encodePicture(image);
             else
                 job->encoded.checksum = boardsnapshot::checksum(image);
+            for (Job::Member& m : job->members) {
+                if (m.snap)
+                    m.reply += boardsnapshot::snapshotReply(*m.snap, job->encoded, job->pens);
+                if (m.sum)
+                    m.reply += boardsnapshot::sumReply(*m.sum, job->encoded.checksum);
+            }
         },
-        [this, job, members] { finishJob(job, members); });
+        [this, job] { finishJob(job); });
 }
 
-void SnapshotService::finishJob(const std::shared_ptr<Job>& job, const std::vector<int>& members) {
+void SnapshotService::finishJob(const std::shared_ptr<Job>& job) {
     m_jobRunning = false;
+    const qint64 now = m_clock.elapsed();
+    m_earliestNext = std::max(m_startedAt + m_minGapMs, now + (now - m_startedAt));
     if (job->picture) {
         m_picture = job->encoded;
         m_pictureRevision = job->revision;
     }
     m_sum = job->encoded.checksum;
     m_sumRevision = job->revision;
-    for (int k : members) {
-        if (size_t(k) >= m_askers.size())
+    for (const Job::Member& m : job->members) {
+        if (size_t(m.k) >= m_askers.size())
             continue;
-        Asker& a = m_askers[size_t(k)];
-        if (!a.inJob || a.id != m_ws.connectionId(k))
+        Asker& a = m_askers[size_t(m.k)];
+        if (!a.inJob || a.id != m_ws.connectionId(m.k))
             continue; // forgotten, or cut meanwhile
-        QByteArray reply;
-        if (a.snapInJob)
-            reply += boardsnapshot::snapshotReply(*a.snapInJob, job->encoded, job->pens);
-        if (a.sumInJob)
-            reply += boardsnapshot::sumReply(*a.sumInJob, job->encoded.checksum);
-        a.snapInJob.reset();
-        a.sumInJob.reset();
         a.inJob = false;
-        m_ws.releaseOutput(k, reply);
+        m_ws.releaseOutput(m.k, m.reply);
     }
-    for (int k : members)
-        serve(k);
+    for (const Job::Member& m : job->members)
+        serve(m.k);
     schedule();
 }

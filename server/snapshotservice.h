@@ -17,9 +17,11 @@ class EndpointArray;
 // up the relay, and at a bounded cost however often they are asked.
 //
 // - The picture is encoded (PNG, checksum) on the encoding worker, from a
-//   copy taken at one point of the stream, at most once per MinGapMs, and
-//   only when it changed since the last encoding: a request for a picture
-//   already encoded is answered at once from that encoding.
+//   copy taken at one point of the stream, and only when it changed since
+//   the last encoding: a request for a picture already encoded is answered
+//   at once from that encoding. Encodings start at least MinGapMs apart,
+//   and the worker rests at least as long as the last one took, so it never
+//   takes more than half a core. The replies are built there as well.
 // - An asker whose answer needs a new encoding has its output held from the
 //   moment the copy is taken until the answer is ready; the answer then goes
 //   first, so it sits in the asker's stream exactly where the copy was taken
@@ -53,14 +55,19 @@ private:
         quint64 id = 0;
         std::optional<QByteArray> snapWaiting;
         std::optional<QByteArray> sumWaiting;
-        std::optional<QByteArray> snapInJob;
-        std::optional<QByteArray> sumInJob;
         bool inJob = false;
     };
     struct Job {
         quint64 revision = 0;
         Board::Pens pens{};
         bool picture = false;
+        struct Member {
+            int k;
+            std::optional<QByteArray> snap;
+            std::optional<QByteArray> sum;
+            QByteArray reply; // built on the worker
+        };
+        std::vector<Member> members;
         boardsnapshot::EncodedPicture encoded;
     };
 
@@ -69,14 +76,16 @@ private:
     bool mayAnswer(int k, const Asker& a);
     void schedule();
     void startJob();
-    void finishJob(const std::shared_ptr<Job>& job, const std::vector<int>& members);
+    void finishJob(const std::shared_ptr<Job>& job);
 
     EndpointArray& m_ws;
     const Board& m_board;
     EncodingWorker& m_worker;
     std::vector<Asker> m_askers; // by connection index
     QTimer m_gapTimer;
-    QElapsedTimer m_lastStart;
+    QElapsedTimer m_clock;
+    qint64 m_startedAt = 0;
+    qint64 m_earliestNext = 0; // on m_clock
     int m_minGapMs = MinGapMs;
     int m_encodings = 0;
     bool m_jobRunning = false;
