@@ -76,7 +76,9 @@ void FlowControl::noteQueued(int index) {
 
 void FlowControl::onWritten(int index) {
     Watch* watch = at(index);
-    if (watch && watch->lag != Lag::None && backlog(*watch->endpoint) <= m_highWater)
+    // Caught up at half the mark, so a reader near it does not flap between
+    // holding and releasing with every block the kernel takes.
+    if (watch && watch->lag != Lag::None && backlog(*watch->endpoint) <= m_highWater / 2)
         setLag(*watch, Lag::None);
 }
 

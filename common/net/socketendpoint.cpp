@@ -227,6 +227,10 @@ QByteArray SocketEndpoint::getData() {
     return m_socket ? m_socket->readAll() : QByteArray();
 }
 
+QByteArray SocketEndpoint::getData(qint64 maxBytes) {
+    return m_socket ? m_socket->read(maxBytes) : QByteArray();
+}
+
 qint64 SocketEndpoint::pendingOutput() const {
     return m_socket ? m_socket->bytesToWrite() : 0;
 }

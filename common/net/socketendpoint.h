@@ -87,6 +87,8 @@ public:
     // All bytes received and not yet taken. Framing and decoding are the
     // caller's business (see protocol::FrameSplitter).
     QByteArray getData();
+    // At most `maxBytes` of them; the rest stays for the next call.
+    QByteArray getData(qint64 maxBytes);
 
     // Closes the connection or stops listening; the state returns to 0.
     void close();
