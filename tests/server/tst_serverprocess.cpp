@@ -1,11 +1,12 @@
 // The built sketoraServer as a process on the fixed ports: it serves
-// headless, ends cleanly on SIGTERM and SIGINT, and says on stderr when a
-// port is taken.
+// headless, ends cleanly on SIGTERM and SIGINT (with status 1 when its board
+// cannot be written), and says on stderr when a port is taken.
 
 #include "board.h"
 #include "snapshot.h"
 #include "testpeer.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -67,6 +68,7 @@ private slots:
     void servesAndEndsOnSignal();
     void takenPortIsReportedOnStderr();
     void boardSurvivesARestart();
+    void boardThatCannotBeWrittenEndsWithStatus1();
 };
 
 void TestServerProcess::init() {
@@ -202,6 +204,24 @@ void TestServerProcess::boardSurvivesARestart() {
     QTRY_VERIFY((errors += server.readAllStandardError()).contains("board.png"));
     server.terminate();
     QVERIFY(server.waitForFinished(10000));
+}
+
+// The service manager must see that the picture was lost: the reason goes to
+// stderr and the program ends with status 1.
+void TestServerProcess::boardThatCannotBeWrittenEndsWithStatus1() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("board.png"))); // no file can go there
+    QProcess server;
+    startServer(server, dir.path());
+    QVERIFY(server.waitForStarted());
+    auto a = connectWhenReady(DrawingPort, "\r\n");
+    QVERIFY(a);
+    QCOMPARE(a->next(41).size(), 41);
+    ::kill(server.processId(), SIGTERM);
+    QVERIFY(server.waitForFinished(10000));
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 1);
+    QVERIFY(QString::fromUtf8(server.readAllStandardError()).contains(u"共有画面を保存できません"));
 }
 
 QTEST_GUILESS_MAIN(TestServerProcess)
