@@ -310,7 +310,8 @@ void EndpointArray::releaseOutput(int index, QByteArrayView reply) {
     slot.holding = false;
     if (!reply.isEmpty() && !enqueue(index, reply, true, held.size()))
         return;
-    forEachRun(held, [&](QByteArrayView run, bool isReply) { return enqueue(index, run, isReply); });
+    forEachRun(held,
+               [&](QByteArrayView run, bool isReply) { return enqueue(index, run, isReply); });
 }
 
 // Calls `each(bytes, isReply)` for the runs of `pieces` in order, until it
@@ -379,7 +380,8 @@ QList<QByteArray> EndpointArray::takeFrames(int index) {
         return {};
     Slot& slot = m_slots[index];
     // Once the peer has closed, everything it sent is handled at once.
-    const QByteArray arrival = slot.finishing ? endpoint->getData() : endpoint->getData(ArrivalSlice);
+    const QByteArray arrival =
+        slot.finishing ? endpoint->getData() : endpoint->getData(ArrivalSlice);
     if (!slot.splitter)
         slot.splitter = std::make_unique<protocol::FrameSplitter>(m_terminator);
     QList<QByteArray> frames = slot.splitter->feed(arrival);

@@ -156,7 +156,8 @@ void EpollRelay::run() {
                 continue;
             if (events[e].events & EPOLLOUT)
                 flush(index);
-            if (m_peers[size_t(index)].fd >= 0 && (events[e].events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
+            if (m_peers[size_t(index)].fd >= 0 &&
+                (events[e].events & (EPOLLIN | EPOLLHUP | EPOLLERR)))
                 read(index);
         }
         // Everything this pass produced for a peer leaves in one send().

@@ -142,7 +142,8 @@ struct Options {
     QCommandLineOption host{{"H", "host"}, "Relay host.", "address", "127.0.0.1"};
     QCommandLineOption port{{"p", "port"},
                             "Drawing port (of a server started here too; text: the next one).",
-                            "port", "13467"};
+                            "port",
+                            "13467"};
     QCommandLineOption clients{{"n", "clients"}, "Number of clients.", "n", "20"};
     QCommandLineOption rate{{"r", "rate"}, "Paced lines per second per client.", "rate", "200"};
     QCommandLineOption seconds{"seconds", "Length of the paced phase.", "s", "10"};
@@ -218,7 +219,8 @@ void printRatios(const QString& server, const Figures& measured, const char* nam
                  const Figures& ref) {
     std::printf("ratio %s / %s:\n", qPrintable(server), name);
     if (measured.paced && ref.paced && ref.paced->p99Ms > 0 && ref.paced->p50Ms > 0)
-        std::printf("  paced latency p50 %.2f, p99 %.2f\n", measured.paced->p50Ms / ref.paced->p50Ms,
+        std::printf("  paced latency p50 %.2f, p99 %.2f\n",
+                    measured.paced->p50Ms / ref.paced->p50Ms,
                     measured.paced->p99Ms / ref.paced->p99Ms);
     if (measured.flat && ref.flat && ref.flat->linesPerSecond > 0)
         std::printf("  flat-out delivered lines/s %.2f\n",
