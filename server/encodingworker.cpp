@@ -2,6 +2,9 @@
 
 #include <QPointer>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 EncodingWorker::EncodingWorker(QObject* parent) : QObject(parent) {
     m_pool.setMaxThreadCount(1);
     m_pool.setObjectName(QStringLiteral("encoder"));
@@ -15,6 +18,9 @@ EncodingWorker::~EncodingWorker() {
 void EncodingWorker::run(std::function<void()> work, std::function<void()> done) {
     ++m_pending;
     m_pool.start([this, work = std::move(work), done = std::move(done)]() mutable {
+        // The relay's thread comes first whenever both want the processor:
+        // the worker runs niced (Linux takes a thread id for one thread).
+        ::setpriority(PRIO_PROCESS, id_t(::gettid()), WorkerNice);
         work();
         // Queued to this object: dropped if it is gone by then.
         QMetaObject::invokeMethod(

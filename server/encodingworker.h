@@ -5,8 +5,8 @@
 #include <functional>
 
 // Runs the expensive work on pictures — PNG encodings, checksums — on a
-// thread of its own, one job after the other, so the relay's thread never
-// waits for an encoder. A job gets what it works on by value (a QImage copy
+// thread of its own at a lower priority, one job after the other, so the
+// relay's thread never waits for an encoder. A job gets what it works on by value (a QImage copy
 // is shared until the board paints again, then the board detaches), runs
 // `work` on the worker thread and `done` back on the owner's thread, in
 // submission order. Destroying the worker waits for the job in progress;
@@ -14,6 +14,8 @@
 class EncodingWorker : public QObject {
     Q_OBJECT
 public:
+    static constexpr int WorkerNice = 10;
+
     explicit EncodingWorker(QObject* parent = nullptr);
     ~EncodingWorker() override;
 

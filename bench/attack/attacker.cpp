@@ -346,6 +346,8 @@ int pageRows(const AttackerArgs& a, Clock::time_point start, Clock::time_point d
                                        : connectFrom("127.0.0.2", a.httpPort, true);
     if (fd < 0)
         return 2;
+    if (a.row == "ws-pings") // a member first, as a page would be
+        waitUntil(Clock::now() + std::chrono::milliseconds(300), [fd] { drain(fd); });
     std::string unit;
     if (a.row == "get-pipeline") {
         unit = "GET /app.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";

@@ -234,6 +234,8 @@ Outcome runRow(const Row& row, const QString& binary, double seconds) {
     out.survived = out.running && probe(server).drawMs.has_value();
     sample();
     const QByteArray said = server.stop();
+    if (qEnvironmentVariableIsSet("ATTACK_DEBUG"))
+        std::fprintf(stderr, "%s\n", said.constData());
     if (QString::fromLatin1(row.name) == u"long-lines") {
         out.notes << honestInLogs(server, tally, attackEnd);
         if (QString::fromUtf8(said).contains(QStringLiteral("描画履歴")))

@@ -7,14 +7,21 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <array>
 #include <sys/resource.h>
 
 namespace {
 
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
+// Three distinct ports nobody listens on: held open together while chosen,
+// so the system cannot hand out the same one twice.
+std::array<quint16, 3> freePorts() {
+    QTcpServer probes[3];
+    std::array<quint16, 3> ports{};
+    for (int i = 0; i < 3; ++i) {
+        probes[i].listen(QHostAddress::Any, 0);
+        ports[size_t(i)] = probes[i].serverPort();
+    }
+    return ports;
 }
 
 } // namespace
@@ -40,9 +47,10 @@ bool listensWithin(quint16 port, int ms) {
 }
 
 bool ServerRun::start(const QString& binary) {
-    drawPort = freePort();
-    textPort = freePort();
-    httpPort = freePort();
+    const auto ports = freePorts();
+    drawPort = ports[0];
+    textPort = ports[1];
+    httpPort = ports[2];
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     m_process.setProcessEnvironment(env);
