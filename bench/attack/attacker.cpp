@@ -3,6 +3,7 @@
 // kernel takes them, reads only where the row says so.
 #include "rows.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -209,25 +210,63 @@ void raiseOwnDescriptorLimit() {
     ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
+// Starts a connection from `source` without waiting for it; -1 on failure.
+int startConnect(const char* source, quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source, &local.sin_addr);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    sockaddr_in remote = {};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(port);
+    remote.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0 &&
+        errno != EINPROGRESS) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// 1,100 connections started at once, each sending the start of a request
+// and nothing more once it is up.
 int halfRequests(const AttackerArgs& a, int addresses, Clock::time_point deadline) {
     raiseOwnDescriptorLimit();
     std::vector<int> fds;
+    for (int i = 0; i < 1100; ++i) {
+        const std::string source = addresses == 1 ? std::string("127.0.0.2")
+                                                  : "127.0.10." + std::to_string(1 + i % addresses);
+        if (const int fd = startConnect(source.c_str(), a.httpPort); fd >= 0)
+            fds.push_back(fd);
+    }
+    std::vector<bool> sent(fds.size(), false);
     int opened = 0;
-    for (int i = 0; i < 1100 && Clock::now() < deadline; ++i) {
-        const std::string source = "127.0." + std::to_string(10 + (i % addresses) / 200) + "." +
-                                   std::to_string(1 + (i % addresses) % 200);
-        const int fd = connectFrom(addresses == 1 ? "127.0.0.2" : source.c_str(), a.httpPort);
-        if (fd < 0)
-            continue;
-        ++opened;
-        sendAll(fd, "GET / HTTP/1.1\r\nHost", deadline);
-        fds.push_back(fd);
+    while (opened < int(fds.size()) && Clock::now() < deadline) {
+        std::vector<pollfd> waiting;
+        for (size_t i = 0; i < fds.size(); ++i)
+            if (!sent[i])
+                waiting.push_back({fds[i], POLLOUT, 0});
+        ::poll(waiting.data(), waiting.size(), 100);
+        for (const pollfd& p : waiting) {
+            if (!(p.revents & POLLOUT))
+                continue;
+            const size_t i = size_t(std::find(fds.begin(), fds.end(), p.fd) - fds.begin());
+            sent[i] = true;
+            int error = 0;
+            socklen_t size = sizeof error;
+            ::getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &error, &size);
+            if (error == 0 && ::send(p.fd, "GET / HTTP/1.1\r\nHost", 20, MSG_NOSIGNAL) == 20)
+                ++opened;
+        }
     }
     result("opened", std::to_string(opened));
     waitUntil(deadline);
     int stillOpen = 0;
-    for (int fd : fds)
-        stillOpen += closedByServer(fd) ? 0 : 1;
+    for (size_t i = 0; i < fds.size(); ++i)
+        stillOpen += sent[i] && !closedByServer(fds[i]) ? 1 : 0;
     result("still-open", std::to_string(stillOpen));
     for (int fd : fds)
         ::close(fd);
