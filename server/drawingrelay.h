@@ -59,8 +59,8 @@ public:
     DrawingRelay(EndpointArray& ws, ConnectionTable& table, DrawingHistory& history,
                  LogWriter& logWriter, QObject* parent = nullptr);
 
-    // Check mark of `mAutoSave`: a clear-all, or a line arriving while the
-    // history is full, first saves the history to a log file.
+    // Check mark of `mAutoSave`: a clear-all first saves the history to a log
+    // file (a full history is saved either way).
     void setAutoSave(bool on) { m_autoSave = on; }
     bool autoSave() const { return m_autoSave; }
 

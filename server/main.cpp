@@ -51,6 +51,21 @@ struct Options {
     int membersPerAddress = WebServer::Limits().membersPerAddress;
 };
 
+// A port number for `option` (0 only when `zeroOk`); a bad value ends the program.
+void port(const QCommandLineParser& parser, const QCommandLineOption& option, quint16& target,
+          bool zeroOk) {
+    if (!parser.isSet(option))
+        return;
+    bool ok = false;
+    const uint value = parser.value(option).toUInt(&ok);
+    if (!ok || value > 65535 || (value == 0 && !zeroOk)) {
+        qCritical("sketoraServer: --%s needs a port number%s", qPrintable(option.names().first()),
+                  zeroOk ? "" : " from 1 to 65535");
+        std::exit(2);
+    }
+    target = quint16(value);
+}
+
 // A whole number of at most `most` for `option`; a bad value ends the program.
 int count(const QCommandLineParser& parser, const QCommandLineOption& option, int fallback,
           int most) {
@@ -96,21 +111,9 @@ Options readOptions(const QCoreApplication& app) {
     parser.addOptions({drawPort, textPort, httpPort, noHttp, perAddress, membersPerAddress});
     parser.process(app);
     Options options;
-    const auto port = [&parser](const QCommandLineOption& option, quint16& target, bool zeroOk) {
-        if (!parser.isSet(option))
-            return;
-        bool ok = false;
-        const uint value = parser.value(option).toUInt(&ok);
-        if (!ok || value > 65535 || (value == 0 && !zeroOk)) {
-            qCritical("sketoraServer: --%s needs a port number%s",
-                      qPrintable(option.names().first()), zeroOk ? "" : " from 1 to 65535");
-            std::exit(2);
-        }
-        target = quint16(value);
-    };
-    port(drawPort, options.drawingPort, false);
-    port(textPort, options.textPort, false);
-    port(httpPort, options.httpPort, true);
+    port(parser, drawPort, options.drawingPort, false);
+    port(parser, textPort, options.textPort, false);
+    port(parser, httpPort, options.httpPort, true);
     if (parser.isSet(noHttp))
         options.httpPort = 0;
     options.connectionsPerAddress =

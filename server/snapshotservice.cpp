@@ -85,21 +85,28 @@ void SnapshotService::schedule() {
     startJob();
 }
 
-// One copy of the picture for every asker that may be answered now and
-// needs more than the latest encoding.
-void SnapshotService::startJob() {
-    const quint64 revision = m_board.revision();
-    std::vector<int> members;
-    bool picture = false;
+// The askers that may be answered now and need more than the latest
+// encoding; `picture`: whether one of them wants a snapshot.
+std::vector<int> SnapshotService::readyAskers(quint64 revision, bool& picture) {
+    std::vector<int> ready;
+    picture = false;
     for (int k = 0; k < int(m_askers.size()); ++k) {
         Asker& a = m_askers[size_t(k)];
         const bool needed = (a.snapWaiting && m_pictureRevision != revision) ||
                             (a.sumWaiting && m_sumRevision != revision);
         if (a.id == 0 || a.id != m_ws.connectionId(k) || !needed || !mayAnswer(k, a))
             continue;
-        members.push_back(k);
+        ready.push_back(k);
         picture = picture || a.snapWaiting.has_value();
     }
+    return ready;
+}
+
+// One copy of the picture for every asker that is ready.
+void SnapshotService::startJob() {
+    const quint64 revision = m_board.revision();
+    bool picture = false;
+    const std::vector<int> members = readyAskers(revision, picture);
     if (members.empty())
         return;
     auto job = std::make_shared<Job>();

@@ -75,6 +75,7 @@ private:
     void serve(int k);
     bool mayAnswer(int k, const Asker& a);
     void schedule();
+    std::vector<int> readyAskers(quint64 revision, bool& picture);
     void startJob();
     void finishJob(const std::shared_ptr<Job>& job);
 

@@ -302,6 +302,47 @@ int wsNoOrigin(const AttackerArgs& a, Clock::time_point deadline) {
     return 0;
 }
 
+// One send, then whatever comes back is read and thrown away.
+void sendThenRead(int fd, const std::string& bytes, Clock::time_point deadline) {
+    sendAll(fd, bytes, deadline);
+    waitUntil(deadline, [fd] { drain(fd); });
+}
+
+void snapDrip(int fd, Clock::time_point start, Clock::time_point deadline) {
+    bool cut = false;
+    for (int i = 0; Clock::now() < deadline; ++i) {
+        if (!cut && (closedByServer(fd) || sendAll(fd, drawAndSnap(i), deadline) == Sent::Broken)) {
+            cut = true;
+            char text[32];
+            std::snprintf(text, sizeof text, "%.1f", secondsSince(start));
+            result("cut-after-s", text);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!cut)
+        result("cut-after-s", "never");
+}
+
+// Asks again as soon as the last snapshot has come.
+void snapLoop(int fd, Clock::time_point deadline) {
+    std::string got;
+    int answers = 0;
+    for (int i = 0; Clock::now() < deadline; ++i) {
+        const std::string token = "L" + std::to_string(i);
+        sendAll(fd, "7:snap " + token + "\r\n", deadline);
+        const std::string end = "0:7:end " + token + " ";
+        while (got.find(end) == std::string::npos && Clock::now() < deadline) {
+            if (!drain(fd, &got))
+                break;
+            pollfd p = {fd, POLLIN, 0};
+            ::poll(&p, 1, 50);
+        }
+        answers += got.find(end) != std::string::npos ? 1 : 0;
+        got.clear();
+    }
+    result("snapshots", std::to_string(answers));
+}
+
 int drawingRows(const AttackerArgs& a, Clock::time_point start, Clock::time_point deadline) {
     const bool neverRead = a.row == "snap-flood" || a.row == "snap-drip";
     const int fd = connectFrom("127.0.0.2", a.drawPort, neverRead);
@@ -314,46 +355,16 @@ int drawingRows(const AttackerArgs& a, Clock::time_point start, Clock::time_poin
         std::string burst;
         for (int i = 0; i < 100; ++i)
             burst += drawAndSnap(i);
-        sendAll(fd, burst, deadline);
-        waitUntil(deadline, [fd] { drain(fd); });
+        sendThenRead(fd, burst, deadline);
     } else if (a.row == "snap-drip") {
-        bool cut = false;
-        for (int i = 0; Clock::now() < deadline; ++i) {
-            if (!cut &&
-                (closedByServer(fd) || sendAll(fd, drawAndSnap(i), deadline) == Sent::Broken)) {
-                cut = true;
-                char text[32];
-                std::snprintf(text, sizeof text, "%.1f", secondsSince(start));
-                result("cut-after-s", text);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (!cut)
-            result("cut-after-s", "never");
+        snapDrip(fd, start, deadline);
     } else if (a.row == "snap-loop") {
-        std::string got;
-        int answers = 0;
-        for (int i = 0; Clock::now() < deadline; ++i) {
-            const std::string token = "L" + std::to_string(i);
-            sendAll(fd, "7:snap " + token + "\r\n", deadline);
-            const std::string end = "0:7:end " + token + " ";
-            while (got.find(end) == std::string::npos && Clock::now() < deadline) {
-                if (!drain(fd, &got))
-                    break;
-                pollfd p = {fd, POLLIN, 0};
-                ::poll(&p, 1, 50);
-            }
-            if (got.find(end) != std::string::npos)
-                ++answers;
-            got.clear();
-        }
-        result("snapshots", std::to_string(answers));
+        snapLoop(fd, deadline);
     } else if (a.row == "clear-flood") {
         std::string clears;
         for (int i = 0; i < 6500; ++i)
             clears += "3: 0, 0\r\n";
-        sendAll(fd, clears, deadline);
-        waitUntil(deadline, [fd] { drain(fd); });
+        sendThenRead(fd, clears, deadline);
     } else if (a.row == "long-lines") {
         const std::string line = "2:" + std::string(63 * 1024, ' ') + "5, 5\r\n";
         for (int i = 0; i < 560 && Clock::now() < deadline; ++i) {
@@ -366,44 +377,50 @@ int drawingRows(const AttackerArgs& a, Clock::time_point start, Clock::time_poin
     return 0;
 }
 
-int pageRows(const AttackerArgs& a, Clock::time_point start, Clock::time_point deadline) {
-    if (a.row == "snap-burst-page") {
-        const int fd = openWebSocket("127.0.0.2", a.httpPort, deadline);
-        if (fd < 0)
-            return 2;
-        waitUntil(Clock::now() + std::chrono::milliseconds(300), [fd] { drain(fd); });
-        std::string message = "d";
-        for (int i = 0; i < 100; ++i)
-            message += drawAndSnap(i);
-        std::string frame = wsFrame(1, message);
-        sendAll(fd, frame, deadline);
-        waitUntil(deadline, [fd] { drain(fd); });
-        ::close(fd);
-        return 0;
-    }
-    const int fd = a.row == "ws-pings" ? openWebSocket("127.0.0.2", a.httpPort, deadline)
-                                       : connectFrom("127.0.0.2", a.httpPort, true);
+// One page message of 100 x (draw line + "7:snap") from a member.
+int snapBurstPage(const AttackerArgs& a, Clock::time_point deadline) {
+    const int fd = openWebSocket("127.0.0.2", a.httpPort, deadline);
     if (fd < 0)
         return 2;
-    if (a.row == "ws-pings") // a member first, as a page would be
-        waitUntil(Clock::now() + std::chrono::milliseconds(300), [fd] { drain(fd); });
-    std::string unit;
-    if (a.row == "get-pipeline") {
-        unit = "GET /app.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    } else if (a.row == "endless-header") {
+    waitUntil(Clock::now() + std::chrono::milliseconds(300), [fd] { drain(fd); });
+    std::string message = "d";
+    for (int i = 0; i < 100; ++i)
+        message += drawAndSnap(i);
+    sendThenRead(fd, wsFrame(1, message), deadline);
+    ::close(fd);
+    return 0;
+}
+
+// What the page-port rows send over and over, never reading.
+std::string pageFlood(const AttackerArgs& a, int fd, Clock::time_point deadline) {
+    if (a.row == "get-pipeline")
+        return "GET /app.js HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    if (a.row == "endless-header") {
         sendAll(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Long: ", deadline);
-        unit = std::string(16384, 'a');
-    } else if (a.row == "huge-body") {
+        return std::string(16384, 'a');
+    }
+    if (a.row == "huge-body") {
         sendAll(fd, "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2000000000\r\n\r\n",
                 deadline);
-        unit = std::string(65536, 'b');
-    } else {
-        unit = wsFrame(9, std::string(125, 'p'));
-        std::string block;
-        while (block.size() < 65536)
-            block += unit;
-        unit = block;
+        return std::string(65536, 'b');
     }
+    std::string pings;
+    while (pings.size() < 65536)
+        pings += wsFrame(9, std::string(125, 'p'));
+    return pings;
+}
+
+int pageRows(const AttackerArgs& a, Clock::time_point start, Clock::time_point deadline) {
+    if (a.row == "snap-burst-page")
+        return snapBurstPage(a, deadline);
+    const bool pings = a.row == "ws-pings";
+    const int fd = pings ? openWebSocket("127.0.0.2", a.httpPort, deadline)
+                         : connectFrom("127.0.0.2", a.httpPort, true);
+    if (fd < 0)
+        return 2;
+    if (pings) // a member first, as a page would be
+        waitUntil(Clock::now() + std::chrono::milliseconds(300), [fd] { drain(fd); });
+    const std::string unit = pageFlood(a, fd, deadline);
     bool cut = false;
     while (Clock::now() < deadline && !cut) {
         const Sent sent = sendAll(fd, unit, deadline);
@@ -411,8 +428,7 @@ int pageRows(const AttackerArgs& a, Clock::time_point start, Clock::time_point d
             break;
         cut = sent == Sent::Broken || closedByServer(fd);
     }
-    if (!cut && closedByServer(fd))
-        cut = true;
+    cut = cut || closedByServer(fd);
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", secondsSince(start));
     result("cut-after-s", cut ? text : "never");

@@ -141,6 +141,21 @@ struct Outcome {
     QStringList notes;
 };
 
+QString honestInLogs(const ServerRun& server, const HonestTally& tally, int64_t since);
+
+// Stops the server; for long-lines, whether honest lines reached its logs.
+void finishNotes(const Row& row, ServerRun& server, const HonestTally& tally, int64_t attackEnd,
+                 QStringList& notes) {
+    const QByteArray said = server.stop();
+    if (qEnvironmentVariableIsSet("ATTACK_DEBUG"))
+        std::fprintf(stderr, "%s\n", said.constData());
+    if (QString::fromLatin1(row.name) != u"long-lines")
+        return;
+    notes << honestInLogs(server, tally, attackEnd);
+    if (QString::fromUtf8(said).contains(QStringLiteral("描画履歴")))
+        notes << QStringLiteral("full history said on stderr");
+}
+
 QStringList attackerNotes(const QByteArray& output) {
     QStringList notes;
     for (const QByteArray& line : output.split('\n'))
@@ -169,33 +184,9 @@ QString honestInLogs(const ServerRun& server, const HonestTally& tally, int64_t 
     return QStringLiteral("honest lines in logs %1/%2").arg(kept).arg(sent);
 }
 
-Outcome runRow(const Row& row, const QString& binary, double seconds) {
-    Outcome out;
-    ServerRun server;
-    if (!server.start(binary)) {
-        out.notes << QStringLiteral("server did not start");
-        return out;
-    }
-    HonestTally tally;
-    HonestMember a(0, "127.0.0.3", tally), b(1, "127.0.0.4", tally);
-    a.connectTo(server.drawPort);
-    waitFor([&] { return a.isGreeted(); }, 5000);
-    b.connectTo(server.drawPort);
-    waitFor([&] { return b.isGreeted(); }, 5000);
-    if (row.busyPicture)
-        drawBusyPicture(server);
-    const auto draw = [&] {
-        for (HonestMember* m : {&a, &b})
-            if (m->isOpen())
-                m->sendNext();
-    };
-    const auto sample = [&] { out.peakKb = qMax(out.peakKb, server.peakRssKb()); };
-    QTimer pace;
-    QObject::connect(&pace, &QTimer::timeout, draw);
-    pace.setTimerType(Qt::PreciseTimer);
-    pace.start(10);
-    runFor(500, sample); // warm: not counted
-
+// The attacker process for `row`, until it has run its time; its notes.
+QStringList attack(const Row& row, const ServerRun& server, double seconds,
+                   const std::function<void()>& sample, Probe& newcomer) {
     QProcess attacker;
     attacker.start(QCoreApplication::applicationFilePath(),
                    {"--attacker", QString::fromLatin1(row.name), "--draw-port",
@@ -203,9 +194,8 @@ Outcome runRow(const Row& row, const QString& binary, double seconds) {
                     QString::number(server.textPort), "--http-port",
                     QString::number(server.httpPort), "--seconds", QString::number(seconds)});
     attacker.waitForStarted();
-    const int64_t attackStart = nowNs();
     runFor(int(seconds * 500), sample);
-    out.newcomer = probe(server);
+    newcomer = probe(server);
     waitFor(
         [&] {
             sample();
@@ -216,7 +206,39 @@ Outcome runRow(const Row& row, const QString& binary, double seconds) {
         attacker.kill();
         attacker.waitForFinished();
     }
-    out.notes = attackerNotes(attacker.readAllStandardOutput());
+    return attackerNotes(attacker.readAllStandardOutput());
+}
+
+// One row against one server: honest members warm up, the attack runs, the
+// honest members go on for two seconds after it, stragglers get five.
+Outcome runRow(const Row& row, const QString& binary, double seconds) {
+    Outcome out;
+    ServerRun server;
+    if (!server.start(binary)) {
+        out.notes << QStringLiteral("server did not start");
+        return out;
+    }
+    HonestTally tally;
+    HonestMember a(0, "127.0.0.3", tally), b(1, "127.0.0.4", tally);
+    for (HonestMember* m : {&a, &b}) {
+        m->connectTo(server.drawPort);
+        waitFor([m] { return m->isGreeted(); }, 5000);
+    }
+    if (row.busyPicture)
+        drawBusyPicture(server);
+    const auto sample = [&] { out.peakKb = qMax(out.peakKb, server.peakRssKb()); };
+    QTimer pace;
+    QObject::connect(&pace, &QTimer::timeout, [&] {
+        for (HonestMember* m : {&a, &b})
+            if (m->isOpen())
+                m->sendNext();
+    });
+    pace.setTimerType(Qt::PreciseTimer);
+    pace.start(10);
+    runFor(500, sample); // warm: not counted
+
+    const int64_t attackStart = nowNs();
+    out.notes = attack(row, server, seconds, sample, out.newcomer);
     const int64_t attackEnd = nowNs();
     runFor(2000, sample);
     pace.stop();
@@ -233,14 +255,7 @@ Outcome runRow(const Row& row, const QString& binary, double seconds) {
     out.running = server.isRunning();
     out.survived = out.running && probe(server).drawMs.has_value();
     sample();
-    const QByteArray said = server.stop();
-    if (qEnvironmentVariableIsSet("ATTACK_DEBUG"))
-        std::fprintf(stderr, "%s\n", said.constData());
-    if (QString::fromLatin1(row.name) == u"long-lines") {
-        out.notes << honestInLogs(server, tally, attackEnd);
-        if (QString::fromUtf8(said).contains(QStringLiteral("描画履歴")))
-            out.notes << QStringLiteral("full history said on stderr");
-    }
+    finishNotes(row, server, tally, attackEnd, out.notes);
     return out;
 }
 
@@ -285,6 +300,33 @@ int attackerMain(const QCommandLineParser& parser) {
     return runAttacker(args);
 }
 
+// Every row (or those in `only`) against every server; true when the last
+// server met the hard targets in each.
+bool runTable(const QStringList& servers, const QStringList& only, double seconds) {
+    std::printf("attack: %.0f s per row; honest: 2 members x 100 lines/s\n\n", seconds);
+    std::printf("| row | server | survived | peak RSS MB | p50 / p99 ms | after p99 ms | lost | "
+                "newcomer | notes |\n|---|---|---|---|---|---|---|---|---|\n");
+    bool met = true;
+    for (const Row& row : rows()) {
+        if (!only.isEmpty() && !only.contains(QString::fromLatin1(row.name)))
+            continue;
+        for (int i = 0; i < servers.size(); ++i) {
+            const Outcome o = runRow(row, servers[i], seconds);
+            const QString label = QStringLiteral("%1 [%2]")
+                                      .arg(QString::fromLatin1(row.name))
+                                      .arg(servers.size() > 1 ? QString::number(i + 1) : QString());
+            printRow(label, o);
+            if (i == servers.size() - 1 && !meetsTargets(o))
+                met = false;
+        }
+    }
+    std::printf("\nservers: ");
+    for (int i = 0; i < servers.size(); ++i)
+        std::printf("[%d] %s  ", i + 1, qPrintable(servers[i]));
+    std::printf("\n");
+    return met;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -312,28 +354,8 @@ int main(int argc, char* argv[]) {
     if (servers.isEmpty())
         servers << QDir(qEnvironmentVariable("SKETORA_BIN_DIR", app.applicationDirPath()))
                        .filePath(QStringLiteral("sketoraServer"));
-    const QStringList only = parser.value(QStringLiteral("rows")).split(',', Qt::SkipEmptyParts);
-    const double seconds = parser.value(QStringLiteral("seconds")).toDouble();
-    std::printf("attack: %.0f s per row; honest: 2 members x 100 lines/s\n\n", seconds);
-    std::printf("| row | server | survived | peak RSS MB | p50 / p99 ms | after p99 ms | lost | "
-                "newcomer | notes |\n|---|---|---|---|---|---|---|---|---|\n");
-    bool met = true;
-    for (const Row& row : rows()) {
-        if (!only.isEmpty() && !only.contains(QString::fromLatin1(row.name)))
-            continue;
-        for (int i = 0; i < servers.size(); ++i) {
-            const Outcome o = runRow(row, servers[i], seconds);
-            const QString label = QStringLiteral("%1 [%2]")
-                                      .arg(QString::fromLatin1(row.name))
-                                      .arg(servers.size() > 1 ? QString::number(i + 1) : QString());
-            printRow(label, o);
-            if (i == servers.size() - 1 && !meetsTargets(o))
-                met = false;
-        }
-    }
-    std::printf("\nservers: ");
-    for (int i = 0; i < servers.size(); ++i)
-        std::printf("[%d] %s  ", i + 1, qPrintable(servers[i]));
-    std::printf("\n");
+    const bool met =
+        runTable(servers, parser.value(QStringLiteral("rows")).split(',', Qt::SkipEmptyParts),
+                 parser.value(QStringLiteral("seconds")).toDouble());
     return parser.isSet(QStringLiteral("check")) && !met ? 1 : 0;
 }

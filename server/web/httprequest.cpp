@@ -63,6 +63,22 @@ bool readRequestLine(QByteArrayView line, Request& request, int& status) {
     return true;
 }
 
+// name ":" value. A line that starts with a blank would continue the last
+// one (obsolete folding): refused, as is a second, different Content-Length.
+bool readHeaderLine(QByteArrayView line, Request& request) {
+    const qsizetype colon = line.indexOf(':');
+    if (colon <= 0 || !isToken(line.first(colon)))
+        return false;
+    const QByteArrayView value = trimmed(line.sliced(colon + 1));
+    if (!isFieldValue(value))
+        return false;
+    const QByteArray name = line.first(colon).toByteArray().toLower();
+    if (name == "content-length" && request.hasHeader(name) && request.header(name) != value)
+        return false;
+    request.headers.append({name, value.toByteArray()});
+    return true;
+}
+
 } // namespace
 
 QByteArray Request::header(QByteArrayView name) const {
@@ -120,7 +136,6 @@ qsizetype headEnd(QByteArrayView buffer) {
 Parsed parseHead(QByteArrayView head) {
     Parsed parsed;
     Request request;
-    int status = 400;
     qsizetype at = 0;
     bool first = true;
     while (at < head.size()) {
@@ -133,31 +148,14 @@ Parsed parseHead(QByteArrayView head) {
             line.chop(1);
         if (line.isEmpty())
             break;
-        if (first) {
-            first = false;
-            if (!readRequestLine(line, request, status)) {
-                parsed.status = status;
-                return parsed;
-            }
-            continue;
-        }
-        const qsizetype colon = line.indexOf(':');
-        // A line that starts with a blank continues the last one: obsolete, refused.
-        if (colon <= 0 || !isToken(line.first(colon))) {
-            parsed.status = 400;
+        int status = 400;
+        const bool ok =
+            first ? readRequestLine(line, request, status) : readHeaderLine(line, request);
+        first = false;
+        if (!ok) {
+            parsed.status = status;
             return parsed;
         }
-        const QByteArrayView value = trimmed(line.sliced(colon + 1));
-        if (!isFieldValue(value)) {
-            parsed.status = 400;
-            return parsed;
-        }
-        const QByteArray name = line.first(colon).toByteArray().toLower();
-        if (name == "content-length" && request.hasHeader(name) && request.header(name) != value) {
-            parsed.status = 400;
-            return parsed;
-        }
-        request.headers.append({name, value.toByteArray()});
     }
     if (first) {
         parsed.status = 400;

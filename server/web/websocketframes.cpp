@@ -36,6 +36,16 @@ void FrameReader::fail(std::vector<Event>& events, quint16 code) {
     events.push_back({Event::Error, {}, {}, code});
 }
 
+// The close code that refuses a frame with this header, 0 when it may come.
+quint16 FrameReader::refusal(quint8 opcode, bool fin, quint64 length) const {
+    if (isControl(opcode))
+        return fin && length <= quint64(MaxControl) ? 0 : ProtocolError;
+    // A stray continuation, or a new message inside one.
+    if ((opcode == Continuation) != (m_messageOpcode >= 0))
+        return ProtocolError;
+    return quint64(m_message.size()) + length > quint64(m_cap) ? TooBig : 0;
+}
+
 // The header of the next frame, once all of it is there. False when more
 // bytes are needed or the frame is refused.
 bool FrameReader::readHeader(std::vector<Event>& events) {
@@ -50,33 +60,17 @@ bool FrameReader::readHeader(std::vector<Event>& events) {
         return false;
     }
     const quint8 length7 = b1 & 0x7f;
-    const qsizetype need = 2 + (length7 == 126 ? 2 : length7 == 127 ? 8 : 0) + 4;
-    if (m_buffer.size() < need)
+    const int lengthBytes = length7 == 126 ? 2 : length7 == 127 ? 8 : 0;
+    if (m_buffer.size() < 2 + lengthBytes + 4)
         return false;
-    quint64 length = length7;
+    quint64 length = lengthBytes ? 0 : length7;
     qsizetype at = 2;
-    if (length7 >= 126) {
-        const int bytes = length7 == 126 ? 2 : 8;
-        length = 0;
-        for (int i = 0; i < bytes; ++i)
-            length = (length << 8) | quint8(m_buffer[at++]);
-        if (length >> 63) {
-            fail(events, ProtocolError);
-            return false;
-        }
-    }
+    for (int i = 0; i < lengthBytes; ++i)
+        length = (length << 8) | quint8(m_buffer[at++]);
     const bool fin = b0 & 0x80;
-    if (isControl(opcode) && (!fin || length > quint64(MaxControl))) {
-        fail(events, ProtocolError);
-        return false;
-    }
-    const bool continues = opcode == Continuation;
-    if (!isControl(opcode) && continues != (m_messageOpcode >= 0)) {
-        fail(events, ProtocolError); // a stray continuation, or a new message inside one
-        return false;
-    }
-    if (!isControl(opcode) && quint64(m_message.size()) + length > quint64(m_cap)) {
-        fail(events, TooBig);
+    const quint16 refused = (length >> 63) ? ProtocolError : refusal(opcode, fin, length);
+    if (refused) {
+        fail(events, refused);
         return false;
     }
     for (int i = 0; i < 4; ++i)
@@ -88,7 +82,7 @@ bool FrameReader::readHeader(std::vector<Event>& events) {
     m_remaining = qint64(length);
     m_maskAt = 0;
     m_control.clear();
-    if (!isControl(opcode) && !continues)
+    if (!isControl(opcode) && opcode != Continuation)
         m_messageOpcode = opcode;
     return true;
 }

@@ -49,6 +49,7 @@ public:
 
 private:
     bool readHeader(std::vector<Event>& events);
+    quint16 refusal(quint8 opcode, bool fin, quint64 length) const;
     void finishFrame(std::vector<Event>& events);
     void fail(std::vector<Event>& events, quint16 code);
 
