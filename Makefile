@@ -5,7 +5,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 PACKAGES := build-essential cmake qt6-base-dev zlib1g-dev qt6-translations-l10n xvfb xauth lintian \
             fonts-ipafont-gothic fonts-ipafont-mincho libxcb1-dev \
-            qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver python3-selenium \
+            qt6-websockets-dev chromium chromium-driver python3-selenium \
             nodejs npm
 
 .PHONY: deps build test run clean

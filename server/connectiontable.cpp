@@ -23,6 +23,11 @@ void ConnectionTable::clearRows() {
 
 void ConnectionTable::appendLog(const QString& line) {
     m_log += line;
+    if (m_log.size() > LogLimit) {
+        // Drop the older half, at a line end.
+        const qsizetype cut = m_log.indexOf(QLatin1String("\r\n"), m_log.size() - LogLimit / 2);
+        m_log.remove(0, cut < 0 ? m_log.size() - LogLimit / 2 : cut + 2);
+    }
     emit logAppended(line);
 }
 

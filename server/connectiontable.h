@@ -28,7 +28,10 @@ public:
     bool removeRow(const QString& address, quint16 port);
     void clearRows();
 
-    // Appends one line (with its "\r\n") to the event log.
+    // Appends one line (with its "\r\n") to the event log. The log keeps its
+    // newest lines only, up to about LogLimit characters: peers that come
+    // and go all day cannot make it grow without end.
+    static constexpr qsizetype LogLimit = 256 * 1024;
     void appendLog(const QString& line);
     const QString& logText() const { return m_log; }
 

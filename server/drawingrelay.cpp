@@ -32,6 +32,7 @@ void DrawingRelay::onConnectionRequest(qintptr requestId) {
     if (size_t(k) < m_extended.size())
         m_extended[size_t(k)] = false;
     m_undo.opened(k);
+    m_snapshots.forget(k);
     const EndpointArray::Peer peer = m_ws.peer(k);
     m_table.addRow(peer.address, peer.port);
     m_table.appendLog(
@@ -75,7 +76,7 @@ void DrawingRelay::handleLine(int k, QByteArrayView line) {
 void DrawingRelay::handleExtension(int k, QByteArrayView line) {
     if (const auto request = boardsnapshot::parseRequest(line)) {
         markExtended(k);
-        answerBoardRequest(k, *request);
+        m_snapshots.request(k, *request);
         return;
     }
     if (const auto undo = UndoRelay::parse(line)) {
@@ -105,7 +106,7 @@ void DrawingRelay::boardRecovered() {
 
 UndoRelay::Outlet DrawingRelay::undoOutlet() {
     UndoRelay::Outlet outlet;
-    outlet.send = [this](int k, QByteArrayView bytes) { m_ws.send(k, bytes); };
+    outlet.send = [this](int k, QByteArrayView bytes) { m_ws.sendReply(k, bytes); };
     outlet.sendToOurs = [this](QByteArrayView bytes) { sendToExtendedExcept(-1, bytes); };
     outlet.store = [this](QByteArrayView line) {
         if (!m_history.canStore(line))
@@ -113,26 +114,23 @@ UndoRelay::Outlet DrawingRelay::undoOutlet() {
         m_history.append(line);
         return true;
     };
-    outlet.checksum = [this] { return m_encoder.currentChecksum(); };
+    outlet.checksum = [this] { return boardsnapshot::checksum(m_board.image()); };
     outlet.knownName = [this](int k) {
         return m_nameSource && m_ws.isConnected(k) ? m_nameSource(m_ws.peer(k).address) : QString();
     };
     return outlet;
 }
 
+// The first known request makes k one of ours; one without a pen slot then
+// hears that the board is full.
 void DrawingRelay::markExtended(int k) {
     if (size_t(k) >= m_extended.size())
         m_extended.resize(size_t(k) + 1, false);
+    if (m_extended[size_t(k)])
+        return;
     m_extended[size_t(k)] = true;
-}
-
-// The reply is built whole and sent at once, so nothing relayed later can
-// land inside it: the asker gets the board as of this point of its stream.
-void DrawingRelay::answerBoardRequest(int k, const boardsnapshot::Request& request) {
-    if (request.kind == boardsnapshot::Request::Snap)
-        m_ws.send(k, m_encoder.snapshotReply(request.token));
-    else
-        m_ws.send(k, m_encoder.sumReply(request.token));
+    if (!protocol::hasSlot(k))
+        m_ws.sendReply(k, "0:7:full\r\n");
 }
 
 void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
@@ -154,7 +152,7 @@ void DrawingRelay::dtSave(int k, qint16 cmd, QByteArrayView data) {
         }
         break;
     case drawing::MemberCount:
-        m_ws.send(k, drawing::memberCountLine(m_table.memCount()));
+        m_ws.sendReply(k, drawing::memberCountLine(m_table.memCount()));
         break;
     default:
         break;
@@ -189,17 +187,29 @@ void DrawingRelay::clearHistory() {
 
 // True when the line was stored.
 bool DrawingRelay::store(QByteArrayView line, bool blockTest) {
-    // The auto-save promise covers a full history too (by lines or by bytes):
-    // save and start over rather than silently dropping every further line.
-    if (m_autoSave && !m_history.canStore(line)) {
-        const auto path = m_logWriter.saveLog(m_history, true);
-        if (path)
-            m_undo.historyEmptied();
-        emit logSaved(path.value_or(QString()));
-    }
+    if (line.size() > MaxStoredLine)
+        return false;
+    if (!m_history.canStore(line))
+        saveFullHistory();
     const bool stored = m_history.canStore(line);
     m_history.append(line, blockTest);
     return stored;
+}
+
+// A full history (by lines or by bytes) is written out and started over, so
+// honest lines keep reaching log files. A failed write is tried again only
+// after a while: meanwhile lines are relayed but not stored.
+void DrawingRelay::saveFullHistory() {
+    if (m_fullSaveFailed.isValid() && m_fullSaveFailed.elapsed() < FullRetryMs)
+        return;
+    if (const auto path = m_logWriter.saveLog(m_history, true)) {
+        m_fullSaveFailed.invalidate();
+        m_undo.historyEmptied();
+        emit historySaved(*path, QString());
+        return;
+    }
+    m_fullSaveFailed.start();
+    emit historySaved(QString(), m_logWriter.lastError());
 }
 
 // The greeting of newcomer n, one pass over the slots 0..20: the pens of
@@ -231,6 +241,7 @@ void DrawingRelay::onClose(int k) {
     if (size_t(k) < m_extended.size())
         m_extended[size_t(k)] = false;
     m_undo.closed(k);
+    m_snapshots.forget(k);
     m_ws.closeAndDestroy(k);
 }
 
@@ -246,8 +257,5 @@ void DrawingRelay::sendToExtendedExcept(int except, QByteArrayView bytes) {
 }
 
 void DrawingRelay::sendToAllExcept(int except, QByteArrayView bytes) {
-    const int highest = m_ws.highestIndex();
-    for (int i = 0; i <= highest; ++i)
-        if (i != except)
-            m_ws.send(i, bytes);
+    m_ws.sendToAllExcept(except, bytes);
 }

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "board.h"
+#include "encodingworker.h"
 #include "membertables.h"
 #include "snapshot.h"
+#include "snapshotservice.h"
 #include "undorelay.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QElapsedTimer>
 #include <QObject>
 #include <array>
 #include <vector>
@@ -34,23 +37,36 @@ class RelayRecorder;
 // order, is applied to its board exactly as a client applies it (the
 // downstream text through the same reader), so the board is what every
 // member who saw the whole stream shows. Command 7 asks about it ("7:snap",
-// "7:sum", see snapshot.h): answered to the asker alone, in one send, neither
-// stored nor relayed. Further command-7 verbs are read by the extension
-// readers added to the relay; a line nobody knows is dropped. The greeting keeps
-// its own colour and width tables: they follow the upstream second field,
-// which for odd lines (five fields) differs from the client's reading.
-// Undo and redo ("7:me", "7:undo", "7:redo", see undowire.h) belong to
-// UndoRelay, through which every relayed line reaches the board.
+// "7:sum", see snapshot.h): answered to the asker alone by the snapshot
+// service, neither stored nor relayed. Further command-7 verbs are read by the
+// extension readers added to the relay; a line nobody knows is dropped. The
+// greeting keeps its own colour and width tables: they follow the upstream
+// second field, which for odd lines (five fields) differs from the client's
+// reading. Undo and redo ("7:me", "7:undo", "7:redo", see undowire.h) belong
+// to UndoRelay, through which every relayed line reaches the board.
+//
+// A connection of ours that has no pen slot (index above 20: the board is
+// full, its lines reach nobody's picture) is told so once, when it first asks
+// something of command 7:
+//   "0:7:full"      server -> that connection alone
+//
+// History: a relayed line longer than MaxStoredLine is relayed but not
+// stored (no drawing line is longer than a few dozen bytes). When the history
+// cannot take a line, it is written to a log file and started afresh with
+// that line, with or without auto-save, and historySaved() says so.
 class DrawingRelay : public QObject {
     Q_OBJECT
 public:
     static constexpr int TableSlots = protocol::TableSlots;
+    static constexpr qsizetype MaxStoredLine = 4096;
+    // A full history that could not be written is tried again after this long.
+    static constexpr int FullRetryMs = 10000;
 
     DrawingRelay(EndpointArray& ws, ConnectionTable& table, DrawingHistory& history,
                  LogWriter& logWriter, QObject* parent = nullptr);
 
-    // Check mark of `mAutoSave`: a clear-all, or a line arriving while the
-    // history is full, first saves the history to a log file.
+    // Check mark of `mAutoSave`: a clear-all first saves the history to a log
+    // file (a full history is saved either way).
     void setAutoSave(bool on) { m_autoSave = on; }
     bool autoSave() const { return m_autoSave; }
 
@@ -92,10 +108,16 @@ public:
     void boardReplaced() { m_undo.historyEmptied(); }
     // The board and the history came back from the journal.
     void boardRecovered();
+    SnapshotService& snapshots() { return m_snapshots; }
+    // For other picture work that must stay off the relay's thread.
+    EncodingWorker& encodingWorker() { return m_worker; }
 
 signals:
     // An automatic save wrote this file (or failed: empty path).
     void logSaved(const QString& path);
+    // The history was full: written to `path` and started afresh, or (empty
+    // path) it could not be written for `error` and lines are not stored.
+    void historySaved(const QString& path, const QString& error);
 
 private:
     void onConnectionRequest(qintptr requestId);
@@ -105,9 +127,9 @@ private:
     void handleExtension(int k, QByteArrayView line);
     void markExtended(int k);
     void noteGreetingPen(int k);
-    void answerBoardRequest(int k, const boardsnapshot::Request& request);
     void greet(int n);
     bool store(QByteArrayView line, bool blockTest = true);
+    void saveFullHistory();
     UndoRelay::Outlet undoOutlet();
     void clearHistory();
     void sendToAllExcept(int except, QByteArrayView bytes);
@@ -123,7 +145,9 @@ private:
     RelayRecorder* m_recorder = nullptr;
     std::vector<ExtensionReader*> m_readers;
     Board m_board;
-    boardsnapshot::Encoder m_encoder{m_board};
+    EncodingWorker m_worker;
+    SnapshotService m_snapshots{m_ws, m_board, m_worker};
+    QElapsedTimer m_fullSaveFailed; // valid while a full history could not be written
     std::function<QString(const QString&)> m_nameSource;
     UndoRelay m_undo{m_board, undoOutlet()};
 };

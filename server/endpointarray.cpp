@@ -1,5 +1,6 @@
 #include "endpointarray.h"
 
+#include "peeraddressbook.h"
 #include "socketendpoint.h"
 
 #include <QPointer>
@@ -53,7 +54,11 @@ SocketEndpoint* EndpointArray::element(int index) const {
 
 bool EndpointArray::isConnected(int index) const {
     const SocketEndpoint* endpoint = element(index);
-    return endpoint && endpoint->state() == SocketEndpoint::Connected;
+    return endpoint && endpoint->state() == SocketEndpoint::Connected && !m_slots[index].cut;
+}
+
+quint64 EndpointArray::connectionId(int index) const {
+    return isConnected(index) ? m_slots[index].id : 0;
 }
 
 int EndpointArray::lowestFreeIndex() const {
@@ -106,18 +111,42 @@ void EndpointArray::wire(int index, SocketEndpoint* endpoint) {
     connect(endpoint, &SocketEndpoint::closed, this, [this, index] { onPeerClosed(index); });
     connect(endpoint, &SocketEndpoint::outputCapExceeded, this,
             [this, index] { reportOverflow(index); });
+    connect(endpoint, &SocketEndpoint::repliesWritten, this,
+            [this, index] { emit repliesWritten(index); });
 }
 
-// The cap is passed inside a send loop of some handler; cutting the peer
-// there would change the array under that loop. Report it afterwards, and
-// only while the same connection is still there.
+// The cap is passed inside a send loop of some handler; closing the peer
+// there would change the array under that loop. Its handler hears of it
+// afterwards, and only while the same connection is still there.
 void EndpointArray::reportOverflow(int index) {
     QPointer<SocketEndpoint> guard(element(index));
+    const quint64 id = index < int(m_slots.size()) ? m_slots[index].id : 0;
     QMetaObject::invokeMethod(
         this,
-        [this, index, guard] {
-            if (guard && element(index) == guard.data() && isConnected(index))
+        [this, index, guard, id] {
+            if (guard && element(index) == guard.data() && m_slots[index].id == id &&
+                guard->state() == SocketEndpoint::Connected)
                 emit outputCapExceeded(index);
+        },
+        Qt::QueuedConnection);
+}
+
+// Bytes beyond the slice raise no further arrival of their own.
+void EndpointArray::deliverRestLater(int index) {
+    SocketEndpoint* endpoint = element(index);
+    if (!endpoint || endpoint->bytesAvailable() == 0 || m_slots[index].finishing ||
+        m_slots[index].restQueued)
+        return;
+    m_slots[index].restQueued = true;
+    const quint64 id = m_slots[index].id;
+    QMetaObject::invokeMethod(
+        this,
+        [this, index, id] {
+            if (index >= int(m_slots.size()) || m_slots[index].id != id)
+                return;
+            m_slots[index].restQueued = false;
+            if (isConnected(index) && m_slots[index].endpoint->bytesAvailable() > 0)
+                onArrival(index);
         },
         Qt::QueuedConnection);
 }
@@ -200,7 +229,19 @@ int EndpointArray::acceptNext(qintptr requestId) {
         return -1;
     }
     Slot& slot = m_slots[index];
-    slot.peer = {endpoint->remoteHostIP(), endpoint->remotePort()};
+    const QString address = endpoint->remoteHostIP();
+    const quint16 port = endpoint->remotePort();
+    slot.peer = {m_book ? m_book->resolve(address, port) : address, port};
+    if (!m_perAddress.admit(slot.peer.address)) {
+        const Peer refusedPeer = slot.peer;
+        closeAndDestroy(index);
+        emit refused(refusedPeer.address, refusedPeer.port);
+        return -1;
+    }
+    slot.admitted = true;
+    slot.id = ++m_lastId;
+    slot.cut = false;
+    slot.holding = false;
     slot.closePending = false;
     slot.finishing = false;
     slot.wholeFramesOnly = false;
@@ -212,20 +253,115 @@ int EndpointArray::acceptNext(qintptr requestId) {
 }
 
 bool EndpointArray::send(int index, QByteArrayView bytes) {
-    SocketEndpoint* endpoint = element(index);
-    if (!endpoint || endpoint->state() != SocketEndpoint::Connected)
-        return false;
-    if (!m_gathering)
-        return write(index, bytes);
-    QByteArray& gathered = m_slots[index].gathered;
-    if (gathered.isEmpty())
-        m_gatheredIndices.push_back(index);
-    gathered.append(bytes);
-    return true;
+    return enqueue(index, bytes, false);
 }
 
-bool EndpointArray::write(int index, QByteArrayView bytes) {
-    if (!m_slots[index].endpoint->sendBytes(bytes))
+bool EndpointArray::sendReply(int index, QByteArrayView bytes) {
+    return enqueue(index, bytes, true);
+}
+
+qint64 EndpointArray::queuedOutput(int index) const {
+    const SocketEndpoint* endpoint = element(index);
+    if (!endpoint)
+        return 0;
+    const Slot& slot = m_slots[index];
+    return endpoint->pendingOutput() + slot.gathered.size() + slot.held.size();
+}
+
+qint64 EndpointArray::pendingReplyOutput(int index) const {
+    SocketEndpoint* endpoint = element(index);
+    if (!endpoint)
+        return 0;
+    const Slot& slot = m_slots[index];
+    return endpoint->pendingReplyOutput() + slot.gathered.replyBytes + slot.held.replyBytes;
+}
+
+void EndpointArray::sendToAllExcept(int except, QByteArrayView bytes) {
+    for (int i = 0; i < int(m_slots.size()); ++i)
+        if (i != except && m_slots[i].endpoint)
+            enqueue(i, bytes, false);
+}
+
+// The one place output is admitted: counted against the cap first.
+// `alsoWaiting` is output that will follow and is not counted anywhere yet.
+// While an arrival is handled (the hot path: every relayed line, once per
+// reader) the socket's queue is read once per reader: it only shrinks until
+// the gathered bytes are written.
+bool EndpointArray::enqueue(int index, QByteArrayView bytes, bool reply, qint64 alsoWaiting) {
+    if (index < 0 || index >= int(m_slots.size()))
+        return false;
+    Slot& slot = m_slots[index];
+    SocketEndpoint* endpoint = slot.endpoint;
+    if (!endpoint || slot.cut || endpoint->state() != SocketEndpoint::Connected)
+        return false;
+    if (m_gathering && !slot.holding) {
+        if (slot.gathered.isEmpty()) {
+            m_gatheredIndices.push_back(index);
+            slot.gatherBase = endpoint->pendingOutput() + slot.held.size();
+        }
+        if (slot.gatherBase + slot.gathered.size() + alsoWaiting + bytes.size() > m_outputCap) {
+            cutAtCap(index);
+            return false;
+        }
+        slot.gathered.append(bytes, reply);
+        return true;
+    }
+    if (queuedOutput(index) + alsoWaiting + bytes.size() > m_outputCap) {
+        cutAtCap(index);
+        return false;
+    }
+    if (slot.holding) {
+        slot.held.append(bytes, reply);
+        return true;
+    }
+    return write(index, bytes, reply);
+}
+
+void EndpointArray::cutAtCap(int index) {
+    Slot& slot = m_slots[index];
+    slot.cut = true;
+    slot.gathered = Pieces();
+    slot.held = Pieces();
+    slot.holding = false;
+    reportOverflow(index);
+}
+
+void EndpointArray::holdOutput(int index) {
+    if (isConnected(index))
+        m_slots[index].holding = true;
+}
+
+void EndpointArray::releaseOutput(int index, QByteArrayView reply) {
+    if (index < 0 || index >= int(m_slots.size()))
+        return;
+    Slot& slot = m_slots[index];
+    Pieces held = std::exchange(slot.held, Pieces());
+    slot.holding = false;
+    if (!reply.isEmpty() && !enqueue(index, reply, true, held.size()))
+        return;
+    forEachRun(held,
+               [&](QByteArrayView run, bool isReply) { return enqueue(index, run, isReply); });
+}
+
+// Calls `each(bytes, isReply)` for the runs of `pieces` in order, until it
+// returns false.
+template <typename Each> void EndpointArray::forEachRun(const Pieces& pieces, Each each) {
+    const QByteArrayView data(pieces.data);
+    qsizetype at = 0;
+    for (const Pieces::Span& span : pieces.replies) {
+        if (span.begin > at && !each(data.sliced(at, span.begin - at), false))
+            return;
+        if (!each(data.sliced(span.begin, span.end - span.begin), true))
+            return;
+        at = span.end;
+    }
+    if (at < data.size())
+        each(data.sliced(at), false);
+}
+
+bool EndpointArray::write(int index, QByteArrayView bytes, bool reply) {
+    SocketEndpoint* endpoint = m_slots[index].endpoint;
+    if (!(reply ? endpoint->sendReply(bytes) : endpoint->sendBytes(bytes)))
         return false;
     m_flow.noteQueued(index);
     return true;
@@ -238,30 +374,43 @@ void EndpointArray::deliver(int index) {
     m_gathering = true;
     emit dataArrival(index);
     m_gathering = false;
+    deliverRestLater(index);
     // Writing may report a broken connection, whose handler may change the
     // slots: look each one up again.
     for (size_t n = 0; n < m_gatheredIndices.size(); ++n) {
         const int i = m_gatheredIndices[n];
         if (i >= int(m_slots.size()) || m_slots[i].gathered.isEmpty())
             continue;
-        const QByteArray bytes = std::exchange(m_slots[i].gathered, QByteArray());
-        // In pieces of a quarter of the socket's own buffer blocks: a piece
-        // that fits the last block is added to it, a larger one takes a new
-        // block and leaves the rest of the last one unused, so small pieces
-        // keep a long queue's memory near its size. The socket still sends
-        // one block per pass of the event loop, as it did line by line.
-        for (qsizetype at = 0; at < bytes.size() && isConnected(i); at += WriteBlock)
-            write(i, QByteArrayView(bytes).sliced(at, qMin(WriteBlock, bytes.size() - at)));
+        flush(i, std::exchange(m_slots[i].gathered, Pieces()));
     }
     m_gatheredIndices.clear();
+}
+
+// In pieces of a quarter of the socket's own buffer blocks: a piece that fits
+// the last block is added to it, a larger one takes a new block and leaves
+// the rest of the last one unused, so small pieces keep a long queue's memory
+// near its size. The socket still sends one block per pass of the event
+// loop, as it did line by line. The cap was checked when the bytes were
+// gathered.
+void EndpointArray::flush(int index, Pieces pieces) {
+    forEachRun(pieces, [&](QByteArrayView run, bool isReply) {
+        for (qsizetype at = 0; at < run.size(); at += WriteBlock) {
+            if (!isConnected(index))
+                return false;
+            write(index, run.sliced(at, qMin(WriteBlock, run.size() - at)), isReply);
+        }
+        return true;
+    });
 }
 
 QList<QByteArray> EndpointArray::takeFrames(int index) {
     SocketEndpoint* endpoint = element(index);
     if (!endpoint)
         return {};
-    const QByteArray arrival = endpoint->getData();
     Slot& slot = m_slots[index];
+    // Once the peer has closed, everything it sent is handled at once.
+    const QByteArray arrival =
+        slot.finishing ? endpoint->getData() : endpoint->getData(ArrivalSlice);
     if (!slot.splitter)
         slot.splitter = std::make_unique<protocol::FrameSplitter>(m_terminator);
     QList<QByteArray> frames = slot.splitter->feed(arrival);
@@ -284,8 +433,15 @@ void EndpointArray::closeAndDestroy(int index) {
     Slot& slot = m_slots[index];
     endpoint->close();
     m_flow.forget(index);
+    if (slot.admitted)
+        m_perAddress.release(slot.peer.address);
+    slot.admitted = false;
+    slot.id = 0;
     slot.splitter.reset();
-    slot.gathered.clear();
+    slot.gathered = Pieces();
+    slot.held = Pieces();
+    slot.holding = false;
+    slot.cut = false;
     slot.closePending = false;
     slot.finishing = false;
     if (index != 0) {

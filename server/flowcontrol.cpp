@@ -4,6 +4,17 @@
 
 using net::SocketEndpoint;
 
+namespace {
+
+// What a reader is behind on: output relayed to it. Replies it asked for are
+// its own business (they are bounded where they are made) and never hold
+// the others back.
+qint64 backlog(SocketEndpoint& endpoint) {
+    return endpoint.pendingOutput() - endpoint.pendingReplyOutput();
+}
+
+} // namespace
+
 FlowControl::FlowControl(QObject* parent) : QObject(parent) {
     m_timer.setInterval(100);
     connect(&m_timer, &QTimer::timeout, this, &FlowControl::tick);
@@ -59,13 +70,15 @@ void FlowControl::hold(int index) {
 
 void FlowControl::noteQueued(int index) {
     Watch* watch = at(index);
-    if (watch && watch->lag == Lag::None && watch->endpoint->pendingOutput() > m_highWater)
+    if (watch && watch->lag == Lag::None && backlog(*watch->endpoint) > m_highWater)
         setLag(*watch, Lag::Behind);
 }
 
 void FlowControl::onWritten(int index) {
     Watch* watch = at(index);
-    if (watch && watch->lag != Lag::None && watch->endpoint->pendingOutput() <= m_highWater)
+    // Caught up at half the mark, so a reader near it does not flap between
+    // holding and releasing with every block the kernel takes.
+    if (watch && watch->lag != Lag::None && backlog(*watch->endpoint) <= m_highWater / 2)
         setLag(*watch, Lag::None);
 }
 

@@ -12,11 +12,12 @@ class SocketEndpoint;
 // Flow control for the endpoints of one channel. Every arrival is relayed to
 // many connections, so one fast sender could queue its data once per reader
 // faster than they read it. While a reader that still reads holds more than
-// highWater() bytes of unsent output, arrivals are held back: admit() says
+// highWater() bytes of unsent relayed output (replies it asked for do not
+// count: they never hold the others back), arrivals are held back: admit() says
 // no, and released(index) hands each held index back, in turn, once every
-// such reader has caught up. Its socket meanwhile keeps at most a bounded
-// read buffer (the owner sets it), so TCP slows the senders down and nothing
-// is lost or queued twice.
+// such reader has caught up (is down to half the mark). Its socket meanwhile keeps at most a
+// bounded read buffer (the owner sets it), so TCP slows the senders down and nothing is lost or
+// queued twice.
 //
 // A reader whose queue has stayed above the high water for stallMs() is not
 // reading: it no longer holds the others back, and its queue grows until the

@@ -17,8 +17,12 @@ std::optional<QString> LogWriter::saveLog(DrawingHistory& history, bool clear) {
     const QString path = QDir(m_directory).filePath(fileNameFor(m_clock.now()));
     // A failed write never leaves half a log where an earlier file of that
     // name was.
-    if (!wholefile::write(path, history.fileContent()).isEmpty())
+    const QString error = wholefile::write(path, history.fileContent());
+    if (!error.isEmpty()) {
+        m_lastError = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), error);
         return std::nullopt;
+    }
+    m_lastError.clear();
     if (clear)
         history.clear();
     return path;

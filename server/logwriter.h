@@ -19,8 +19,10 @@ public:
 
     // `SaveLog`: writes one file and, with `clear`, empties the history
     // afterwards. Returns the path written, or nullopt when the file could not
-    // be written; the history is then left as it was.
+    // be written (lastError() says why); the history is then left as it was.
     std::optional<QString> saveLog(DrawingHistory& history, bool clear);
+    // Why the last save failed, naming the file ("" after a success).
+    QString lastError() const { return m_lastError; }
 
     static QString fileNameFor(const class QDateTime& moment);
     QString directory() const { return m_directory; }
@@ -28,4 +30,5 @@ public:
 private:
     QString m_directory;
     const Clock& m_clock;
+    QString m_lastError;
 };

@@ -1,6 +1,7 @@
 // sketoraServer: the relay server program. Everything but the wiring lives
 // in serverlib (logic) and serverwindow (the window).
 
+#include "descriptorlimit.h"
 #include "form1.h"
 #include "localaddress.h"
 #include "qtserverprompts.h"
@@ -48,6 +49,8 @@ struct Options {
     quint16 httpPort = WebServer::DefaultPort; // 0: no page
     bool journal = true;
     int heartbeatTimeoutMs = 0; // 0: the server's default
+    int connectionsPerAddress = RelayServer::ConnectionsPerAddress;
+    int membersPerAddress = WebServer::Limits().membersPerAddress;
 };
 
 // The board journal and the heartbeat (RelayKeeper).
@@ -75,7 +78,38 @@ struct KeepingOptions {
     }
 };
 
-// Ports from the command line; a bad value ends the program with a message.
+// A port number for `option` (0 only when `zeroOk`); a bad value ends the program.
+void port(const QCommandLineParser& parser, const QCommandLineOption& option, quint16& target,
+          bool zeroOk) {
+    if (!parser.isSet(option))
+        return;
+    bool ok = false;
+    const uint value = parser.value(option).toUInt(&ok);
+    if (!ok || value > 65535 || (value == 0 && !zeroOk)) {
+        qCritical("sketoraServer: --%s needs a port number%s", qPrintable(option.names().first()),
+                  zeroOk ? "" : " from 1 to 65535");
+        std::exit(2);
+    }
+    target = quint16(value);
+}
+
+// A whole number of at most `most` for `option`; a bad value ends the program.
+int count(const QCommandLineParser& parser, const QCommandLineOption& option, int fallback,
+          int most) {
+    if (!parser.isSet(option))
+        return fallback;
+    bool ok = false;
+    const uint value = parser.value(option).toUInt(&ok);
+    if (!ok || value > uint(most)) {
+        qCritical("sketoraServer: --%s needs a number from 0 to %d",
+                  qPrintable(option.names().first()), most);
+        std::exit(2);
+    }
+    return int(value);
+}
+
+// Ports and limits from the command line; a bad value ends the program
+// with a message.
 Options readOptions(const QCoreApplication& app) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Sketora relay server"));
@@ -91,29 +125,78 @@ Options readOptions(const QCoreApplication& app) {
                                       QStringLiteral("port"));
     const QCommandLineOption noHttp(QStringLiteral("no-http"),
                                     QStringLiteral("Do not serve the browser page."));
+    const QCommandLineOption perAddress(
+        QStringLiteral("connections-per-address"),
+        QStringLiteral("Connections one address may hold on each port (0: no limit; default %1).")
+            .arg(RelayServer::ConnectionsPerAddress),
+        QStringLiteral("n"));
+    const QCommandLineOption membersPerAddress(
+        QStringLiteral("members-per-address"),
+        QStringLiteral("Browser members one address may have (0: no limit; default %1).")
+            .arg(WebServer::Limits().membersPerAddress),
+        QStringLiteral("n"));
     const KeepingOptions keeping;
-    parser.addOptions({drawPort, textPort, httpPort, noHttp, keeping.noJournal, keeping.heartbeat});
+    parser.addOptions({drawPort, textPort, httpPort, noHttp, perAddress, membersPerAddress,
+                       keeping.noJournal, keeping.heartbeat});
     parser.process(app);
     Options options;
-    const auto port = [&parser](const QCommandLineOption& option, quint16& target, bool zeroOk) {
-        if (!parser.isSet(option))
-            return;
-        bool ok = false;
-        const uint value = parser.value(option).toUInt(&ok);
-        if (!ok || value > 65535 || (value == 0 && !zeroOk)) {
-            qCritical("sketoraServer: --%s needs a port number%s",
-                      qPrintable(option.names().first()), zeroOk ? "" : " from 1 to 65535");
-            std::exit(2);
-        }
-        target = quint16(value);
-    };
-    port(drawPort, options.drawingPort, false);
-    port(textPort, options.textPort, false);
-    port(httpPort, options.httpPort, true);
+    port(parser, drawPort, options.drawingPort, false);
+    port(parser, textPort, options.textPort, false);
+    port(parser, httpPort, options.httpPort, true);
     if (parser.isSet(noHttp))
         options.httpPort = 0;
     keeping.read(parser, options);
+    options.connectionsPerAddress =
+        count(parser, perAddress, options.connectionsPerAddress, 1000000);
+    options.membersPerAddress =
+        count(parser, membersPerAddress, options.membersPerAddress, 1000000);
     return options;
+}
+
+// SIGINT / SIGTERM: nobody is there to answer the exit question, so every
+// connection is closed and the program ends. A headless server (the system
+// service) has nobody to press Log Save either: what was drawn since the last
+// clearing is written to a log file first. When the log or the board cannot
+// be written the program says why and ends with status 1, so the service
+// manager sees that something was lost.
+std::unique_ptr<QSocketNotifier> quitOnSignal(RelayServer& server) {
+    if (!installSignalPipe())
+        return nullptr;
+    auto notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [&server] {
+        char byte = 0;
+        [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
+        bool kept = true;
+        if (server.history().storedLines() > 0 && !server.logSave()) {
+            qWarning("sketoraServer: the drawing log could not be written: %s",
+                     qUtf8Printable(server.lastLogError()));
+            kept = false;
+        }
+        kept = server.shutdown() && kept;
+        QCoreApplication::exit(kept ? 0 : 1);
+    });
+    return notifier;
+}
+
+// Phones and tablets join through the page; the address goes where people
+// look: the event log, and stderr when there is no screen.
+void openPage(WebServer& web, server::Form1& window, const Options& options) {
+    WebServer::Limits limits;
+    limits.connectionsPerAddress = options.connectionsPerAddress;
+    limits.membersPerAddress = options.membersPerAddress;
+    web.setPortLimits(limits);
+    if (options.httpPort == 0)
+        return;
+    const QString note = [&] {
+        if (const auto port = web.listen(QHostAddress::Any, options.httpPort))
+            return QStringLiteral("ブラウザ用ページ: %1")
+                .arg(WebServer::pageAddress(localIpAddress(), *port));
+        return QStringLiteral("ブラウザ用ページを開けません (ポート %1)").arg(options.httpPort);
+    }();
+    window.appendLog(note + QStringLiteral("\r\n"));
+    if (QGuiApplication::platformName() == u"offscreen" ||
+        QGuiApplication::platformName() == u"minimal")
+        qInfo("sketoraServer: %s", qUtf8Printable(note));
 }
 
 } // namespace
@@ -133,47 +216,25 @@ int main(int argc, char* argv[]) {
         app.installTranslator(&qtTranslator);
 
     const Options options = readOptions(app);
+    // Each member holds a few descriptors; the soft limit a service starts
+    // with is often far below what the system allows it.
+    if (const int descriptors = raiseDescriptorLimit(); descriptors >= 0 && descriptors < 4096)
+        qWarning("sketoraServer: only %d file descriptors; raise the limit (ulimit -n) for many "
+                 "members",
+                 descriptors);
     RelayServer server(options.drawingPort, options.textPort, QStringLiteral("."), nullptr,
                        options.journal ? RelayServer::Journal::On : RelayServer::Journal::Off);
     if (options.heartbeatTimeoutMs > 0)
         server.setHeartbeatTimeoutMs(options.heartbeatTimeoutMs);
+    server.setConnectionsPerAddress(options.connectionsPerAddress);
     QtServerPrompts prompts;
-
-    // SIGINT / SIGTERM: nobody is there to answer the exit question, so every
-    // connection is closed and the program ends normally. A headless server
-    // (the system service) has nobody to press Log Save either: what was
-    // drawn since the last clearing is written to a log file first.
-    std::unique_ptr<QSocketNotifier> signalNotifier;
-    if (installSignalPipe()) {
-        signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &app, [&server] {
-            char byte = 0;
-            [[maybe_unused]] const auto got = ::read(signalPipe[0], &byte, 1);
-            if (server.history().storedLines() > 0 && !server.logSave())
-                qWarning("sketoraServer: the drawing log could not be written");
-            server.shutdown();
-            QCoreApplication::exit(0);
-        });
-    }
+    const auto signalNotifier = quitOnSignal(server);
 
     server::Form1 window(server, prompts);
     prompts.setParent(&window);
     window.show();
 
-    // Phones and tablets join through the page; the address goes where
-    // people look: the event log, and stderr when there is no screen.
     WebServer web(server);
-    if (options.httpPort != 0) {
-        const QString note = [&] {
-            if (const auto port = web.listen(QHostAddress::Any, options.httpPort))
-                return QStringLiteral("ブラウザ用ページ: %1")
-                    .arg(WebServer::pageAddress(localIpAddress(), *port));
-            return QStringLiteral("ブラウザ用ページを開けません (ポート %1)").arg(options.httpPort);
-        }();
-        window.appendLog(note + QStringLiteral("\r\n"));
-        if (QGuiApplication::platformName() == u"offscreen" ||
-            QGuiApplication::platformName() == u"minimal")
-            qInfo("sketoraServer: %s", qUtf8Printable(note));
-    }
+    openPage(web, window, options);
     return app.exec();
 }

@@ -9,6 +9,8 @@
 #include "textmessage.h"
 #include "textrelay.h"
 
+#include <QDir>
+
 namespace {
 
 const Clock& pickClock(const Clock* given, std::unique_ptr<Clock>& own) {
@@ -29,7 +31,16 @@ RelayServer::RelayServer(quint16 drawingPort, quint16 textPort, QString logDirec
       m_drawing(new DrawingRelay(*m_ws, m_table, m_history, m_logWriter, this)),
       m_text(new TextRelay(*m_wsTxt, m_table, this)) {
     setOutputCap(OutputCap);
+    setConnectionsPerAddress(ConnectionsPerAddress);
+    for (EndpointArray* array : {m_ws, m_wsTxt}) {
+        array->setAddressBook(&m_addressBook);
+        connect(array, &EndpointArray::refused, this, [this](const QString& address, quint16 port) {
+            m_table.appendLog(
+                QStringLiteral("Connection Refused > %1:%2\r\n").arg(address).arg(port));
+        });
+    }
     connect(m_drawing, &DrawingRelay::logSaved, this, &RelayServer::logSaved);
+    connect(m_drawing, &DrawingRelay::historySaved, this, &RelayServer::onHistorySaved);
     // An automatic save is a moment the picture is worth keeping as well.
     connect(m_drawing, &DrawingRelay::logSaved, this, [this] { saveBoard(); });
     m_drawing->setNameSource([this](const QString& address) { return chatNameAt(address); });
@@ -59,6 +70,28 @@ void RelayServer::setListenAddress(const QHostAddress& address) {
 void RelayServer::setOutputCap(qint64 bytes) {
     m_ws->setOutputCap(bytes);
     m_wsTxt->setOutputCap(bytes);
+}
+
+void RelayServer::setConnectionsPerAddress(int connections) {
+    m_ws->setPerAddressLimit(connections);
+    m_wsTxt->setPerAddressLimit(connections);
+}
+
+void RelayServer::onHistorySaved(const QString& path, const QString& error) {
+    if (error.isEmpty())
+        note(QStringLiteral("描画履歴がいっぱいになったので %1 に保存し、新しい履歴を始めました")
+                .arg(QDir::toNativeSeparators(path)));
+    else
+        note(QStringLiteral("描画履歴がいっぱいですが保存できません（%1）。"
+                           "線は中継されますが、記録はされません")
+                .arg(error));
+}
+
+// Said where someone may look: the event log, and stderr for a server
+// without a screen (the system journal).
+void RelayServer::note(const QString& message) {
+    qWarning("sketoraServer: %s", qUtf8Printable(message));
+    m_table.appendLog(message + QStringLiteral("\r\n"));
 }
 
 bool RelayServer::start() {
@@ -91,9 +124,11 @@ std::optional<QString> RelayServer::logSave() {
     return m_logWriter.saveLog(m_history, false);
 }
 
-void RelayServer::shutdown() {
-    m_keeper->finish(saveBoard());
+bool RelayServer::shutdown() {
+    const bool saved = saveBoard();
+    m_keeper->finish(saved);
     allDisconnect();
+    return saved;
 }
 
 bool RelayServer::saveBoard() {
@@ -102,11 +137,6 @@ bool RelayServer::saveBoard() {
         return true;
     note(QStringLiteral("共有画面を保存できません: %1").arg(error));
     return false;
-}
-
-void RelayServer::note(const QString& message) {
-    qWarning("sketoraServer: %s", qUtf8Printable(message));
-    m_table.appendLog(message + QStringLiteral("\r\n"));
 }
 
 // A picture that cannot be used is ignored and the board starts white; the

@@ -5,6 +5,7 @@
 #include "drawinghistory.h"
 #include "logwriter.h"
 #include "ports.h"
+#include "peeraddressbook.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -38,6 +39,10 @@ public:
     // for them), so only a peer that has stopped reading gets here; normal
     // drawing lines would take hours to fill it.
     static constexpr qint64 OutputCap = 32 * 1024 * 1024;
+    // Connections one address may hold on each of the two ports. A desktop
+    // member takes one on each, a browser member one on each under the
+    // browser's address; a room of people never comes near.
+    static constexpr int ConnectionsPerAddress = 16;
 
     enum class Journal { On, Off };
 
@@ -54,6 +59,10 @@ public:
     void setOutputCap(qint64 bytes);
     // Silence after which a member that sent heartbeats is cut (20 s).
     void setHeartbeatTimeoutMs(int ms);
+    // Connections one address may hold on each port; 0: no limit.
+    void setConnectionsPerAddress(int connections);
+    // Where the browser bridge notes whom its loopback connections stand for.
+    PeerAddressBook& addressBook() { return m_addressBook; }
 
     // Start (`Command1`): listens on both channels. On failure
     // nothing listens, listenFailed() names the port and false is returned.
@@ -62,11 +71,14 @@ public:
     // All Disconnect (`Command2`): closes every connection and listener
     // without a word to the clients; history and per-index tables stay.
     void allDisconnect();
-    // Log Save (`Command3`): writes the history, keeps it. Path or nullopt.
+    // Log Save (`Command3`): writes the history, keeps it. Path or nullopt
+    // (lastLogError() says why).
     std::optional<QString> logSave();
+    QString lastLogError() const { return m_logWriter.lastError(); }
     // Before the program ends: the board picture saved, the journal closed,
-    // every endpoint of both channels closed.
-    void shutdown();
+    // every endpoint of both channels closed. False when the picture could
+    // not be written.
+    bool shutdown();
     // Writes the board picture to board.png in the log directory; false (and
     // a line in the event log) when it cannot be written.
     bool saveBoard();
@@ -96,9 +108,11 @@ private:
     QString chatNameAt(const QString& address) const;
     void loadBoard();
     void note(const QString& message);
+    void onHistorySaved(const QString& path, const QString& error);
 
     std::unique_ptr<Clock> m_ownClock;
     ConnectionTable m_table;
+    PeerAddressBook m_addressBook;
     DrawingHistory m_history;
     LogWriter m_logWriter;
     QString m_boardPath;

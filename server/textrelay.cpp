@@ -150,7 +150,8 @@ void TextRelay::join(int k, QByteArrayView piece) {
         const Member& other = m_members[i];
         if (other.joined != 0)
             m_ws.send(i, notice);
-        if (i != k && other.joined == 1) {
+        // Nothing is built for a joiner that is cut or gone.
+        if (i != k && other.joined == 1 && m_ws.isConnected(k)) {
             m_ws.send(k, text::serverMessage(i, text::Name, other.name));
             m_ws.send(k, text::serverMessage(i, text::FontColor, plain(other.color)));
             m_ws.send(k, text::serverMessage(i, text::FontSize, plain(other.size)));
@@ -162,6 +163,8 @@ void TextRelay::join(int k, QByteArrayView piece) {
 // Type 4: the names of the joined members, each followed by "\r\n", to the
 // requester alone (joined or not).
 void TextRelay::sendMemberList(int k) {
+    if (!m_ws.isConnected(k))
+        return; // a closed or cut peer is not answered
     QByteArray names;
     const int end = loopEnd();
     for (int i = 0; i <= end; ++i) {
@@ -170,7 +173,7 @@ void TextRelay::sendMemberList(int k) {
             names += "\r\n";
         }
     }
-    m_ws.send(k, text::serverMessage(k, text::MemberList, names));
+    m_ws.sendReply(k, text::serverMessage(k, text::MemberList, names));
 }
 
 void TextRelay::relay(int k, QByteArrayView piece) {

@@ -1,5 +1,6 @@
 #include "loadclient.h"
 
+#include <QHostAddress>
 #include <chrono>
 #include <cstring>
 
@@ -33,6 +34,8 @@ LoadClient::LoadClient(int id, LoadTally& tally, QObject* parent)
 }
 
 void LoadClient::connectTo(const QString& host, quint16 port) {
+    if (host == u"127.0.0.1" && m_id < 250)
+        m_socket.bind(QHostAddress(QStringLiteral("127.0.1.%1").arg(1 + m_id)), 0);
     m_socket.connectToHost(host, port);
 }
 

@@ -16,6 +16,8 @@ class LoadClient : public QObject {
 public:
     LoadClient(int id, LoadTally& tally, QObject* parent = nullptr);
 
+    // On the loopback each client speaks from an address of its own
+    // (127.0.1.<1 + id>), as the members of a room do.
     void connectTo(const QString& host, quint16 port);
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
     // The server's greeting carries a member-count line "0:8:" (at the

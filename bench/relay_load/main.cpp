@@ -1,24 +1,29 @@
 // relay_load: drawing-channel load against a relay server on loopback.
 //
-// Connects N clients (default 20) to a running sketoraServer (or starts one
-// with --server / --start-server), then
+// Connects N clients (default 20, each from a loopback address of its own)
+// to a running sketoraServer (or starts one with --server / --start-server;
+// --server may be given more than once, to compare builds in one run), then
 //   paced:    every client sends 200 draw lines per second for 10 s;
 //   flat out: every client sends as fast as the relay delivers for 5 s.
 // Every line must reach every other client once and in order; the tool
 // prints what was lost, duplicated or reordered, delivered lines per second
 // and the end-to-end latency (p50, p99, max). With --reference the same load
-// runs against a bare fan-out relay in a child process, and the ratios of the
-// two are printed. With --compare-journal the started server is measured a
-// second time with --no-journal, and the ratios of with / without the board
-// journal are printed. Figures only: the exit code says nothing about speed.
+// runs against two references in child processes — a bare fan-out relay on
+// Qt's sockets, and a bare epoll fan-out in plain C++ (the floor of what one
+// core can relay) — and the ratios of every server to each are printed.
+// With --compare-journal every started server is measured a second time
+// with --no-journal, and the ratios of with / without the board journal are
+// printed. Figures only: the exit code says nothing about speed.
 
 #include "barerelay.h"
+#include "epollrelay.h"
 #include "loadrun.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTcpSocket>
@@ -45,30 +50,20 @@ struct Settings {
 struct Figures {
     std::optional<PhaseResult> paced;
     std::optional<PhaseResult> flat;
-    double serverCpuSeconds = 0; // of a server this tool started, all its threads
+    double flatCpuNsPerLine = 0; // the relay's own CPU time per delivered line, flat out
 };
 
-// User and system time a process has used so far (Linux), in seconds.
+// CPU seconds (user + system) the process has used so far; 0 when unknown.
 double cpuSeconds(qint64 pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
+    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
         return 0;
     const QByteArray text = stat.readAll();
-    // Fields after the command name in parentheses: utime is the 12th, stime the 13th.
+    // Fields after the command name in parentheses: utime is the 14th, stime the 15th.
     const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
     if (f.size() < 13)
         return 0;
     return double(f[11].toLongLong() + f[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
-}
-
-qint64 delivered(const Figures& f) {
-    return (f.paced ? f.paced->delivered : 0) + (f.flat ? f.flat->delivered : 0);
-}
-
-void printCpu(const Figures& f) {
-    if (f.serverCpuSeconds > 0 && delivered(f) > 0)
-        std::printf("  server CPU %.2f s, %.3f us per delivered line\n", f.serverCpuSeconds,
-                    f.serverCpuSeconds * 1e6 / double(delivered(f)));
 }
 
 void printPhase(const char* name, const PhaseResult& r) {
@@ -98,8 +93,9 @@ bool waitForPort(const QString& host, quint16 port, int timeoutMs) {
     return false;
 }
 
+// `pid`: the relay's process, for its CPU time (0: not known).
 std::optional<Figures> runLoad(const Settings& s, const QString& host, quint16 port,
-                               const char* title) {
+                               const char* title, qint64 pid) {
     std::printf("%s: %d clients -> %s:%u\n", title, s.clients, qPrintable(host), port);
     LoadRun run(host, port, s.clients);
     if (!run.connectAll(30000)) {
@@ -116,8 +112,15 @@ std::optional<Figures> runLoad(const Settings& s, const QString& host, quint16 p
     if (s.flat) {
         std::printf("  flat out: %.1f s, at most %d lines in flight per client\n", s.flatSeconds,
                     s.window);
+        const double cpuBefore = cpuSeconds(pid);
         figures.flat = run.flatOut(s.flatSeconds, s.window);
         printPhase("flat out", *figures.flat);
+        const double cpu = cpuSeconds(pid) - cpuBefore;
+        if (cpu > 0 && figures.flat->delivered > 0) {
+            figures.flatCpuNsPerLine = cpu * 1e9 / double(figures.flat->delivered);
+            std::printf("  %-9s relay CPU %.2f s: %.0f ns per delivered line\n", "", cpu,
+                        figures.flatCpuNsPerLine);
+        }
     }
     return figures;
 }
@@ -139,24 +142,30 @@ QString serverBesideUs() {
 
 struct Options {
     QCommandLineOption host{{"H", "host"}, "Relay host.", "address", "127.0.0.1"};
-    QCommandLineOption port{{"p", "port"}, "Drawing port.", "port", "13467"};
+    QCommandLineOption port{{"p", "port"},
+                            "Drawing port (of a server started here too; text: the next one).",
+                            "port",
+                            "13467"};
     QCommandLineOption clients{{"n", "clients"}, "Number of clients.", "n", "20"};
     QCommandLineOption rate{{"r", "rate"}, "Paced lines per second per client.", "rate", "200"};
     QCommandLineOption seconds{"seconds", "Length of the paced phase.", "s", "10"};
     QCommandLineOption flatSeconds{"flat-seconds", "Length of the flat-out phase.", "s", "5"};
     QCommandLineOption window{"window", "Lines in flight per client when flat out.", "n", "256"};
     QCommandLineOption phase{"phase", "paced, flat or both.", "which", "both"};
-    QCommandLineOption server{"server", "Start this sketoraServer binary first.", "path"};
+    QCommandLineOption server{"server", "Start this sketoraServer binary first (repeatable).",
+                              "path"};
     QCommandLineOption startServer{"start-server",
                                    "Start sketoraServer from SKETORA_BIN_DIR or beside this tool."};
-    QCommandLineOption reference{"reference", "Also measure a bare fan-out relay; print ratios."};
+    QCommandLineOption reference{"reference",
+                                 "Also measure the bare Qt and epoll relays; print ratios."};
     QCommandLineOption bareRelay{"bare-relay", "Run only the bare reference relay (internal)."};
+    QCommandLineOption epollRelay{"epoll-relay", "Run only the epoll reference relay (internal)."};
     QCommandLineOption compareJournal{
-        "compare-journal", "Also measure the started server with --no-journal; print ratios."};
+        "compare-journal", "Also measure each started server with --no-journal; print ratios."};
 
     void addTo(QCommandLineParser& parser) const {
         parser.addOptions({host, port, clients, rate, seconds, flatSeconds, window, phase, server,
-                           startServer, reference, bareRelay, compareJournal});
+                           startServer, reference, bareRelay, epollRelay, compareJournal});
     }
     Settings settings(const QCommandLineParser& parser) const {
         Settings s;
@@ -173,15 +182,21 @@ struct Options {
     }
 };
 
-// The relay server itself, headless, in a scratch directory.
+// The relay server itself, headless, in a scratch directory, drawing on
+// `port`, text on the next one, no page.
 bool startRelayServer(QProcess& process, const QString& binary, const QString& directory,
-                      const QStringList& arguments = {}) {
+                      quint16 port, const QStringList& extra) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(directory);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     // The program runs in the scratch directory: a relative path must not follow it there.
+    const QStringList arguments =
+        QStringList{QStringLiteral("--draw-port"), QString::number(port),
+                    QStringLiteral("--text-port"), QString::number(port + 1),
+                    QStringLiteral("--no-http")} +
+        extra;
     process.start(QFileInfo(binary).absoluteFilePath(), arguments);
     if (process.waitForStarted())
         return true;
@@ -189,62 +204,61 @@ bool startRelayServer(QProcess& process, const QString& binary, const QString& d
     return false;
 }
 
-// The same load against a bare relay in a child process of this tool.
-void runReference(const Settings& s, const Figures& measured) {
-    QProcess bare;
-    bare.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--bare-relay")});
+// The same load against a reference relay in a child process of this tool
+// (`mode` is its internal option).
+std::optional<Figures> runReference(const Settings& s, const QString& mode, const char* title) {
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {mode});
     QByteArray announce; // "port N"
-    while (!announce.contains('\n') && bare.waitForReadyRead(10000))
-        announce += bare.readAllStandardOutput();
-    const quint16 barePort = quint16(announce.trimmed().mid(5).toUInt());
-    const auto ref = barePort ? runLoad(s, QStringLiteral("127.0.0.1"), barePort,
-                                        "reference (bare fan-out relay)")
-                              : std::nullopt;
-    bare.kill();
-    bare.waitForFinished();
-    if (!ref)
-        return;
-    std::printf("ratio sketoraServer / reference:\n");
-    if (measured.paced && ref->paced && ref->paced->p99Ms > 0 && ref->paced->p50Ms > 0)
+    while (!announce.contains('\n') && child.waitForReadyRead(10000))
+        announce += child.readAllStandardOutput();
+    const quint16 port = quint16(announce.trimmed().mid(5).toUInt());
+    const auto figures =
+        port ? runLoad(s, QStringLiteral("127.0.0.1"), port, title, child.processId())
+             : std::nullopt;
+    child.kill();
+    child.waitForFinished();
+    return figures;
+}
+
+void printRatios(const QString& server, const Figures& measured, const char* name,
+                 const Figures& ref) {
+    std::printf("ratio %s / %s:\n", qPrintable(server), name);
+    if (measured.paced && ref.paced && ref.paced->p99Ms > 0 && ref.paced->p50Ms > 0)
         std::printf("  paced latency p50 %.2f, p99 %.2f\n",
-                    measured.paced->p50Ms / ref->paced->p50Ms,
-                    measured.paced->p99Ms / ref->paced->p99Ms);
-    if (measured.flat && ref->flat && ref->flat->linesPerSecond > 0)
+                    measured.paced->p50Ms / ref.paced->p50Ms,
+                    measured.paced->p99Ms / ref.paced->p99Ms);
+    if (measured.flat && ref.flat && ref.flat->linesPerSecond > 0)
         std::printf("  flat-out delivered lines/s %.2f\n",
-                    measured.flat->linesPerSecond / ref->flat->linesPerSecond);
+                    measured.flat->linesPerSecond / ref.flat->linesPerSecond);
+    // The load clients share the machine with the relay and may be what limits
+    // the rate; the relay's own CPU per line does not depend on that.
+    if (measured.flatCpuNsPerLine > 0 && ref.flatCpuNsPerLine > 0)
+        std::printf("  flat-out lines per relay CPU second %.2f\n",
+                    ref.flatCpuNsPerLine / measured.flatCpuNsPerLine);
 }
 
-void printRatios(const char* title, const Figures& a, const Figures& b) {
-    std::printf("%s:\n", title);
-    if (a.paced && b.paced && b.paced->p50Ms > 0 && b.paced->p99Ms > 0)
-        std::printf("  paced latency p50 %.2f, p99 %.2f\n", a.paced->p50Ms / b.paced->p50Ms,
-                    a.paced->p99Ms / b.paced->p99Ms);
-    if (a.flat && b.flat && b.flat->linesPerSecond > 0)
-        std::printf("  flat-out delivered lines/s %.2f; latency p50 %.2f, p99 %.2f\n",
-                    a.flat->linesPerSecond / b.flat->linesPerSecond, a.flat->p50Ms / b.flat->p50Ms,
-                    a.flat->p99Ms / b.flat->p99Ms);
-    if (a.serverCpuSeconds > 0 && b.serverCpuSeconds > 0 && delivered(a) > 0 && delivered(b) > 0)
-        std::printf("  server CPU per delivered line %.2f\n",
-                    (a.serverCpuSeconds / double(delivered(a))) /
-                        (b.serverCpuSeconds / double(delivered(b))));
-}
-
-// The same load against the same program started again without its journal.
-void runWithoutJournal(const Settings& s, const QString& binary, const Figures& measured) {
+// One server binary (or the one already running when `binary` is empty).
+std::optional<Figures> measureServer(const Settings& s, const QString& binary,
+                                     const QStringList& extra = {}) {
     QTemporaryDir scratch;
-    QProcess process;
-    if (!startRelayServer(process, binary, scratch.path(), {QStringLiteral("--no-journal")}) ||
-        !waitForPort(s.host, s.port, 15000))
-        return;
-    auto without = runLoad(s, s.host, s.port, "sketoraServer --no-journal");
-    if (without) {
-        without->serverCpuSeconds = cpuSeconds(process.processId());
-        printCpu(*without);
+    QProcess serverProcess;
+    if (!binary.isEmpty() &&
+        !startRelayServer(serverProcess, binary, scratch.path(), s.port, extra))
+        return std::nullopt;
+    if (!waitForPort(s.host, s.port, 15000)) {
+        std::fprintf(stderr, "relay_load: nothing listens on %s:%u\n", qPrintable(s.host), s.port);
+        return std::nullopt;
     }
-    process.terminate();
-    process.waitForFinished(10000);
-    if (without)
-        printRatios("ratio with / without the board journal", measured, *without);
+    const QByteArray title = binary.isEmpty()
+                                 ? QByteArray("sketoraServer")
+                                 : (QStringList{binary} + extra).join(u' ').toLocal8Bit();
+    const auto measured = runLoad(s, s.host, s.port, title.constData(), serverProcess.processId());
+    if (serverProcess.state() != QProcess::NotRunning) {
+        serverProcess.terminate();
+        serverProcess.waitForFinished(10000);
+    }
+    return measured;
 }
 
 } // namespace
@@ -260,35 +274,38 @@ int main(int argc, char* argv[]) {
     parser.process(app);
     if (parser.isSet(options.bareRelay))
         return runBareRelay();
+    if (parser.isSet(options.epollRelay))
+        return runEpollRelay();
     const Settings s = options.settings(parser);
 
-    QTemporaryDir scratch;
-    QProcess serverProcess;
-    const QString binary =
-        parser.isSet(options.server) ? parser.value(options.server) : serverBesideUs();
-    if (parser.isSet(options.server) || parser.isSet(options.startServer)) {
-        if (!startRelayServer(serverProcess, binary, scratch.path()))
+    QStringList binaries = parser.values(options.server);
+    if (binaries.isEmpty())
+        binaries << (parser.isSet(options.startServer) ? serverBesideUs() : QString());
+    std::vector<std::pair<QString, Figures>> measured;
+    for (const QString& binary : binaries) {
+        const auto figures = measureServer(s, binary);
+        if (!figures)
             return 2;
+        const QString name = binary.isEmpty() ? QStringLiteral("sketoraServer") : binary;
+        measured.emplace_back(name, *figures);
+        if (parser.isSet(options.compareJournal) && !binary.isEmpty()) {
+            const auto without = measureServer(s, binary, {QStringLiteral("--no-journal")});
+            if (without)
+                printRatios(name + QStringLiteral(" (journal)"), *figures, "--no-journal",
+                            *without);
+        }
     }
-    if (!waitForPort(s.host, s.port, 15000)) {
-        std::fprintf(stderr, "relay_load: nothing listens on %s:%u\n", qPrintable(s.host), s.port);
-        return 2;
+    if (!parser.isSet(options.reference))
+        return 0;
+    const auto bare =
+        runReference(s, QStringLiteral("--bare-relay"), "reference (bare fan-out relay, Qt)");
+    const auto epoll =
+        runReference(s, QStringLiteral("--epoll-relay"), "reference (epoll fan-out, plain C++)");
+    for (const auto& [name, figures] : measured) {
+        if (bare)
+            printRatios(name, figures, "bare Qt relay", *bare);
+        if (epoll)
+            printRatios(name, figures, "epoll relay", *epoll);
     }
-    auto measured = runLoad(s, s.host, s.port, "sketoraServer");
-    if (measured && serverProcess.state() != QProcess::NotRunning) {
-        measured->serverCpuSeconds = cpuSeconds(serverProcess.processId());
-        printCpu(*measured);
-    }
-    if (serverProcess.state() != QProcess::NotRunning) {
-        serverProcess.terminate();
-        serverProcess.waitForFinished(10000);
-    }
-    if (!measured)
-        return 2;
-    if (parser.isSet(options.compareJournal) &&
-        (parser.isSet(options.server) || parser.isSet(options.startServer)))
-        runWithoutJournal(s, binary, *measured);
-    if (parser.isSet(options.reference))
-        runReference(s, *measured);
     return 0;
 }

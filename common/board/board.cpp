@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 using namespace protocol;
 
@@ -32,9 +33,20 @@ QRect Board::lineWrite(qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt, qin
     return area;
 }
 
+// Only what was painted since the last clearing needs filling: a clear costs
+// what was drawn, and nothing at all on a board that is already white.
 void Board::clearAll() {
-    m_image.fill(protocol::argbFromValue(Background));
-    painted(m_image.rect());
+    if (m_dirty.isEmpty())
+        return;
+    const QRect area = std::exchange(m_dirty, QRect());
+    const quint32 white = protocol::argbFromValue(Background);
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        auto* line = reinterpret_cast<quint32*>(m_image.scanLine(y));
+        std::fill(line + area.left(), line + area.right() + 1, white);
+    }
+    ++m_revision;
+    if (m_observer)
+        m_observer(area);
 }
 
 void Board::replace(const QImage& image, const Pens& pens) {
@@ -47,6 +59,7 @@ void Board::replace(const QImage& image, const Pens& pens) {
 
 void Board::painted(const QRect& area) {
     ++m_revision;
+    m_dirty |= area;
     if (m_observer)
         m_observer(area);
 }

@@ -28,8 +28,9 @@
 // 0..16777215 are not colours: lineWrite paints nothing with them.
 //
 // `revision` counts changes of the picture (not of the pens), so a holder can
-// cache what it derived from the pixels. The paint observer hears of every
-// painted area, whoever painted it.
+// cache what it derived from the pixels; a clear-all of a board that is
+// already white changes nothing. The paint observer hears of every painted
+// (or cleared) area, whoever painted it.
 class Board {
 public:
     static constexpr int Width = 1600, Height = 1200;
@@ -51,7 +52,7 @@ public:
     // One stroke segment with the square pen of width value wdt (0..3, others
     // like 3), clipped to the drawing area. Returns the painted area.
     QRect lineWrite(qint16 ox, qint16 oy, qint16 x, qint16 y, qint16 wdt, qint32 tRGB);
-    void clearAll(); // fill with Background
+    void clearAll(); // fill with Background (costs nothing when already blank)
 
     // What one accepted line does to the board, read once: a holder that
     // replays lines (the undo history) keeps these instead of the text, and
@@ -119,5 +120,6 @@ private:
     Pens m_pens{};
     quint64 m_revision = 0;
     QRect m_clip;
+    QRect m_dirty; // bounds everything painted since the last clearing
     std::function<void(const QRect&)> m_observer;
 };

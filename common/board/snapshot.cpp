@@ -156,6 +156,44 @@ std::optional<Request> parseRequest(QByteArrayView text) {
     return request;
 }
 
+EncodedPicture encodePicture(const QImage& picture) {
+    EncodedPicture encoded;
+    const QByteArray png = encodePng(picture);
+    encoded.pngBytes = png.size();
+    encoded.base64 = png.toBase64();
+    encoded.checksum = checksum(picture);
+    return encoded;
+}
+
+QByteArray snapshotReply(QByteArrayView token, const EncodedPicture& picture,
+                         const Board::Pens& pens) {
+    const QByteArray tok = token.toByteArray();
+    const QByteArray& base64 = picture.base64;
+    const qsizetype chunks = (base64.size() + MaxChunk - 1) / MaxChunk;
+    QByteArray out;
+    out.reserve(base64.size() + chunks * 32 + 2048);
+    out += line("0:7:board " + tok + ' ' + QByteArray::number(Board::Width) + ' ' +
+                QByteArray::number(Board::Height) + ' ' + QByteArray::number(picture.pngBytes) +
+                ' ' + QByteArray::number(chunks));
+    for (qsizetype at = 0; at < base64.size(); at += MaxChunk) {
+        out += "0:7:data " + tok + ' ';
+        out += QByteArrayView(base64).sliced(at, qMin<qsizetype>(MaxChunk, base64.size() - at));
+        out += "\r\n";
+    }
+    for (int i = 0; i < Board::Slots; ++i) {
+        const Board::Pen& pen = pens[size_t(i)];
+        out += line("0:7:pen " + tok + ' ' + QByteArray::number(i) + ' ' +
+                    QByteArray::number(pen.x) + ' ' + QByteArray::number(pen.y) + ' ' +
+                    QByteArray::number(pen.color) + ' ' + QByteArray::number(pen.size));
+    }
+    out += line("0:7:end " + tok + ' ' + QByteArray::number(picture.checksum));
+    return out;
+}
+
+QByteArray sumReply(QByteArrayView token, quint32 checksum) {
+    return line("0:7:sum " + token.toByteArray() + ' ' + QByteArray::number(checksum));
+}
+
 void Encoder::refreshSum() {
     if (m_haveSum && m_sumRevision == m_board.revision())
         return;
@@ -165,14 +203,14 @@ void Encoder::refreshSum() {
 }
 
 void Encoder::refresh() {
-    refreshSum();
     if (m_havePicture && m_pictureRevision == m_board.revision())
         return;
-    const QByteArray png = encodePng(m_board.image());
-    m_pngBytes = png.size();
-    m_base64 = png.toBase64();
+    m_picture = encodePicture(m_board.image());
     m_pictureRevision = m_board.revision();
     m_havePicture = true;
+    m_sum = m_picture.checksum;
+    m_sumRevision = m_pictureRevision;
+    m_haveSum = true;
 }
 
 quint32 Encoder::currentChecksum() {
@@ -182,30 +220,11 @@ quint32 Encoder::currentChecksum() {
 
 QByteArray Encoder::snapshotReply(QByteArrayView token) {
     refresh();
-    const QByteArray tok = token.toByteArray();
-    const qsizetype chunks = (m_base64.size() + MaxChunk - 1) / MaxChunk;
-    QByteArray out;
-    out.reserve(m_base64.size() + chunks * 32 + 2048);
-    out += line("0:7:board " + tok + ' ' + QByteArray::number(Board::Width) + ' ' +
-                QByteArray::number(Board::Height) + ' ' + QByteArray::number(m_pngBytes) + ' ' +
-                QByteArray::number(chunks));
-    for (qsizetype at = 0; at < m_base64.size(); at += MaxChunk) {
-        out += "0:7:data " + tok + ' ';
-        out += QByteArrayView(m_base64).sliced(at, qMin<qsizetype>(MaxChunk, m_base64.size() - at));
-        out += "\r\n";
-    }
-    for (int i = 0; i < Board::Slots; ++i) {
-        const Board::Pen& pen = m_board.pen(i);
-        out += line("0:7:pen " + tok + ' ' + QByteArray::number(i) + ' ' +
-                    QByteArray::number(pen.x) + ' ' + QByteArray::number(pen.y) + ' ' +
-                    QByteArray::number(pen.color) + ' ' + QByteArray::number(pen.size));
-    }
-    out += line("0:7:end " + tok + ' ' + QByteArray::number(m_sum));
-    return out;
+    return boardsnapshot::snapshotReply(token, m_picture, m_board.pens());
 }
 
 QByteArray Encoder::sumReply(QByteArrayView token) {
-    return line("0:7:sum " + token.toByteArray() + ' ' + QByteArray::number(currentChecksum()));
+    return boardsnapshot::sumReply(token, currentChecksum());
 }
 
 Reader::Event Reader::reject(const QString& token) {

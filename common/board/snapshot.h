@@ -59,9 +59,27 @@ struct Request {
 // is no request.
 std::optional<Request> parseRequest(QByteArrayView line);
 
-// Builds the replies for one board, keeping the encoded picture and its
-// checksum while the board's picture is unchanged (a snapshot costs a PNG
-// encoding; a burst of newcomers or checks on a quiet board costs it once).
+// A picture encoded once for any number of replies: the base64 of its PNG
+// file and its checksum. encodePicture() touches nothing but its argument, so
+// it may run on any thread.
+struct EncodedPicture {
+    QByteArray base64;
+    qsizetype pngBytes = 0;
+    quint32 checksum = 0;
+};
+EncodedPicture encodePicture(const QImage& picture);
+
+// The whole reply block of a snapshot for `token` (every line with "\r\n"),
+// and the reply to a checksum request.
+QByteArray snapshotReply(QByteArrayView token, const EncodedPicture& picture,
+                         const Board::Pens& pens);
+QByteArray sumReply(QByteArrayView token, quint32 checksum);
+
+// Builds the replies for one board on the spot, keeping the encoded picture
+// and its checksum while the board's picture is unchanged (a snapshot costs a
+// PNG encoding; a burst of newcomers or checks on a quiet board costs it
+// once). The relay answers through its snapshot service instead, which does
+// the encoding away from the relaying.
 class Encoder {
 public:
     explicit Encoder(const Board& board) : m_board(board) {}
@@ -82,8 +100,7 @@ private:
     quint64 m_sumRevision = 0;
     quint64 m_pictureRevision = 0;
     quint32 m_sum = 0;
-    QByteArray m_base64;
-    qsizetype m_pngBytes = 0;
+    EncodedPicture m_picture;
 };
 
 // The asker's side: reads the arguments of downstream command-7 lines (the

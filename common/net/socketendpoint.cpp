@@ -1,5 +1,7 @@
 #include "socketendpoint.h"
 
+#include "acceptbackoff.h"
+
 #include <QCoreApplication>
 #include <QSet>
 #include <QTcpServer>
@@ -92,6 +94,7 @@ bool SocketEndpoint::listen(const QHostAddress& address) {
         return false;
     }
     m_listenError.clear();
+    new AcceptBackoff(server);
     m_server = server;
     m_localPort = server->serverPort();
     m_state = Listening;
@@ -129,6 +132,8 @@ bool SocketEndpoint::accept(qintptr requestId) {
 void SocketEndpoint::adoptSocket(QTcpSocket* socket) {
     m_socket = socket;
     m_capReported = false;
+    m_replySpans.clear();
+    m_queuedTotal = 0;
     socket->setReadBufferSize(m_readBufferSize);
     connect(socket, &QTcpSocket::readyRead, this,
             [this] { emit dataArrival(m_socket ? m_socket->bytesAvailable() : 0); });
@@ -164,16 +169,36 @@ void SocketEndpoint::onDisconnected() {
 void SocketEndpoint::onBytesWritten() {
     if (m_socket && m_socket->bytesToWrite() <= m_outputCap)
         m_capReported = false;
+    const bool hadReplies = !m_replySpans.empty();
+    forgetWrittenReplies();
     emit outputWritten();
+    if (hadReplies && m_replySpans.empty())
+        emit repliesWritten();
 }
 
 bool SocketEndpoint::sendBytes(QByteArrayView bytes) {
+    return queue(bytes, false);
+}
+
+bool SocketEndpoint::sendReply(QByteArrayView bytes) {
+    return queue(bytes, true);
+}
+
+bool SocketEndpoint::queue(QByteArrayView bytes, bool reply) {
     if (m_state != Connected || !m_socket)
         return false;
     if (m_socket->bytesToWrite() > m_outputCap)
         return false;
     if (m_socket->write(bytes.data(), bytes.size()) != bytes.size())
         return false;
+    const qint64 begin = m_queuedTotal;
+    m_queuedTotal += bytes.size();
+    if (reply && !bytes.isEmpty()) {
+        if (!m_replySpans.empty() && m_replySpans.back().end == begin)
+            m_replySpans.back().end = m_queuedTotal;
+        else
+            m_replySpans.push_back({begin, m_queuedTotal});
+    }
     if (m_socket->bytesToWrite() > m_outputCap && !m_capReported) {
         m_capReported = true;
         emit outputCapExceeded();
@@ -181,8 +206,34 @@ bool SocketEndpoint::sendBytes(QByteArrayView bytes) {
     return true;
 }
 
+// Everything queued before the socket's own queue has gone out.
+void SocketEndpoint::forgetWrittenReplies() {
+    if (m_replySpans.empty() || !m_socket)
+        return;
+    const qint64 written = m_queuedTotal - m_socket->bytesToWrite();
+    size_t gone = 0;
+    while (gone < m_replySpans.size() && m_replySpans[gone].end <= written)
+        ++gone;
+    m_replySpans.erase(m_replySpans.begin(), m_replySpans.begin() + qsizetype(gone));
+}
+
+qint64 SocketEndpoint::pendingReplyOutput() {
+    forgetWrittenReplies();
+    if (m_replySpans.empty())
+        return 0;
+    const qint64 written = m_queuedTotal - m_socket->bytesToWrite();
+    qint64 pending = 0;
+    for (const Span& span : m_replySpans)
+        pending += span.end - qMax(span.begin, written);
+    return pending;
+}
+
 QByteArray SocketEndpoint::getData() {
     return m_socket ? m_socket->readAll() : QByteArray();
+}
+
+QByteArray SocketEndpoint::getData(qint64 maxBytes) {
+    return m_socket ? m_socket->read(maxBytes) : QByteArray();
 }
 
 qint64 SocketEndpoint::pendingOutput() const {
@@ -233,6 +284,7 @@ qint64 SocketEndpoint::bytesAvailable() const {
 void SocketEndpoint::dropSocket() {
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
+    m_replySpans.clear();
     socket->disconnect(this);
     // A lingering connection belongs to the application from here on, so a
     // program that ends while it still flushes releases it with the rest.

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <vector>
 
 class QTcpSocket;
 class QTcpServer;
@@ -34,6 +35,14 @@ namespace net {
 // looks alive to TCP for hours. setKeepAlive makes the kernel probe an idle
 // connection and give up on output nobody acknowledges; the connection then
 // breaks, which the owner hears as a Close like any other.
+//
+// Output queued as a reply (something the peer asked for, see sendReply) is
+// told apart from other output while it waits: pendingReplyOutput() is the
+// part of pendingOutput() that is replies, and repliesWritten() says when the
+// last of them has gone out. Bytes go out in the order they were queued.
+//
+// A listener that cannot accept for lack of descriptors or memory stops
+// accepting for a moment and tries again, instead of spinning or giving up.
 class SocketEndpoint : public QObject {
     Q_OBJECT
 public:
@@ -91,10 +100,14 @@ public:
     // Queues bytes (text is encoded by the caller, see protocol::toCp932).
     // Fails unless connected.
     bool sendBytes(QByteArrayView bytes);
+    // The same, counted as a reply.
+    bool sendReply(QByteArrayView bytes);
 
     // All bytes received and not yet taken. Framing and decoding are the
     // caller's business (see protocol::FrameSplitter).
     QByteArray getData();
+    // At most `maxBytes` of them; the rest stays for the next call.
+    QByteArray getData(qint64 maxBytes);
 
     // Closes the connection or stops listening; the state returns to Closed.
     void close();
@@ -105,6 +118,8 @@ public:
     void setOutputCap(qint64 bytes) { m_outputCap = bytes; }
     qint64 outputCap() const { return m_outputCap; }
     qint64 pendingOutput() const;
+    // The part of pendingOutput() that was queued with sendReply().
+    qint64 pendingReplyOutput();
 
     // 0 (the default): unbounded. Applies to the current and later connections.
     void setReadBufferSize(qint64 bytes);
@@ -122,7 +137,8 @@ signals:
     void dataArrival(qint64 bytesTotal);
     void closed(); // the peer closed (or the connection broke)
     void outputCapExceeded();
-    void outputWritten(); // part of the queued output went out
+    void outputWritten();  // part of the queued output went out
+    void repliesWritten(); // the last reply byte queued went out
 
 private:
     void adoptSocket(QTcpSocket* socket);
@@ -132,6 +148,8 @@ private:
     void onSocketError();
     void onDisconnected();
     void onBytesWritten();
+    bool queue(QByteArrayView bytes, bool reply);
+    void forgetWrittenReplies();
 
     State m_state = Closed;
     quint16 m_localPort = 0;
@@ -142,6 +160,14 @@ private:
     QString m_listenError;
     QTcpSocket* m_socket = nullptr;
     QTcpServer* m_server = nullptr;
+    // Reply bytes in the socket's queue, as spans of the connection's output
+    // (positions counted from its first byte); adjacent spans are merged.
+    struct Span {
+        qint64 begin;
+        qint64 end;
+    };
+    std::vector<Span> m_replySpans;
+    qint64 m_queuedTotal = 0; // bytes handed to the socket on this connection
 };
 
 } // namespace net

@@ -2,6 +2,7 @@
 
 #include "cp932.h"
 #include "drawingline.h"
+#include "peeraddressbook.h"
 #include "textmessage.h"
 
 #include <QHostAddress>
@@ -29,16 +30,15 @@ void setUpRelaySocket(QTcpSocket& socket) {
 
 } // namespace
 
-WebMember::WebMember(std::unique_ptr<QWebSocket> socket, quint16 drawingPort, quint16 textPort,
-                     const Limits& limits, QObject* parent)
-    : QObject(parent), m_ws(std::move(socket)), m_drawSplitter(QByteArray(drawing::Terminator)),
-      m_textSplitter(QByteArray(text::Terminator)), m_limits(limits) {
+WebMember::WebMember(std::unique_ptr<WebSocketConnection> socket, quint16 drawingPort,
+                     quint16 textPort, const Limits& limits, PeerAddressBook* book, QObject* parent)
+    : QObject(parent), m_ws(std::move(socket)), m_book(book),
+      m_drawSplitter(QByteArray(drawing::Terminator)), m_textSplitter(QByteArray(text::Terminator)),
+      m_limits(limits) {
     m_ws->setParent(nullptr);
-    m_ws->setMaxAllowedIncomingMessageSize(quint64(m_limits.messageCap));
-    m_ws->setMaxAllowedIncomingFrameSize(quint64(m_limits.messageCap));
-    connect(m_ws.get(), &QWebSocket::textMessageReceived, this, &WebMember::onMessage);
-    connect(m_ws.get(), &QWebSocket::bytesWritten, this, &WebMember::onPageWritten);
-    connect(m_ws.get(), &QWebSocket::disconnected, this, &WebMember::finish);
+    connect(m_ws.get(), &WebSocketConnection::textMessageReceived, this, &WebMember::onMessage);
+    connect(m_ws.get(), &WebSocketConnection::bytesWritten, this, &WebMember::onPageWritten);
+    connect(m_ws.get(), &WebSocketConnection::disconnected, this, &WebMember::finish);
     // While paused the relay sockets are not read, so not even the relay
     // closing them would be seen: a page that takes nothing for this long is cut.
     m_stallTimer.setSingleShot(true);
@@ -59,14 +59,31 @@ WebMember::WebMember(std::unique_ptr<QWebSocket> socket, quint16 drawingPort, qu
     }
     connect(&m_draw, &QTcpSocket::readyRead, this, &WebMember::readDrawing);
     connect(&m_text, &QTcpSocket::readyRead, this, &WebMember::readText);
-    m_draw.connectToHost(QHostAddress::LocalHost, drawingPort);
-    m_text.connectToHost(QHostAddress::LocalHost, textPort);
+    connectRelay(m_draw, drawingPort);
+    connectRelay(m_text, textPort);
 }
 
-WebMember::~WebMember() = default;
+WebMember::~WebMember() {
+    if (m_book)
+        for (quint16 port : m_notedPorts)
+            m_book->remove(port);
+}
+
+// The local port is taken first and noted, so the relay can tell whom the
+// connection stands for the moment it accepts it.
+void WebMember::connectRelay(QTcpSocket& relay, quint16 port) {
+    if (m_book && relay.bind(QHostAddress::LocalHost, 0)) {
+        m_notedPorts.push_back(relay.localPort());
+        m_book->add(relay.localPort(), peerAddress());
+    }
+    relay.connectToHost(QHostAddress::LocalHost, port);
+}
 
 QString WebMember::peerAddress() const {
-    return m_ws->peerAddress().toString();
+    const QHostAddress address = m_ws->peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
 }
 
 void WebMember::onRelayConnected() {
@@ -155,15 +172,17 @@ void WebMember::readText() {
         sendToPage(QLatin1Char('t') + fromCp932(message));
 }
 
+// A message past the WebSocket's output cap cuts it (and so finishes the
+// member) right there.
 void WebMember::sendToPage(const QString& message) {
     if (m_finishing)
         return;
-    m_ws->sendTextMessage(message);
-    const qint64 unsent = m_ws->bytesToWrite();
-    if (unsent > m_limits.outputCap) {
-        m_ws->abort();
+    if (!m_ws->sendTextMessage(message)) {
         finish();
-    } else if (unsent > m_limits.pauseAbove && !m_paused) {
+        return;
+    }
+    const qint64 unsent = m_ws->bytesToWrite();
+    if (unsent > m_limits.pauseAbove && !m_paused) {
         m_paused = true;
         m_stallTimer.start();
     }
@@ -193,7 +212,7 @@ void WebMember::finish() {
     if (m_joined && m_text.state() == QAbstractSocket::ConnectedState)
         m_text.write(text::clientMessage(text::Leave, QStringLiteral("END")));
     m_joined = false;
-    if (m_ws->state() != QAbstractSocket::UnconnectedState)
+    if (m_ws->isOpen())
         m_ws->close();
     for (QTcpSocket* relay : {&m_draw, &m_text}) {
         connect(relay, &QTcpSocket::stateChanged, this, &WebMember::emitWhenClosed);

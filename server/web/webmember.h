@@ -1,12 +1,15 @@
 #pragma once
 
 #include "framesplitter.h"
+#include "websocketconnection.h"
 
 #include <QObject>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QWebSocket>
 #include <memory>
+#include <vector>
+
+class PeerAddressBook;
 
 // One browser member: a WebSocket from the page and two ordinary TCP
 // connections to the relay's own drawing and text ports on the loopback, so
@@ -30,6 +33,10 @@
 // When the page goes away the bridge sends the chat leave ("0<:>END") if the
 // page had joined, as the desktop chat does when it closes, then closes both
 // connections.
+//
+// The relay learns the browser's own address: before connecting, each of
+// the two sockets takes its local port and notes it in the address book, so
+// the relay's list, log and per-address limits see the browser.
 class WebMember : public QObject {
     Q_OBJECT
 public:
@@ -42,8 +49,8 @@ public:
         int stallMs = 10000;                  // paused without any progress of the WebSocket: cut
     };
 
-    WebMember(std::unique_ptr<QWebSocket> socket, quint16 drawingPort, quint16 textPort,
-              const Limits& limits, QObject* parent = nullptr);
+    WebMember(std::unique_ptr<WebSocketConnection> socket, quint16 drawingPort, quint16 textPort,
+              const Limits& limits, PeerAddressBook* book = nullptr, QObject* parent = nullptr);
     ~WebMember() override;
 
     QString peerAddress() const;
@@ -62,8 +69,11 @@ private:
     void onRelayConnected();
     void finish();
     void emitWhenClosed();
+    void connectRelay(QTcpSocket& relay, quint16 port);
 
-    std::unique_ptr<QWebSocket> m_ws;
+    std::unique_ptr<WebSocketConnection> m_ws;
+    PeerAddressBook* m_book;
+    std::vector<quint16> m_notedPorts;
     QTcpSocket m_draw;
     QTcpSocket m_text;
     QTimer m_stallTimer;

@@ -1,15 +1,14 @@
 #include "webserver.h"
 
+#include "acceptbackoff.h"
 #include "relayserver.h"
+#include "websocketconnection.h"
 
-#include <QAbstractHttpServer>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
 #include <QTcpSocket>
+#include <QUrl>
 
 namespace {
 
@@ -29,118 +28,115 @@ QByteArray mimeType(const QString& fileName) {
     return "application/octet-stream";
 }
 
-} // namespace
-
-// The HTTP side: GET of a page file, and the hand-over of WebSocket upgrades
-// on "/ws" (this Qt hands an upgrade over only when the request counts as
-// handled, and then nothing may be written to it). Everything else: 404.
-class PageServer : public QAbstractHttpServer {
-public:
-    PageServer() {
-        QDirIterator files(PageRoot, QDir::Files);
-        while (files.hasNext()) {
-            const QString path = files.next();
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly))
-                m_files.insert(QLatin1Char('/') + QFileInfo(path).fileName(),
-                               {mimeType(path), file.readAll()});
-        }
-        if (m_files.contains(QStringLiteral("/index.html")))
-            m_files.insert(QStringLiteral("/"), m_files.value(QStringLiteral("/index.html")));
+PageFiles loadPage() {
+    PageFiles files;
+    QDirIterator it(PageRoot, QDir::Files);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            files.insert('/' + QFileInfo(path).fileName().toUtf8(),
+                         {mimeType(path), file.readAll()});
     }
-
-protected:
-    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override {
-        const QString path = request.url().path();
-        if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) == 0)
-            return path == u"/ws";
-        if (request.method() != QHttpServerRequest::Method::Get)
-            return false;
-        const auto file = m_files.constFind(path);
-        if (file == m_files.constEnd())
-            return false;
-        // The page is part of the server binary: a new server brings a new page.
-        makeResponder(request, socket)
-            .write(
-                file->data,
-                {{"Content-Type", file->mime},
-                 {"Cache-Control", "no-cache"},
-                 {"X-Content-Type-Options", "nosniff"},
-                 {"Content-Security-Policy",
-                  "default-src 'self'; connect-src 'self' ws: wss:; img-src 'self' data: blob:"}});
-        return true;
-    }
-
-    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override {
-        makeResponder(request, socket).write(QHttpServerResponder::StatusCode::NotFound);
-    }
-
-private:
-    struct File {
-        QByteArray mime;
-        QByteArray data;
-    };
-    QHash<QString, File> m_files;
-};
-
-WebServer::WebServer(const RelayServer& relay, QObject* parent)
-    : WebServer(RelayPorts{[&relay] { return relay.drawingPort(); },
-                           [&relay] { return relay.textPort(); }},
-                parent) {}
-
-WebServer::WebServer(RelayPorts relay, QObject* parent)
-    : QObject(parent), m_relay(std::move(relay)), m_http(std::make_unique<PageServer>()) {
-    connect(m_http.get(), &QAbstractHttpServer::newWebSocketConnection, this,
-            &WebServer::acceptWebSockets);
+    if (files.contains("/index.html"))
+        files.insert("/", files.value("/index.html"));
+    return files;
 }
 
-WebServer::~WebServer() = default;
-
-std::optional<quint16> WebServer::listen(const QHostAddress& address, quint16 port) {
-    const quint16 bound = m_http->listen(address, port);
-    if (bound == 0)
-        return std::nullopt;
-    return bound;
+QString addressText(const QHostAddress& address) {
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
 }
-
-namespace {
 
 // A browser names the page that opens a WebSocket. Only our own page may make
 // its visitor a member: another site opened on a phone in the same network
 // must not draw or talk through it. Programs that send no origin are let in,
 // as they could use the TCP ports directly anyway.
-bool fromOwnPage(const QWebSocket& socket) {
-    if (socket.origin().isEmpty())
+bool fromOwnPage(const http::Request& request) {
+    const QByteArray origin = request.header("origin");
+    if (origin.isEmpty())
         return true;
-    const QUrl origin(socket.origin());
-    const QUrl request = socket.requestUrl();
-    return origin.scheme() == u"http" &&
-           origin.host().compare(request.host(), Qt::CaseInsensitive) == 0 &&
-           origin.port(80) == request.port(80);
+    const QUrl page(QString::fromLatin1(origin));
+    const QUrl host(QStringLiteral("http://") + QString::fromLatin1(request.header("host")));
+    return page.scheme() == u"http" && host.isValid() &&
+           page.host().compare(host.host(), Qt::CaseInsensitive) == 0 &&
+           page.port(80) == host.port(80);
 }
 
 } // namespace
 
-// The page upgrades "/ws"; other paths are refused before they get here.
-void WebServer::acceptWebSockets() {
-    while (m_http->hasPendingWebSocketConnections()) {
-        std::unique_ptr<QWebSocket> socket = m_http->nextPendingWebSocketConnection();
-        if (!socket)
-            continue;
-        if (!fromOwnPage(*socket)) {
+WebServer::WebServer(RelayServer& relay, QObject* parent)
+    : WebServer(RelayPorts{[&relay] { return relay.drawingPort(); },
+                           [&relay] { return relay.textPort(); }, &relay.addressBook()},
+                parent) {}
+
+WebServer::WebServer(RelayPorts relay, QObject* parent)
+    : QObject(parent), m_relay(std::move(relay)), m_files(loadPage()) {
+    setPortLimits(m_limits);
+    new AcceptBackoff(&m_server);
+    connect(&m_server, &QTcpServer::newConnection, this, &WebServer::onNewConnection);
+}
+
+WebServer::~WebServer() = default;
+
+void WebServer::setPortLimits(const Limits& limits) {
+    m_limits = limits;
+    m_connections.setLimit(limits.connectionsPerAddress);
+    m_memberAddresses.setLimit(limits.membersPerAddress);
+}
+
+std::optional<quint16> WebServer::listen(const QHostAddress& address, quint16 port) {
+    if (!m_server.listen(address, port))
+        return std::nullopt;
+    return m_server.serverPort();
+}
+
+void WebServer::onNewConnection() {
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        const QString address = addressText(socket->peerAddress());
+        if (!m_connections.admit(address)) {
             socket->abort();
+            socket->deleteLater();
             continue;
         }
-        auto* member =
-            new WebMember(std::move(socket), m_relay.drawing(), m_relay.text(), m_limits, this);
-        ++m_members;
-        emit membersChanged(m_members);
-        connect(member, &WebMember::finished, this, [this, member] {
-            --m_members;
-            emit membersChanged(m_members);
-            member->deleteLater();
-        });
+        // The count follows the socket, also once it carries a WebSocket.
+        connect(socket, &QObject::destroyed, this,
+                [this, address] { m_connections.release(address); });
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        auto* connection = new HttpConnection(socket, m_files, m_limits.http, this);
+        connect(
+            connection, &HttpConnection::upgradeRequested, this,
+            [this, connection](const http::Request& request) { onUpgrade(connection, request); });
+        connect(connection, &HttpConnection::finished, connection, &QObject::deleteLater);
     }
+}
+
+void WebServer::onUpgrade(HttpConnection* connection, const http::Request& request) {
+    if (!fromOwnPage(request)) {
+        connection->refuseUpgrade(403);
+        return;
+    }
+    const QString address = addressText(connection->peerAddress());
+    if (!m_memberAddresses.admit(address)) {
+        connection->refuseUpgrade(429);
+        return;
+    }
+    QByteArray early;
+    QTcpSocket* socket = connection->acceptUpgrade(early);
+    auto ws = std::make_unique<WebSocketConnection>(
+        socket, early,
+        WebSocketConnection::Limits{m_memberLimits.messageCap, m_memberLimits.outputCap});
+    auto* member = new WebMember(std::move(ws), m_relay.drawing(), m_relay.text(), m_memberLimits,
+                                 m_relay.addressBook, this);
+    ++m_members;
+    emit membersChanged(m_members);
+    connect(member, &WebMember::finished, this, [this, member, address] {
+        m_memberAddresses.release(address);
+        --m_members;
+        emit membersChanged(m_members);
+        member->deleteLater();
+    });
 }
 
 QString WebServer::pageAddress(const QString& host, quint16 port) {

@@ -61,6 +61,8 @@ void Form1::buildControls() {
     m_tLog = new QPlainTextEdit(central);
     m_tLog->setObjectName(QStringLiteral("tLog"));
     m_tLog->setReadOnly(true);
+    // Like the connection table's log, the box keeps its newest lines only.
+    m_tLog->setMaximumBlockCount(5000);
     m_tLog->setGeometry(0, px(1440), px(4095), px(1215));
 
     const auto button = [central](const QString& text, int left) {
@@ -108,7 +110,8 @@ void Form1::formLoad() {
 
 void Form1::command3Click() {
     if (!m_server.logSave())
-        m_prompts.message(QStringLiteral("ログを保存できません"), QStringLiteral("保存エラー"));
+        m_prompts.message(QStringLiteral("ログを保存できません\n%1").arg(m_server.lastLogError()),
+                          QStringLiteral("保存エラー"));
 }
 
 void Form1::mAutoSaveClick(bool checked) {

@@ -102,6 +102,7 @@ private slots:
     void roundTripKeepsPixelsAndPens_data();
     void roundTripKeepsPixelsAndPens();
     void encodedPictureFollowsTheBoard();
+    void clearAllCostsWhatWasDrawn();
     void requestsNeedTheExactForm();
     void brokenRepliesAreDroppedWhole_data();
     void brokenRepliesAreDroppedWhole();
@@ -176,6 +177,32 @@ void TestSnapshot::encodedPictureFollowsTheBoard() {
     // A pen change alone reaches the next snapshot too.
     board.applyLine(u"4:1: 77, 88");
     QVERIFY(feedAll(reader, arguments(encoder.snapshotReply("d"))).pens[4].x == 77);
+}
+
+// A flood of clear-alls must not cost a full-picture fill each, nor make
+// every cached encoding stale: a blank board stays as it is, and a clear
+// fills what was painted since the last one.
+void TestSnapshot::clearAllCostsWhatWasDrawn() {
+    Board board;
+    QList<QRect> reported;
+    board.setPaintObserver([&](const QRect& area) { reported.append(area); });
+    board.clearAll();
+    QCOMPARE(board.revision(), quint64(0));
+    QVERIFY(reported.isEmpty());
+
+    board.applyLine(u"2:1: 10, 10");
+    board.applyLine(u"2:2: 50, 20");
+    board.applyLine(u"2:5: 3");
+    board.applyLine(u"2:6: 900, 700");
+    const quint64 painted = board.revision();
+    const QRect drawn = reported.at(0) | reported.at(1);
+    reported.clear();
+    board.clearAll();
+    QCOMPARE(board.revision(), painted + 1);
+    QCOMPARE(reported, QList<QRect>{drawn});
+    QCOMPARE(board.image(), Board().image());
+    board.clearAll();
+    QCOMPARE(board.revision(), painted + 1);
 }
 
 void TestSnapshot::requestsNeedTheExactForm() {

@@ -1,7 +1,9 @@
 // The drawing history and its log files: block counting, file names and
-// bytes, manual saves, automatic saves on clear-all and on a full history.
+// bytes, manual saves, automatic saves on clear-all, a full history written
+// out and started afresh.
 
 #include "drawinghistory.h"
+#include "drawingrelay.h"
 #include "logwriter.h"
 #include "serverfixture.h"
 
@@ -31,8 +33,8 @@ private slots:
     void namesComeFromTheClockAndSameSecondReplaces();
     void clearAllSavesOnlyWithAutoSave();
     void failedAutoSaveKeepsTheHistory();
-    void fullHistoryIsSavedAndRestartedWithAutoSave();
-    void longLinesFillTheHistoryByBytes();
+    void fullHistoryIsSavedAndStartedAfresh();
+    void longLinesAreRelayedNotStored();
 };
 
 void TestServerLog::blocksHold1001LinesAndGreetingColourSkipsTheTest() {
@@ -155,7 +157,10 @@ void TestServerLog::failedAutoSaveKeepsTheHistory() {
     QVERIFY(!f.server->logSave());
 }
 
-void TestServerLog::fullHistoryIsSavedAndRestartedWithAutoSave() {
+// A full history is written out and started afresh with the line that did
+// not fit, with or without auto-save, and the event log (and stderr) say so;
+// one that cannot be written is said too, and lines are still relayed.
+void TestServerLog::fullHistoryIsSavedAndStartedAfresh() {
     ServerFixture f;
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
@@ -165,72 +170,51 @@ void TestServerLog::fullHistoryIsSavedAndRestartedWithAutoSave() {
         history.append("0:0:0\r\n");
     const qint64 full = history.storedLines();
 
-    // Without the check mark the limit stands: relayed, not stored.
     a->send("2: 1, 1\r\n");
     QCOMPARE(b->nextOne(), QByteArray("0:2: 1, 1"));
-    QCOMPARE(history.storedLines(), full);
-    QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files).size(), 0);
-
-    // With it, the full history is written out and the line starts a new one.
-    f.server->setAutoSave(true);
-    a->send("2: 2, 2\r\n");
-    QCOMPARE(b->nextOne(), QByteArray("0:2: 2, 2"));
     const QStringList files = QDir(f.dir.path()).entryList({"*.skl"}, QDir::Files);
     QCOMPARE(files.size(), 1);
     const QByteArray content = readFile(QDir(f.dir.path()).filePath(files.first()));
     QCOMPARE(content.count("\r\n"), full + DrawingHistory::BlockCount);
-    QCOMPARE(history.fileContent(), QByteArray("0:2: 2, 2\r\n\r\n"));
+    QCOMPARE(history.fileContent(), QByteArray("0:2: 1, 1\r\n\r\n"));
+    QVERIFY(f.server->table().logText().contains(files.first()));
+
+    while (!history.isFull())
+        history.append("0:0:0\r\n");
+    QVERIFY(f.dir.remove()); // nowhere to write
+    a->send("2: 2, 2\r\n2: 3, 3\r\n");
+    QCOMPARE(b->next(2), QList<QByteArray>({"0:2: 2, 2", "0:2: 3, 3"}));
+    QVERIFY(history.isFull());
+    QCOMPARE(f.server->table().logText().count(QStringLiteral("保存できません")), 1);
 }
 
-// Lines as long as the framing allows would take 513 x 1001 of them to fill
-// the history by count: tens of gigabytes. The byte bound makes such a
-// history full long before, with the same consequences as a full one.
-void TestServerLog::longLinesFillTheHistoryByBytes() {
-    const QByteArray longLine = "0:2:" + QByteArray(64 * 1024 - 6, ' ') + "\r\n";
-    DrawingHistory history;
-    qint64 appended = 0;
-    while (!history.isFull()) {
-        history.append(longLine);
-        ++appended;
-    }
-    QVERIFY(history.storedBytes() <= DrawingHistory::ByteLimit);
-    QVERIFY(history.storedBytes() > DrawingHistory::ByteLimit - longLine.size());
-    QCOMPARE(history.storedLines(), appended - 1); // the line that did not fit
-    QVERIFY(!history.canStore("0:0:0\r\n"));       // full is full, short lines too
-    history.append("0:0:0\r\n");
-    QCOMPARE(history.storedLines(), appended - 1);
-    QCOMPARE(history.lines(), qint16(appended + 1)); // still counted
-    history.clear();
-    QCOMPARE(history.storedBytes(), 0);
-    QVERIFY(history.canStore(longLine));
-
-    // Over the network: relayed but not stored; with auto-save, written out
-    // and started over with the line that did not fit.
+// No drawing line is longer than a few dozen bytes: one of over 4 KB is
+// relayed but not stored, so a few hundred of them cannot fill the history.
+// Lines within that size fill it by bytes long before by count.
+void TestServerLog::longLinesAreRelayedNotStored() {
     ServerFixture f;
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
     QVERIFY(a && b);
-    DrawingHistory& served = f.server->history();
-    while (served.canStore(longLine))
-        served.append(longLine);
-    const qint64 before = served.storedLines();
-    const QByteArray line = "2:" + QByteArray(64 * 1024 - 10, ' ') + "1, 1";
-    a->send(line + "\r\n");
-    QCOMPARE(b->nextOne(), "0:" + line);
-    QVERIFY(served.isFull());
-    QCOMPARE(served.storedLines(), before);
+    const qint64 before = f.server->history().storedLines();
+    const QByteArray longLine = "2:" + QByteArray(63 * 1024, ' ') + "1, 1";
+    a->send(longLine + "\r\n0:0\r\n");
+    QCOMPARE(b->next(2), QList<QByteArray>({"0:" + longLine, "0:0:0"}));
+    QCOMPARE(f.server->history().storedLines(), before + 1);
 
-    const qsizetype bytes = served.storedBytes();
-    const int blocks = served.blockNo();
-    f.server->setAutoSave(true);
-    a->send(line + "\r\n");
-    QCOMPARE(b->nextOne(), "0:" + line);
-    const QStringList files = QDir(f.dir.path()).entryList({"*.skl"}, QDir::Files);
-    QCOMPARE(files.size(), 1);
-    // Every stored byte went to the file, plus the empty line after each block.
-    QCOMPARE(QFileInfo(QDir(f.dir.path()).filePath(files.first())).size(),
-             qint64(bytes + 2 * (blocks + 1)));
-    QCOMPARE(served.fileContent(), "0:" + line + "\r\n\r\n");
+    const QByteArray kept = "0:2:" + QByteArray(DrawingRelay::MaxStoredLine - 10, ' ') + "\r\n";
+    DrawingHistory history;
+    qint64 appended = 0;
+    while (!history.isFull()) {
+        history.append(kept);
+        ++appended;
+    }
+    QVERIFY(history.storedBytes() <= DrawingHistory::ByteLimit);
+    QCOMPARE(history.storedLines(), appended - 1); // the line that did not fit
+    QVERIFY(!history.canStore("0:0:0\r\n"));       // full is full, short lines too
+    history.clear();
+    QCOMPARE(history.storedBytes(), 0);
+    QVERIFY(history.canStore(kept));
 }
 
 QTEST_GUILESS_MAIN(TestServerLog)

@@ -1,13 +1,15 @@
 // The built sketoraServer as a process on the fixed ports: it serves
-// headless, ends cleanly on SIGTERM and SIGINT, says on stderr when a port
-// is taken, comes back with its board and history after being killed, and
-// cuts a member of ours that stopped.
+// headless, ends cleanly on SIGTERM and SIGINT (with status 1 when its board
+// cannot be written), says on stderr when a port is taken, comes back with
+// its board and history after being killed, and cuts a member of ours that
+// stopped.
 
 #include "board.h"
 #include "fixedports.h"
 #include "snapshot.h"
 #include "testpeer.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -71,6 +73,7 @@ private slots:
     void boardSurvivesARestart();
     void boardAndHistorySurviveAKillDuringAStroke();
     void stoppedMemberOfOursIsCutQuietDescribedOneIsNot();
+    void boardThatCannotBeWrittenEndsWithStatus1();
 };
 
 void TestServerProcess::initTestCase() {
@@ -348,6 +351,23 @@ void TestServerProcess::stoppedMemberOfOursIsCutQuietDescribedOneIsNot() {
     ::waitpid(child, nullptr, 0);
     server.terminate();
     QVERIFY(server.waitForFinished(10000));
+}
+
+// The service manager must see that the picture was lost: the reason goes to
+// stderr and the program ends with status 1.
+void TestServerProcess::boardThatCannotBeWrittenEndsWithStatus1() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("board.png"))); // no file can go there
+    QProcess server;
+    QVERIFY(startServer(server, dir.path()));
+    auto a = connectWhenReady(DrawingPort, "\r\n");
+    QVERIFY(a);
+    QCOMPARE(a->next(41).size(), 41);
+    ::kill(server.processId(), SIGTERM);
+    QVERIFY(server.waitForFinished(WaitGuardMs));
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 1);
+    QVERIFY(QString::fromUtf8(server.readAllStandardError()).contains(u"共有画面を保存できません"));
 }
 
 QTEST_GUILESS_MAIN(TestServerProcess)

@@ -120,7 +120,11 @@ void TestServerWindow::logSaveFailureAndAutoSaveNotice() {
     QVERIFY(w.dir.remove());
     QTest::mouseClick(w.form->command3(), Qt::LeftButton);
     QCOMPARE(w.prompts.shown.size(), 1);
-    QCOMPARE(w.prompts.shown.last().text, QStringLiteral("ログを保存できません"));
+    // The message names the file and why it could not be written.
+    const QString failure = w.prompts.shown.last().text;
+    QVERIFY2(failure.startsWith(QStringLiteral("ログを保存できません\n")) &&
+                 failure.contains(QStringLiteral("2004-05-01_13-45-10.skl: ")),
+             qPrintable(failure));
     QCOMPARE(w.prompts.shown.last().title, QStringLiteral("保存エラー"));
 
     w.form->mAutoSave()->trigger();

@@ -37,7 +37,11 @@ const showMembers = () => {
   $('members').textContent = `メンバ: ${board.memCount}`;
 };
 const afterPaint = (f) => requestAnimationFrame(() => requestAnimationFrame(f));
-const feed = new BoardFeed(board, { afterPaint, changed: showMembers });
+// Every pen slot is taken: what this member draws reaches nobody.
+const full = () => {
+  $('status').textContent = '満員です（描いた線はほかの人には届きません）';
+};
+const feed = new BoardFeed(board, { afterPaint, changed: showMembers, full });
 
 const connection = new Connection({
   url: `ws://${location.host}/ws`,

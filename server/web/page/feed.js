@@ -5,14 +5,18 @@
 // took the picture before any of our later lines, which come back on top of
 // it at every other member).
 
-import { Command, readDownLine } from './protocol.js';
+import { BOARD_FULL, Command, readDownLine } from './protocol.js';
 import { SnapshotReceiver } from './snapshot.js';
 
 // The outcome of the latest snapshot: 'none' (not asked, or never
 // answered), 'waiting', 'applied' or 'failed'.
 export class BoardFeed {
-  constructor(board, { now = () => performance.now(), afterPaint = (f) => f(), changed = () => {} } = {}) {
+  constructor(
+    board,
+    { now = () => performance.now(), afterPaint = (f) => f(), changed = () => {}, full = () => {} } = {},
+  ) {
     this.board = board;
+    this.full = full; // the server said that every pen slot is taken
     this.now = now;
     this.afterPaint = afterPaint; // runs f once the current picture is on the screen
     this.changed = changed; // after lines were applied later than they arrived
@@ -49,7 +53,8 @@ export class BoardFeed {
   take(lines) {
     for (const line of lines) {
       const fields = readDownLine(line);
-      if (fields && fields.command === Command.Extension)
+      if (fields && fields.command === Command.Extension && fields.argument === BOARD_FULL) this.full();
+      else if (fields && fields.command === Command.Extension)
         this.takeSnapshotLine(fields.index, fields.argument);
       else if (this.held) this.held.push(line);
       else this.board.applyLine(line);

@@ -151,6 +151,13 @@ export function readExtension(argument) {
   return { verb: words[0], token: words.length > 1 ? words[1] : null, fields: words.slice(2) };
 }
 
+// ---- command 7: the board is full
+//
+//   downstream  "0:7:full"   every pen slot is taken: what this member draws
+//                            reaches nobody's picture
+
+export const BOARD_FULL = 'full';
+
 // ---- bridge messages --------------------------------------------------------------
 
 export const Bridge = Object.freeze({ Ready: 'r', Drawing: 'd', Text: 't' });

@@ -109,3 +109,14 @@ test('a snapshot that fails leaves the picture and applies what was held', async
   late.feed.giveUp('T');
   assert.equal(late.feed.result, 'none');
 });
+
+test('the server saying the board is full is heard, and touches neither picture nor snapshot', () => {
+  const board = new Board();
+  let full = 0;
+  const feed = new BoardFeed(board, { full: () => ++full });
+  feed.expect('T');
+  feed.take(['0:7:full', '3:1: 5, 5', '3:2: 9, 9']);
+  assert.equal(full, 1);
+  assert.equal(feed.result, 'waiting');
+  assert.notEqual(board.pixelValue(9, 9), WHITE);
+});
