@@ -80,11 +80,11 @@ void RelayServer::setConnectionsPerAddress(int connections) {
 void RelayServer::onHistorySaved(const QString& path, const QString& error) {
     if (error.isEmpty())
         note(QStringLiteral("描画履歴がいっぱいになったので %1 に保存し、新しい履歴を始めました")
-                .arg(QDir::toNativeSeparators(path)));
+                 .arg(QDir::toNativeSeparators(path)));
     else
         note(QStringLiteral("描画履歴がいっぱいですが保存できません（%1）。"
-                           "線は中継されますが、記録はされません")
-                .arg(error));
+                            "線は中継されますが、記録はされません")
+                 .arg(error));
 }
 
 // Said where someone may look: the event log, and stderr for a server

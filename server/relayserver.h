@@ -4,8 +4,8 @@
 #include "connectiontable.h"
 #include "drawinghistory.h"
 #include "logwriter.h"
-#include "ports.h"
 #include "peeraddressbook.h"
+#include "ports.h"
 
 #include <QHostAddress>
 #include <QObject>
