@@ -73,3 +73,12 @@ public:
     virtual void hidePlayback() = 0;
     virtual void refreshPreview() = 0;
 };
+
+// Undo and redo: the edit menu's two items and the clear-all question.
+class UndoView {
+public:
+    virtual ~UndoView() = default;
+    // `offered`: the server takes back strokes on this connection; `canUndo`,
+    // `canRedo`: the member has an action of its own to take back / restore.
+    virtual void showUndoState(bool offered, bool canUndo, bool canRedo) = 0;
+};
