@@ -72,6 +72,9 @@ void UndoControl::onLine(QStringView argument) {
     const Reader::Event event = m_reader.feed(argument);
     switch (event.kind) {
     case Reader::Event::Answer:
+        setCounts(true, event.undos, event.redos);
+        emit answered(event.outcome);
+        break;
     case Reader::Event::Can:
         setCounts(true, event.undos, event.redos);
         break;

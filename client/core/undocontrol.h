@@ -63,6 +63,7 @@ public:
 signals:
     void notice(const QString& text);
     void patchApplied(const QRect& area);
+    void answered(undowire::Outcome outcome); // the server's answer to a request of ours
 
 private:
     void restart(); // a connection came up or went down
