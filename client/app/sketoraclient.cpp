@@ -54,8 +54,9 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
                          [this] { return m_player->isPlaying(); }, *m_options.clock, main});
     m_boardSync->setBackupDirectory([this] { return m_options.settingsDirectory; });
     m_chat = std::make_unique<ChatController>(*m_textSocket, m_settings, *m_prompts);
-    m_undo = std::make_unique<UndoControl>(UndoControl::Parts{
-        *m_drawing, main.canvas(), main, refreshPreview, [this] { return m_settings.confMyName; }});
+    m_undo = std::make_unique<UndoControl>(
+        UndoControl::Parts{*m_drawing, main.canvas(), main, main, refreshPreview,
+                           [this] { return m_settings.confMyName; }});
     m_export = std::make_unique<ImageExport>(
         *m_prompts, &main, [&main]() -> const QImage& { return main.canvas().image(); });
     m_version = std::make_unique<VersionCommand>(*m_prompts, &main);
@@ -189,8 +190,8 @@ void SketoraClient::wireMainWindow() {
 }
 
 // The edit menu to undo; undo speaks once the server has shown it speaks
-// command 7, again under a new name, and its notices go to the conversation
-// when it is open.
+// command 7, again under a new name, and its notices also go to the
+// conversation when it is open.
 void SketoraClient::wireUndo() {
     UndoControl* undo = m_undo.get();
     connect(m_form1.get(), &Form1::undoChosen, undo, &UndoControl::undo);

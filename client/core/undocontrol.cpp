@@ -38,6 +38,7 @@ void UndoControl::restart() {
     m_speaks = false;
     m_reader.reset();
     setCounts(false, 0, 0);
+    m_parts.notices.clearNotice(NoticeKind::ClearAll);
 }
 
 void UndoControl::serverSpeaks() {
@@ -85,9 +86,12 @@ void UndoControl::onLine(QStringView argument) {
         emit patchApplied(event.area);
         break;
     case Reader::Event::Cleared:
-    case Reader::Event::Restored:
-        emit notice(noticeText(event));
+    case Reader::Event::Restored: {
+        const QString text = noticeText(event);
+        m_parts.notices.showNotice(NoticeKind::ClearAll, text);
+        emit notice(text);
         break;
+    }
     default:
         break;
     }

@@ -11,6 +11,7 @@
 
 class Canvas;
 class DrawingChannel;
+class NoticeView;
 class UndoView;
 
 // Undo and redo of the member's own strokes and clear-alls, which the server
@@ -28,16 +29,19 @@ class UndoView;
 // - A patch is pasted onto the canvas at its place in the stream and the
 //   preview follows. One that fails a check is dropped; the drift check
 //   repairs what it would have changed.
-// - "cleared" and "restored" become notices for the person.
+// - "cleared" and "restored" become a notice for the person, in the notice
+//   bar for as long as the connection lasts (and told for the chat).
 class UndoControl : public QObject {
     Q_OBJECT
 public:
     // Where requests go and replies come from, where patches land, the
-    // edit menu, the preview refresh and the chat name as it is now.
+    // edit menu, the notice bar, the preview refresh and the chat name as it
+    // is now.
     struct Parts {
         DrawingChannel& channel;
         Canvas& canvas;
         UndoView& view;
+        NoticeView& notices;
         std::function<void()> refreshPreview;
         std::function<QString()> name;
     };

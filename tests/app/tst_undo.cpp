@@ -1,16 +1,17 @@
 // Undo and redo with whole clients and the built relay server (sketoraServer
-// from SKETORA_BIN_DIR on ports the system chose), driven by real Ctrl+Z / Ctrl+Y
-// key events: a member's own stroke taken back under a later stroke of
-// another member and restored, a clear-all taken back with its notices, the
-// edit menu following the server's counts, and lines of a member that only
-// read as the server's replies ignored. Every canvas ends with the picture
-// rebuilt without what was taken back, and the drift check finds nothing to
-// repair.
+// from SKETORA_BIN_DIR on ports the system chose), driven by real Ctrl+Z /
+// Ctrl+Y key events: a member's own stroke taken back under a later stroke
+// of another member and restored, a clear-all taken back with its notices
+// (in the chat window and the notice bar), the edit menu following the
+// server's counts, and lines of a member that only read as the server's
+// replies ignored. Every canvas ends with the picture rebuilt without what
+// was taken back, and the drift check finds nothing to repair.
 #include "boardsync.h"
 #include "chatcontroller.h"
 #include "clientdriver.h"
 #include "form4.h"
 #include "freeports.h"
+#include "noticebar.h"
 #include "undocontrol.h"
 
 #include <QAction>
@@ -182,6 +183,9 @@ void TestUndo::clearAllTakenBackWithItsNotices() {
     const QString question = a.prompts.shown.last().text;
     QVERIFY2(question.contains("全員") && question.contains("元に戻す"), qPrintable(question));
     QTRY_VERIFY(conversation().contains("あき さんが全員のキャンバスを消去しました"));
+    // Above the canvas as well, also for whoever has no chat window open.
+    const NoticeBar& bar = *a.main().controls().notices;
+    QTRY_VERIFY(bar.text(NoticeKind::ClearAll).contains("元に戻す"));
     QTRY_VERIFY(isWhite(b.picture()));
     QTRY_VERIFY(offers(a, true, false));
 
@@ -196,6 +200,7 @@ void TestUndo::clearAllTakenBackWithItsNotices() {
     QVERIFY(pressCtrl(a, Qt::Key_Z));
     QTRY_VERIFY(a.picture() == expected.image() && b.picture() == expected.image());
     QTRY_VERIFY(conversation().contains("あき さんが全消しを取り消しました"));
+    QTRY_COMPARE(bar.text(NoticeKind::ClearAll), QStringLiteral("あき さんが全消しを取り消しました"));
     // A's chat window was closed: a notice opens none.
     QVERIFY(!a.client->chat().chatWindow());
 }

@@ -56,8 +56,10 @@ struct BlackPen : PenView {
     qint16 penWidth() const override { return 0; }
 };
 
-struct NoMenu : UndoView {
+struct NoMenu : UndoView, NoticeView {
     void showUndoState(bool, bool, bool) override {}
+    void showNotice(NoticeKind, const QString&) override {}
+    void clearNotice(NoticeKind) override {}
 };
 
 int replay() {
@@ -65,7 +67,7 @@ int replay() {
     BlackPen pen;
     DrawingChannel channel({canvas, pen, nullptr});
     NoMenu menu;
-    UndoControl undo({channel, canvas, menu, nullptr, nullptr}); // pastes the patches
+    UndoControl undo({channel, canvas, menu, menu, nullptr, nullptr}); // pastes the patches
     QFile in;
     if (!in.open(stdin, QIODevice::ReadOnly))
         return 2;
