@@ -200,7 +200,8 @@ void TestUndo::clearAllTakenBackWithItsNotices() {
     QVERIFY(pressCtrl(a, Qt::Key_Z));
     QTRY_VERIFY(a.picture() == expected.image() && b.picture() == expected.image());
     QTRY_VERIFY(conversation().contains("あき さんが全消しを取り消しました"));
-    QTRY_COMPARE(bar.text(NoticeKind::ClearAll), QStringLiteral("あき さんが全消しを取り消しました"));
+    QTRY_COMPARE(bar.text(NoticeKind::ClearAll),
+                 QStringLiteral("あき さんが全消しを取り消しました"));
     // A's chat window was closed: a notice opens none.
     QVERIFY(!a.client->chat().chatWindow());
 }
