@@ -21,6 +21,18 @@ QByteArray newMemberId() {
     return id;
 }
 
+// The text shown for a "cleared" or "restored" line.
+QString noticeText(const Reader::Event& event) {
+    const QString who = event.name.isEmpty() ? QStringLiteral("%1 番の参加者").arg(event.index)
+                                             : event.name + QStringLiteral(" さん");
+    if (event.kind == Reader::Event::Restored)
+        return who + QStringLiteral("が全消しを取り消しました");
+    if (!event.undoable)
+        return who + QStringLiteral("が全員のキャンバスを消去しました");
+    return who + QStringLiteral(
+                     "が全員のキャンバスを消去しました（消した人は「元に戻す」で取り消せます）");
+}
+
 } // namespace
 
 UndoControl::UndoControl(Parts parts, QObject* parent)
@@ -102,15 +114,4 @@ void UndoControl::setCounts(bool offered, int undos, int redos) {
     m_undos = undos;
     m_redos = redos;
     m_parts.view.showUndoState(offered, undos > 0, redos > 0);
-}
-
-QString UndoControl::noticeText(const Reader::Event& event) {
-    const QString who = event.name.isEmpty() ? QStringLiteral("%1 番の参加者").arg(event.index)
-                                             : event.name + QStringLiteral(" さん");
-    if (event.kind == Reader::Event::Restored)
-        return who + QStringLiteral("が全消しを取り消しました");
-    if (!event.undoable)
-        return who + QStringLiteral("が全員のキャンバスを消去しました");
-    return who + QStringLiteral(
-                     "が全員のキャンバスを消去しました（消した人は「元に戻す」で取り消せます）");
 }

@@ -61,9 +61,6 @@ public:
     void undo();
     void redo();
 
-    // The text shown for a "cleared" or "restored" line.
-    static QString noticeText(const undowire::Reader::Event& event);
-
 signals:
     void notice(const QString& text);
     void patchApplied(const QRect& area);
