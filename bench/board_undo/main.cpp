@@ -12,10 +12,15 @@
 // for a clear-all taken back and restored (the whole board changes), and
 // the relay's latency for another member while one floods requests.
 //
+// Then the same stroke figure as a person meets it: four whole desktop
+// clients join, one draws a typical stroke with the mouse and presses Ctrl+Z
+// and Ctrl+Y in turn; timed until every client has pasted the patch and
+// repainted its canvas (wholeclients.h).
+//
 // After every request the members' canvases must equal the server's board;
 // the tool says so when they do not. Figures only, never pass/fail.
 //
-//   board_undo [runs]      default 20
+//   board_undo [runs] [--no-clients]      default 20 runs, with whole clients
 #include "board.h"
 #include "canvas.h"
 #include "drawingline.h"
@@ -26,10 +31,11 @@
 #include "relayserver.h"
 #include "typicalsketch.h"
 #include "undowire.h"
+#include "wholeclients.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -206,7 +212,7 @@ void printFlood(std::vector<std::unique_ptr<Member>>& members) {
     std::fflush(stdout);
 }
 
-void measure(const char* name, const QByteArray& history, int runs) {
+void measure(const char* name, const QByteArray& history, int runs, bool wholeClients) {
     QTemporaryDir dir;
     RelayServer server(0, 0, dir.path());
     server.setListenAddress(QHostAddress::LocalHost);
@@ -256,6 +262,8 @@ void measure(const char* name, const QByteArray& history, int runs) {
     print("stroke undo/redo", alternate(server, members, runs));
 
     printFlood(members);
+    if (wholeClients)
+        measureWholeClients(server, runs);
 
     asker.draw(index, "3: 0, 0\r\n");
     for (auto& m : members)
@@ -268,11 +276,14 @@ void measure(const char* name, const QByteArray& history, int runs) {
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 20;
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool wholeClients = !args.contains(QStringLiteral("--no-clients"));
+    const int runs =
+        args.size() > 1 && args[1] != u"--no-clients" ? std::max(1, args[1].toInt()) : 20;
     std::printf("board undo: request to every member of ours painted, on loopback, %d runs\n\n",
                 runs);
-    measure("typical sketch", benchlog::typicalSketch(), runs);
-    measure("200,000-line log", benchlog::generate(200000).text, runs);
+    measure("typical sketch", benchlog::typicalSketch(), runs, wholeClients);
+    measure("200,000-line log", benchlog::generate(200000).text, runs, wholeClients);
     return 0;
 }

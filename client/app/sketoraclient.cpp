@@ -14,6 +14,7 @@
 #include "settingsfile.h"
 #include "socketendpoint.h"
 #include "statusline.h"
+#include "undocontrol.h"
 #include "windowtransparency.h"
 
 #include <QCloseEvent>
@@ -53,6 +54,9 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
                          [this] { return m_player->isPlaying(); }, *m_options.clock, main});
     m_boardSync->setBackupDirectory([this] { return m_options.settingsDirectory; });
     m_chat = std::make_unique<ChatController>(*m_textSocket, m_settings, *m_prompts);
+    m_undo = std::make_unique<UndoControl>(
+        UndoControl::Parts{*m_drawing, main.canvas(), main, main, refreshPreview,
+                           [this] { return m_settings.confMyName; }});
     m_export = std::make_unique<ImageExport>(
         *m_prompts, &main, [&main]() -> const QImage& { return main.canvas().image(); });
     m_version = std::make_unique<VersionCommand>(*m_prompts, &main);
@@ -60,6 +64,7 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
     main.setWindowIcon(appsetup::programIcon());
     sendWindowDrawing(main, *m_drawing);
     wireMainWindow();
+    wireUndo();
 }
 
 SketoraClient::~SketoraClient() {
@@ -69,6 +74,7 @@ SketoraClient::~SketoraClient() {
     m_transparency.reset();
     m_version.reset();
     m_export.reset();
+    m_undo.reset();
     m_boardSync.reset();
     m_player.reset();
     m_status.reset();
@@ -181,4 +187,16 @@ void SketoraClient::wireMainWindow() {
     connect(main, &Form1::saveImageChosen, m_export.get(), &ImageExport::picSaveDialog);
     connect(main, &Form1::versionChosen, m_version.get(), &VersionCommand::mVersionClick);
     main->installEventFilter(this);
+}
+
+// The edit menu to undo; undo speaks once the server has shown it speaks
+// command 7, again under a new name, and its notices also go to the
+// conversation when it is open.
+void SketoraClient::wireUndo() {
+    UndoControl* undo = m_undo.get();
+    connect(m_form1.get(), &Form1::undoChosen, undo, &UndoControl::undo);
+    connect(m_form1.get(), &Form1::redoChosen, undo, &UndoControl::redo);
+    connect(m_boardSync.get(), &BoardSync::serverAnswered, undo, &UndoControl::serverSpeaks);
+    connect(&m_chat->channel(), &TextChannel::renamed, undo, &UndoControl::announce);
+    connect(undo, &UndoControl::notice, m_chat.get(), &ChatController::showNotice);
 }

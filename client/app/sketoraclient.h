@@ -16,6 +16,7 @@ class ImageExport;
 class LogPlayer;
 class Prompts;
 class StatusLine;
+class UndoControl;
 class VersionCommand;
 class WindowTransparency;
 
@@ -72,6 +73,7 @@ public:
     StatusLine& status() { return *m_status; }
     LogPlayer& player() { return *m_player; }
     BoardSync& boardSync() { return *m_boardSync; }
+    UndoControl& undo() { return *m_undo; }
     ChatController& chat() { return *m_chat; }
 
 protected:
@@ -83,6 +85,7 @@ private:
     void loadSettings();
     void saveSettings();
     void wireMainWindow();
+    void wireUndo();
 
     Options m_options;
     std::unique_ptr<Prompts> m_ownPrompts;
@@ -96,6 +99,7 @@ private:
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<LogPlayer> m_player;
     std::unique_ptr<BoardSync> m_boardSync;
+    std::unique_ptr<UndoControl> m_undo;
     std::unique_ptr<ImageExport> m_export;
     std::unique_ptr<VersionCommand> m_version;
     std::unique_ptr<WindowTransparency> m_transparency;

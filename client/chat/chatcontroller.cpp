@@ -46,6 +46,11 @@ bool ChatController::closeChatWindow() {
     return !m_window;
 }
 
+void ChatController::showNotice(const QString& text) {
+    if (m_window && m_window->isVisible())
+        m_channel.writeNotice(*m_window->conversation(), text);
+}
+
 QTextDocument* ChatController::openConversation() {
     if (!m_window)
         showChatWindow();

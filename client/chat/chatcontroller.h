@@ -35,6 +35,9 @@ public:
     // The client's last shutdown step: close the window with its own
     // question. True when no chat window is left open.
     bool closeChatWindow();
+    // A notice line in the conversation while the window is open; nothing
+    // while it is closed (it is not a message that opens it).
+    void showNotice(const QString& text);
 
 private:
     QTextDocument* openConversation();

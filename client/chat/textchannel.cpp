@@ -189,4 +189,5 @@ void TextChannel::chooseBackColor(qint32 colour) {
 void TextChannel::rename(const QString& name) {
     m_settings.confMyName = name;
     sendIfConnected(protocol::text::Rename, name);
+    emit renamed();
 }

@@ -62,6 +62,10 @@ public:
     // remark, rename or member list) into the conversation: a notice, or for
     // a remark the speaker's header and the remark in the speaker's look.
     void chatWrite(protocol::text::Type kind, const QString& text, qint16 index);
+    // A notice of the client's own (not a message) into an open conversation.
+    void writeNotice(QTextDocument& conversation, const QString& text) {
+        m_writer.writeNotice(conversation, text);
+    }
 
     const std::array<QString, MemberSlots>& memName() const { return m_memName; }
     const std::array<qint32, MemberSlots>& memColor() const { return m_memColor; }
@@ -87,6 +91,9 @@ public:
     void chooseColor(qint32 colour);     // FontColor
     void chooseBackColor(qint32 colour); // the user's own: never sent
     void rename(const QString& name);    // Rename
+
+signals:
+    void renamed(); // the user's name in the settings changed
 
 private:
     QString nameOf(int index) const;

@@ -165,8 +165,10 @@ void BoardSync::poll() {
 
 void BoardSync::onReply(QStringView argument) {
     const QStringView token = tokenOf(argument);
-    if (!token.isEmpty() && token == m_token)
+    if (!token.isEmpty() && token == m_token && !m_answered) {
         m_answered = true;
+        emit serverAnswered();
+    }
     const boardsnapshot::Reader::Event event = m_reader.feed(argument);
     using Event = boardsnapshot::Reader::Event;
     switch (event.kind) {

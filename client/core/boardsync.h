@@ -106,6 +106,9 @@ public:
     QString lastBackup() const { return m_lastBackup; }
 
 signals:
+    // The server answered a request of this connection for the first time:
+    // it speaks command 7 (one built before it relays requests instead).
+    void serverAnswered();
     void snapshotApplied();
     void checksumCompared(bool equal);
 

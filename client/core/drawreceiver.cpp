@@ -27,8 +27,15 @@ void DrawReceiver::drawDataProc(QStringView data, Source source) {
 
 void DrawReceiver::applyLine(QStringView line, Source source) {
     const std::optional<drawing::DownLineView> fields = drawing::readDownLine(line);
-    if (fields)
-        drawLineProc(fields->index, fields->command, fields->argument, source);
+    if (!fields)
+        return;
+    drawLineProc(fields->index, fields->command, fields->argument, source);
+    // Only the server speaks as index 0, and it writes both fields plainly.
+    // A member on index 0 may send a command that merely rounds to 7
+    // ("7.4:..."), which the server relays like any line: never a reply.
+    if (fields->command == drawing::Extension && source == Source::Network && m_extension &&
+        line.startsWith(ServerExtensionPrefix))
+        m_extension(fields->argument);
 }
 
 void DrawReceiver::drawLineProc(qint16 i, qint16 cmd, QStringView arg, Source source) {
@@ -41,11 +48,6 @@ void DrawReceiver::drawLineProc(qint16 i, qint16 cmd, QStringView arg, Source so
     case drawing::ClearAll:
         if (m_refreshPreview)
             m_refreshPreview();
-        break;
-    case drawing::Extension:
-        // Only the server speaks as index 0.
-        if (source == Source::Network && i == 0 && m_extension)
-            m_extension(arg);
         break;
     case drawing::MemberCount:
         // Whatever the index: the server sends the count as index 0.

@@ -21,6 +21,7 @@ class DrawReceiver {
 public:
     enum class Source { Network, Playback };
     static constexpr int Slots = Board::Slots;
+    static constexpr QStringView ServerExtensionPrefix = u"0:7:";
 
     DrawReceiver(Canvas& canvas, std::function<void()> refreshPreview);
 
@@ -31,6 +32,7 @@ public:
     // command that fit 16 bits; anything else is dropped silently.
     void applyLine(QStringView line, Source source);
     // Applies one accepted line: sender index i, command, argument text.
+    // Command 7 paints nothing; only applyLine() can tell a server reply.
     void drawLineProc(qint16 i, qint16 cmd, QStringView arg, Source source);
 
     qint16 penX(int i) const { return m_board.pen(i).x; }
@@ -40,8 +42,9 @@ public:
     qint16 memCount() const { return m_memCount; }
     Board& board() { return m_board; }
 
-    // Hears the argument of every command-7 line from the network with
-    // sender index 0 (the server's own replies), in stream order.
+    // Hears the argument of every line from the network whose index and
+    // command fields are exactly "0" and "7" (the server's own replies), in
+    // stream order.
     void setExtensionHandler(std::function<void(QStringView)> handler) {
         m_extension = std::move(handler);
     }

@@ -47,6 +47,7 @@ public:
 enum class NoticeKind {
     BackupWritten, // the own picture was kept in a file before the shared one replaced it
     LocalView,     // the canvas shows the member's own picture, not the shared one
+    ClearAll,      // someone cleared everyone's canvas, or took that back (on this connection)
 };
 
 class NoticeView {
@@ -72,4 +73,13 @@ public:
     virtual void showPlaybackProgress(qint64 applied) = 0;
     virtual void hidePlayback() = 0;
     virtual void refreshPreview() = 0;
+};
+
+// Undo and redo: the edit menu's two items and the clear-all question.
+class UndoView {
+public:
+    virtual ~UndoView() = default;
+    // `offered`: the server takes back strokes on this connection; `canUndo`,
+    // `canRedo`: the member has an action of its own to take back / restore.
+    virtual void showUndoState(bool offered, bool canUndo, bool canRedo) = 0;
 };

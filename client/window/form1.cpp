@@ -141,6 +141,8 @@ void Form1::connectCommands() {
     connect(m_menu.mReconnect, &QAction::triggered, this, &Form1::reconnectChosen);
     connect(m_menu.mClose, &QAction::triggered, this, &Form1::disconnectChosen);
     connect(m_menu.mRetake, &QAction::triggered, this, &Form1::retakeChosen);
+    connect(m_menu.mUndo, &QAction::triggered, this, &Form1::undoChosen);
+    connect(m_menu.mRedo, &QAction::triggered, this, &Form1::redoChosen);
     connect(m_menu.mMember, &QAction::triggered, this, &Form1::chatWindowChosen);
     connect(m_menu.mLogPlay, &QAction::triggered, this, &Form1::logPlayChosen);
     connect(m_menu.mSave, &QAction::triggered, this, &Form1::saveImageChosen);
@@ -182,11 +184,22 @@ void Form1::refreshPreview() {
 }
 
 void Form1::clearAllCommand() {
-    if (!m_prompts.question(this, QStringLiteral("全消去しますか？"), QStringLiteral("消去確認")))
+    if (!m_prompts.question(this, clearQuestion(), QStringLiteral("消去確認")))
         return;
     m_canvas.clearAll();
     m_pPreview->fill(Qt::white);
     emit canvasCleared();
+}
+
+// Stand-alone only the own canvas is cleared; connected, everyone's, and a
+// server that takes back strokes lets the one who cleared take it back.
+QString Form1::clearQuestion() const {
+    if (!m_connected)
+        return QStringLiteral("全消去しますか？");
+    if (!m_undoOffered)
+        return QStringLiteral("全員のキャンバスを消去しますか？");
+    return QStringLiteral("全員のキャンバスを消去しますか？\n"
+                          "消した人は「元に戻す」(Ctrl+Z) で取り消せます。");
 }
 
 qint32 Form1::paletteColor(int cell) const {
@@ -206,6 +219,13 @@ void Form1::showConnected(bool connected) {
     m_menu.mReconnect->setEnabled(!connected);
     m_menu.mClose->setEnabled(connected);
     m_menu.mRetake->setEnabled(connected);
+    m_connected = connected;
+}
+
+void Form1::showUndoState(bool offered, bool canUndo, bool canRedo) {
+    m_undoOffered = offered;
+    m_menu.mUndo->setEnabled(canUndo);
+    m_menu.mRedo->setEnabled(canRedo);
 }
 
 void Form1::setTitleStatus(const QString& status) {

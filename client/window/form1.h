@@ -45,7 +45,8 @@ class Form1 : public QMainWindow,
               public StatusView,
               public PlaybackView,
               public PenView,
-              public NoticeView {
+              public NoticeView,
+              public UndoView {
     Q_OBJECT
 public:
     explicit Form1(Prompts& prompts, QWidget* parent = nullptr);
@@ -82,6 +83,8 @@ public:
     // --- NoticeView: the bar above the canvas
     void showNotice(NoticeKind kind, const QString& text) override;
     void clearNotice(NoticeKind kind) override;
+    // --- UndoView
+    void showUndoState(bool offered, bool canUndo, bool canRedo) override;
 
     // --- PlaybackView
     void showPlaybackReading() override;
@@ -136,6 +139,8 @@ signals:
     void reconnectChosen();  // 再接続(&R)
     void disconnectChosen(); // 切断(&Q)
     void retakeChosen();     // 共有画面を取り直す(&S)
+    void undoChosen();       // 元に戻す(&U)
+    void redoChosen();       // やり直し(&Y)
     void chatWindowChosen(); // 会話ウィンドウ(&M)
     void logPlayChosen();    // 描画ログ再生(&L)...
     void saveImageChosen();  // 画像を保存する(&S)...
@@ -168,9 +173,12 @@ private:
     void connectPenSignals();
     void clearAllCommand(); // ask, clear, announce
     void layoutClientArea();
+    QString clearQuestion() const;
 
     Prompts& m_prompts;
     bool m_loaded = false;
+    bool m_connected = false;
+    bool m_undoOffered = false;
 
     Canvas m_canvas;
     MainMenu m_menu;

@@ -17,6 +17,7 @@ QAction* item(QMenu* menu, const QString& caption, const QKeySequence& shortcut 
 
 MainMenu::MainMenu(QMenuBar* bar) {
     buildFile(bar);
+    buildEdit(bar);
     buildKinou(bar);
     buildNetWork(bar);
     buildInfo(bar);
@@ -38,6 +39,15 @@ void MainMenu::buildFile(QMenuBar* bar) {
     mLogDownload->setEnabled(false); // offered by the menu, never implemented
     menu->addSeparator();
     mEnd = item(menu, QStringLiteral("終了(&X)"), QKeySequence(Qt::CTRL | Qt::Key_Q));
+}
+
+void MainMenu::buildEdit(QMenuBar* bar) {
+    QMenu* menu = bar->addMenu(QStringLiteral("編集(&E)"));
+    mEdit = menu->menuAction();
+    mUndo = item(menu, QStringLiteral("元に戻す(&U)"), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    mRedo = item(menu, QStringLiteral("やり直し(&Y)"), QKeySequence(Qt::CTRL | Qt::Key_Y));
+    mUndo->setEnabled(false);
+    mRedo->setEnabled(false);
 }
 
 void MainMenu::buildKinou(QMenuBar* bar) {

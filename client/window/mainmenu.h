@@ -27,6 +27,10 @@ struct MainMenu {
     QAction* mLSslow;
     QAction* mLogDownload;
     QAction* mEnd;
+    // 編集(&E): offered only while the server has something to take back
+    QAction* mEdit;
+    QAction* mUndo;
+    QAction* mRedo;
     // 機能(&T)
     QAction* mKinou;
     QAction* mPencil;
@@ -55,6 +59,7 @@ struct MainMenu {
 
 private:
     void buildFile(QMenuBar* bar);
+    void buildEdit(QMenuBar* bar);
     void buildKinou(QMenuBar* bar);
     void buildNetWork(QMenuBar* bar);
     void buildInfo(QMenuBar* bar);

@@ -1,7 +1,8 @@
 // The client's drawing channel over loopback: nothing goes out while it runs
 // stand-alone, every connection opens with the pen before anything its
 // listeners send, arrivals are framed afresh for each connection, and the
-// server's command-7 lines go to whoever took their verb.
+// server's own command-7 lines (index and command exactly "0" and "7") go to
+// whoever took their verb.
 #include "canvas.h"
 #include "drawingchannel.h"
 #include "loopbackpeer.h"
@@ -106,6 +107,13 @@ void TestDrawingChannel::serverRepliesGoByVerb() {
                      "0:7:summary e\r\n" // the verb is the whole first word
                      "0:7:data f xyz\r\n"
                      "0:7:sum\r\n"
+                     // Members' lines whose fields only read as 0 and 7: the
+                     // server relays "7.4:..." from a member on index 0.
+                     "0:7.4:sum h 1\r\n"
+                     "00:7:sum i 1\r\n"
+                     " 0:7:sum j 1\r\n"
+                     "0:07:sum k 1\r\n"
+                     "0: 7:sum l 1\r\n"
                      "0:8:5\r\n");
     QTRY_COMPARE(rig.channel.receiver().memCount(), 5);
     QCOMPARE(sums, (QStringList{"sum a 1", "sum"}));

@@ -128,14 +128,15 @@ class Desk:
     def line(self, line):
         self.draw.send(line.encode('ascii') + b'\r\n')
 
-    def stroke(self, colour, width, points):
+    @staticmethod
+    def stroke_lines(colour, width, points):
         n = lambda v: str(v) if v < 0 else f' {v}'
-        self.line(f'4:{n(colour)}')
-        self.line(f'5:{n(width)}')
-        self.line(f'1:{n(points[0][0])},{n(points[0][1])}')
-        for x, y in points[1:]:
-            self.line(f'2:{n(x)},{n(y)}')
-        self.line('0:0')
+        return ([f'4:{n(colour)}', f'5:{n(width)}', f'1:{n(points[0][0])},{n(points[0][1])}'] +
+                [f'2:{n(x)},{n(y)}' for x, y in points[1:]] + ['0:0'])
+
+    def stroke(self, colour, width, points):
+        for line in self.stroke_lines(colour, width, points):
+            self.line(line)
 
     def say(self, message):
         self.text.send(message.encode('cp932') + b'%EOT%')
@@ -155,6 +156,12 @@ class Desk:
 
     def texts(self):
         return [m.decode('cp932', 'replace') for m in self.text.received().split(b'%EOT%') if m]
+
+    def replay(self, own_lines):
+        """The picture a desktop client shows after only these lines of this member."""
+        stream = b''.join(OWN_INDEX + b':' + line.encode('ascii') + b'\r\n' for line in own_lines)
+        out = subprocess.run([WEBCHECK, 'replay'], input=stream, capture_output=True, check=True)
+        return int(out.stdout)
 
     def member_count(self):
         before = self.draw.received().count(b'0:8:')
@@ -449,6 +456,58 @@ class PageTest(unittest.TestCase):
         self.browser.switch_to.window(keep)
         wait_for(lambda: any(t.endswith('<:>0<:>END') for t in desk.texts()), what='the leave notice')
         wait_for(lambda: desk.member_count() == 1, what='one member after the tab closed')
+
+    def mouse_stroke(self, points):
+        chain = ActionChains(self.browser)
+        chain.move_by_offset(0, 0)
+        for k, (x, y) in enumerate(points):
+            cx, cy = self.canvas_point(x, y)
+            chain.w3c_actions.pointer_action.move_to_location(int(cx), int(cy))
+            if k == 0:
+                chain.w3c_actions.pointer_action.pointer_down()
+        chain.w3c_actions.pointer_action.pointer_up()
+        chain.perform()
+
+    def ctrl(self, key):
+        ActionChains(self.browser).key_down(Keys.CONTROL).send_keys(key).key_up(Keys.CONTROL).perform()
+
+    def test_undo_and_redo_on_the_page(self):
+        """The page takes back its own stroke under a later desk stroke, and hears of a clear."""
+        desk = Desk(self.draw_port, self.text_port)
+        wait_for(lambda: desk.draw.received().count(b'\r\n') >= 40, what='greeting')
+        desk.line('7:me deskmember01 ' + base64.b64encode('机'.encode()).decode())
+        wait_for(lambda: b'0:7:can ' in desk.draw.received(), what='the desk announced')
+        self.open_page('花子')
+        wait_for(lambda: self.js('return window.sketora.undo.offered'), what='the page announced')
+        buttons = lambda: self.js('return [document.getElementById("undo").disabled,'
+                                  ' document.getElementById("redo").disabled]')
+        self.assertEqual(buttons(), [True, True])
+        log = lambda: self.js('return document.getElementById("log").textContent')
+        clear = '3: 0, 0'
+        desk.line(clear)
+        wait_for(lambda: '机 さんが全員のキャンバスを消去しました（' in log(), what='the clear notice')
+        wait_for(lambda: self.page_checksum() == desk.replay([clear]), what='the clear on the page')
+
+        self.js('window.sketora.setTool("pencil"); window.sketora.setWidth(2); window.sketora.setColour(255)')
+        self.mouse_stroke([(300, 300), (700, 320), (720, 700)])
+        wait_for(lambda: buttons() == [False, True], what='undo offered for the page stroke')
+        later = Desk.stroke_lines(65280, 3, [(200, 500), (1000, 450)])
+        for line in later:
+            desk.line(line)
+        drawn = wait_for(lambda: self.page_checksum() == desk.picture_checksum() and self.page_checksum(),
+                         what='both strokes on the page')
+        without = desk.replay([clear] + later)
+        self.assertNotEqual(drawn, without)
+
+        self.browser.find_element(By.ID, 'undo').click()
+        wait_for(lambda: self.page_checksum() == without, what='the page stroke taken back')
+        wait_for(lambda: desk.picture_checksum() == without, what='taken back at the desk')
+        wait_for(lambda: buttons() == [True, False], what='redo offered')
+        self.ctrl('y')
+        wait_for(lambda: self.page_checksum() == drawn == desk.picture_checksum(), what='Ctrl+Y')
+        self.ctrl('z')
+        wait_for(lambda: self.page_checksum() == without == desk.picture_checksum(), what='Ctrl+Z')
+        self.assertGreaterEqual(self.js('return window.sketora.feed.patches'), 3)
 
     def screenshots(self, desk):
         folder = os.environ['SKETORA_SCREENSHOTS']

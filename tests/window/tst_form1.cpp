@@ -73,12 +73,14 @@ private slots:
 void TestForm1::menuBarInOrder() {
     FormFixture f(false);
     const QList<QAction*> top = f.form->menuBar()->actions();
-    QCOMPARE(top.size(), 4);
+    QCOMPARE(top.size(), 5);
     QCOMPARE(top[0], f.form->controls().menu.mFile);
-    QCOMPARE(top[1], f.form->controls().menu.mKinou);
-    QCOMPARE(top[2], f.form->controls().menu.mNetWork);
-    QCOMPARE(top[3], f.form->controls().menu.mInfo);
+    QCOMPARE(top[1], f.form->controls().menu.mEdit);
+    QCOMPARE(top[2], f.form->controls().menu.mKinou);
+    QCOMPARE(top[3], f.form->controls().menu.mNetWork);
+    QCOMPARE(top[4], f.form->controls().menu.mInfo);
     QCOMPARE(f.form->controls().menu.mFile->text(), QStringLiteral("ファイル(&F)"));
+    QCOMPARE(f.form->controls().menu.mEdit->text(), QStringLiteral("編集(&E)"));
     QCOMPARE(f.form->controls().menu.mKinou->text(), QStringLiteral("機能(&T)"));
     QCOMPARE(f.form->controls().menu.mNetWork->text(), QStringLiteral("通信(&N)"));
     QCOMPARE(f.form->controls().menu.mInfo->text(), QStringLiteral("情報(&I)"));
@@ -91,6 +93,9 @@ void TestForm1::menuBarInOrder() {
                               "-",
                               "終了(&X) [Ctrl+Q]"};
     QCOMPARE(describeMenu(f.form->controls().menu.mFile->menu()), file);
+    // Offered only once a server says there is something to take back.
+    const QStringList edit = {"元に戻す(&U) [Ctrl+Z] (off)", "やり直し(&Y) [Ctrl+Y] (off)"};
+    QCOMPARE(describeMenu(f.form->controls().menu.mEdit->menu()), edit);
     const QStringList kinou = {
         "鉛筆(&P) [Ctrl+P]",
         "消しゴム(&E) [Ctrl+E]",

@@ -4,12 +4,13 @@
 // pointers' input.js's, the view's view.js's.
 
 import { Board } from './board.js';
-import { Chat } from './chat.js';
+import { Chat, notice } from './chat.js';
 import { ChatView } from './chatview.js';
 import { Connection } from './connection.js';
 import { BoardFeed } from './feed.js';
 import { PenInput, Tool } from './input.js';
 import { memberListMessage, remarkMessage } from './protocol.js';
+import { Undo } from './undo.js';
 import { View } from './view.js';
 
 const PALETTE = [255, 65280, 16711680, 16777215, 16776960, 16711935, 65535, 0];
@@ -17,6 +18,12 @@ const PEN_SIZES = [1, 3, 5, 7]; // width values 0..3
 const DEFAULT_NAME = 'Sketoraユーザー';
 const NAME_KEY = 'sketora.name';
 const STATUS = { connecting: '接続中…', ready: '接続しました', closed: '切断されました' };
+// The clear question as the desktop client asks it.
+const CLEAR_QUESTION = {
+  alone: '全消去しますか？',
+  everyone: '全員のキャンバスを消去しますか？',
+  undoable: '全員のキャンバスを消去しますか？\n消した人は「元に戻す」(Ctrl+Z) で取り消せます。',
+};
 
 const $ = (id) => document.getElementById(id);
 const hexOf = (value) =>
@@ -41,7 +48,19 @@ const afterPaint = (f) => requestAnimationFrame(() => requestAnimationFrame(f));
 const full = () => {
   $('status').textContent = '満員です（描いた線はほかの人には届きません）';
 };
-const feed = new BoardFeed(board, { afterPaint, changed: showMembers, full });
+const showInChat = (entries) => {
+  if (chatView.show(entries) && document.body.classList.contains('chat-closed'))
+    $('chatToggle').classList.add('unread');
+};
+const undo = new Undo({
+  send: (line) => connection.sendDrawing(line),
+  changed: () => {
+    $('undo').disabled = undo.undos === 0;
+    $('redo').disabled = undo.redos === 0;
+  },
+  notice: (text) => showInChat([notice(text)]),
+});
+const feed = new BoardFeed(board, { afterPaint, changed: showMembers, undo, full });
 
 const connection = new Connection({
   url: `ws://${location.host}/ws`,
@@ -50,12 +69,11 @@ const connection = new Connection({
   changed: (state) => {
     $('status').textContent = STATUS[state];
     $('reconnect').hidden = state !== 'closed';
+    if (state === 'closed') undo.closed();
   },
   drawn: showMembers,
-  text: (message) => {
-    if (chatView.show(chat.receive(message)) && document.body.classList.contains('chat-closed'))
-      $('chatToggle').classList.add('unread');
-  },
+  text: (message) => showInChat(chat.receive(message)),
+  announced: () => undo.begin(connection.name),
 });
 
 const input = new PenInput({ board, feed, connection, view, changed: showPen });
@@ -95,7 +113,20 @@ function buildControls() {
   for (const b of document.querySelectorAll('#tools [data-tool]'))
     b.addEventListener('click', () => input.setTool(b.dataset.tool));
   $('clear').addEventListener('click', () => {
-    if (window.confirm('全消去しますか？')) input.clearAll();
+    const question = !connection.ready ? 'alone' : undo.offered ? 'undoable' : 'everyone';
+    if (window.confirm(CLEAR_QUESTION[question])) input.clearAll();
+  });
+  $('undo').addEventListener('click', () => undo.undo());
+  $('redo').addEventListener('click', () => undo.redo());
+  // Ctrl+Z / Ctrl+Y (and Ctrl+Shift+Z) everywhere but in text, which keeps its own.
+  document.addEventListener('keydown', (e) => {
+    if (!(e.ctrlKey || e.metaKey) || e.altKey || e.isComposing) return;
+    if (e.target instanceof Element && e.target.closest('input, textarea')) return;
+    const key = e.key.toLowerCase();
+    if (key !== 'z' && key !== 'y') return;
+    e.preventDefault();
+    if (key === 'z' && !e.shiftKey) undo.undo();
+    else undo.redo();
   });
   $('reconnect').addEventListener('click', () => location.reload());
   $('chatToggle').addEventListener('click', () => {
@@ -140,6 +171,7 @@ function buildChat() {
     if (!name) return;
     localStorage.setItem(NAME_KEY, name);
     connection.rename(name);
+    undo.announce(name);
   });
 }
 
@@ -179,6 +211,7 @@ window.sketora = {
   feed,
   connection,
   input,
+  undo,
   view,
   setTool: (tool) => input.setTool(tool),
   setColour: (value) => input.setColour(value),

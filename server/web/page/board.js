@@ -68,6 +68,13 @@ export class Board {
     this.markDirty([0, 0, WIDTH - 1, HEIGHT - 1]);
   }
 
+  // Copies w x h pixels (as the board keeps them) onto the board at (x, y).
+  paste(pixels, x, y, w, h) {
+    for (let row = 0; row < h; ++row)
+      this.pix.set(pixels.subarray(row * w, (row + 1) * w), (y + row) * WIDTH + x);
+    this.markDirty([x, y, x + w - 1, y + h - 1]);
+  }
+
   markDirty(box) {
     if (!box) return;
     const d = this.dirty;

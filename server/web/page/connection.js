@@ -2,7 +2,8 @@
 // channels of one member. After the bridge says both are connected the page
 // does what the desktop client does after connecting: colour, then width;
 // then asks for the picture as it is now and the member count (asked again
-// every 15 s); and the chat window's announcement: name, size, colour, face.
+// every 15 s); and the chat window's announcement: name, size, colour, face;
+// then whatever announced() sends (who we are for undo).
 // Nothing is sent before that or after the close.
 
 import {
@@ -27,9 +28,10 @@ const FONT_SIZE = 10;
 export class Connection {
   // feed: the BoardFeed that takes the drawing lines; pen(): the current
   // {colour, width}; changed(state): 'connecting', 'ready' or 'closed';
-  // drawn(): lines were applied; text(message): one downstream text message.
-  constructor({ url, feed, pen, changed, drawn, text, now = () => performance.now() }) {
-    Object.assign(this, { url, feed, pen, changed, drawn, text, now });
+  // drawn(): lines were applied; text(message): one downstream text message;
+  // announced(): the announcements went out, others may follow.
+  constructor({ url, feed, pen, changed, drawn, text, announced = () => {}, now = () => performance.now() }) {
+    Object.assign(this, { url, feed, pen, changed, drawn, text, announced, now });
     this.name = '';
     this.snapshotWaitMs = 5000; // a described server never answers
     this.ws = null;
@@ -102,6 +104,7 @@ export class Connection {
     this.sendText(clientMessage(TextType.FontColor, 0));
     this.sendText(clientMessage(TextType.FontFace, 0));
     this.joined = true;
+    this.announced();
   }
 
   closed() {

@@ -1,28 +1,39 @@
 // What reaches the board from the drawing channel, in stream order, around
-// the snapshot asked for at each connection: command-7 lines go to the
-// snapshot being received; lines after its end wait until its picture is in
-// place; own paints since the request are painted again over it (the server
-// took the picture before any of our later lines, which come back on top of
-// it at every other member).
+// the snapshot asked for at each connection and the patches of undo and
+// redo: the server's own command-7 lines go to the snapshot being received
+// or to undo; lines after a complete snapshot or patch wait until its
+// picture is in place (decoding a PNG takes its time in a browser); own
+// paints made meanwhile are painted again over it (the server took the
+// picture before any of our later lines, which come back on top of it at
+// every other member).
 
-import { BOARD_FULL, Command, readDownLine } from './protocol.js';
-import { SnapshotReceiver } from './snapshot.js';
+import { BOARD_FULL, SERVER_EXTENSION, UNDO_VERBS, readDownLine } from './protocol.js';
+import { SnapshotReceiver, decodePng } from './snapshot.js';
 
-// The outcome of the latest snapshot: 'none' (not asked, or never
-// answered), 'waiting', 'applied' or 'failed'.
 export class BoardFeed {
   constructor(
     board,
-    { now = () => performance.now(), afterPaint = (f) => f(), changed = () => {}, full = () => {} } = {},
+    {
+      now = () => performance.now(),
+      afterPaint = (f) => f(),
+      changed = () => {},
+      undo = null,
+      full = () => {},
+      decode = decodePng,
+    } = {},
   ) {
     this.board = board;
     this.full = full; // the server said that every pen slot is taken
+    this.undo = undo; // the Undo that reads the undo lines, if any
+    this.decode = decode; // a patch's PNG to pixels (snapshot.js's decodePng)
     this.now = now;
     this.afterPaint = afterPaint; // runs f once the current picture is on the screen
     this.changed = changed; // after lines were applied later than they arrived
     this.snapshot = null; // SnapshotReceiver while one is expected
     this.held = null; // lines received while a complete snapshot decodes
     this.ownSince = null; // own paints since the request, replayed over the snapshot
+    this.ownDuringPatch = null; // own paints while a patch decodes, replayed over it
+    this.patches = 0; // patches pasted
     this.result = 'none';
     this.appliedAt = null; // now() when the snapshot's picture was in place
     this.paintedAt = null; // ... and on the screen
@@ -43,28 +54,59 @@ export class BoardFeed {
     if (snapshot && snapshot.token === token && snapshot.state === 'waiting') this.end('none');
   }
 
-  // Paints locally and remembers the paint while a snapshot may replace the picture.
+  // Paints locally and remembers the paint while a snapshot or a patch may
+  // replace the picture.
   paintOwn(paint) {
     paint();
     if (this.ownSince) this.ownSince.push(paint);
+    if (this.ownDuringPatch) this.ownDuringPatch.push(paint);
   }
 
-  // Complete downstream lines without their "\r\n".
+  // Complete downstream lines without their "\r\n". Command-7 lines of
+  // members (a described server relays them) and lines whose command only
+  // rounds to 7 paint nothing on the board.
   take(lines) {
-    for (const line of lines) {
-      const fields = readDownLine(line);
-      if (fields && fields.command === Command.Extension && fields.argument === BOARD_FULL) this.full();
-      else if (fields && fields.command === Command.Extension)
-        this.takeSnapshotLine(fields.index, fields.argument);
-      else if (this.held) this.held.push(line);
+    for (let i = 0; i < lines.length; ++i) {
+      if (this.held) {
+        for (let j = i; j < lines.length; ++j) this.held.push(lines[j]);
+        return;
+      }
+      const line = lines[i];
+      const fields = line.startsWith(SERVER_EXTENSION) ? readDownLine(line) : null;
+      if (fields) this.takeExtension(fields.argument);
       else this.board.applyLine(line);
     }
   }
 
-  takeSnapshotLine(index, argument) {
+  takeExtension(argument) {
+    if (argument === BOARD_FULL) {
+      this.full();
+      return;
+    }
+    const verb = argument.split(' ', 1)[0];
+    if (!this.undo || !UNDO_VERBS.includes(verb)) {
+      this.takeSnapshotLine(argument);
+      return;
+    }
+    const patch = this.undo.take(argument);
+    if (!patch) return;
+    this.held = [];
+    this.ownDuringPatch = [];
+    this.decode(patch.base64, patch.bytes, patch.w, patch.h).then((pixels) => {
+      if (pixels) {
+        this.board.paste(pixels, patch.x, patch.y, patch.w, patch.h);
+        for (const paint of this.ownDuringPatch || []) paint();
+        ++this.patches;
+      }
+      this.ownDuringPatch = null;
+      this.release();
+    });
+  }
+
+  takeSnapshotLine(argument) {
     const snapshot = this.snapshot;
     if (!snapshot) return;
-    const state = snapshot.take(index, argument);
+    const state = snapshot.take(0, argument);
     if (state === 'failed') {
       this.end('failed');
     } else if (state === 'complete') {
@@ -90,9 +132,14 @@ export class BoardFeed {
         this.paintedAt = this.now();
       });
     }
+    this.release();
+  }
+
+  // What waited for a picture, in order (it may hold the next patch).
+  release() {
     const held = this.held || [];
     this.held = null;
-    held.forEach((line) => this.board.applyLine(line));
+    this.take(held);
     this.changed();
   }
 }

@@ -1,6 +1,6 @@
 // Every wire format the page speaks, each written once: the numbers, the
-// drawing lines, the text messages, the command-7 snapshot request and the
-// bridge's WebSocket messages. The builders write exactly what the desktop
+// drawing lines, the text messages, the command-7 snapshot request, the undo
+// lines and the bridge's WebSocket messages. The builders write exactly what the desktop
 // client writes; the readers read as the desktop client reads.
 //
 // Bridge messages (WebSocket text, both directions):
@@ -8,8 +8,12 @@
 //   "d" lines        drawing lines, each followed by "\r\n"
 //   "t" message      one text message without its "%EOT%"
 
+import { WIDTH, HEIGHT } from './raster.js';
+
 // Member tables on both channels: indices 0..20.
 export const SLOTS = 21;
+// The most base64 a picture sent over command 7 may take.
+export const MAX_BASE64 = 16 * 1024 * 1024;
 
 // ---- numbers ------------------------------------------------------------------
 //
@@ -61,7 +65,7 @@ export const Command = Object.freeze({
   Color: 4, // "4: colour"    red + 256 green + 65536 blue
   Width: 5, // "5: width"     pen width value 0..3
   Erase: 6, // "6: x, y"      eraser segment to (x, y), drawn white
-  Extension: 7, // "7:verb ..." ours only (the snapshot); described clients ignore it
+  Extension: 7, // "7:verb ..." ours only (snapshot, undo); described clients ignore it
   MemberCount: 8, // "8:member" upstream, "0:8:count" downstream
 });
 
@@ -157,6 +161,131 @@ export function readExtension(argument) {
 //                            reaches nobody's picture
 
 export const BOARD_FULL = 'full';
+
+// ---- command 7: undo and redo -------------------------------------------------------
+//
+//   upstream    "7:me <id> <name>"   who this member is: <id> made once per page
+//                                    load, <name> the chat name (below)
+//               "7:undo <tok>", "7:redo <tok>"
+//   downstream  "0:7:undo <tok> <outcome> <undos> <redos>"   the answer to us alone,
+//               "0:7:redo <tok> <outcome> <undos> <redos>"   outcome done | none | busy
+//               "0:7:can <undos> <redos>"                    our counts changed otherwise
+//               "0:7:patch <x> <y> <w> <h> <bytes> <chunks> <checksum>", then <chunks>
+//               lines "0:7:pdata <base64>" of at most 48000 characters: the rebuilt
+//               rectangle as a PNG of <bytes> bytes, and the whole board's checksum
+//               "0:7:cleared <index> <undoable> <name>"     a member cleared everyone's canvas
+//               "0:7:restored <index> <name>"               ... and took it back
+// <name>: the base64 of the UTF-8 name cut to 64 bytes, "-" for none.
+// Numbers are plain decimal; anything that does not read is no line of ours.
+
+export const MAX_NAME_BYTES = 64;
+export const MAX_PATCH_CHUNK = 48000;
+export const UNDO_VERBS = Object.freeze(['undo', 'redo', 'can', 'patch', 'pdata', 'cleared', 'restored']);
+
+// Only the server speaks as index 0, and it writes both fields plainly: a
+// member's "7.4:..." relayed as "0:7.4:..." is no reply.
+export const SERVER_EXTENSION = `0:${Command.Extension}:`;
+
+// The name field; a name cut at 64 bytes also loses the character the cut
+// came near, as the desktop client cuts it.
+export function nameField(name) {
+  let utf8 = new TextEncoder().encode(name);
+  if (utf8.length === 0) return '-';
+  if (utf8.length > MAX_NAME_BYTES) {
+    let end = MAX_NAME_BYTES;
+    while (end > 0 && (utf8[end - 1] & 0xc0) === 0x80) --end;
+    if (end > 0 && utf8[end - 1] >= 0xc0) --end;
+    utf8 = utf8.subarray(0, end);
+  }
+  return btoa(String.fromCharCode(...utf8));
+}
+
+// The name of a name field ('' for "-"), or null.
+export function readName(field) {
+  if (field === '-') return '';
+  if (!field || field.length > ((MAX_NAME_BYTES + 2) / 3) * 4 || !/^[A-Za-z0-9+/]*={0,2}$/.test(field))
+    return null;
+  let binary;
+  try {
+    binary = atob(field);
+  } catch {
+    return null;
+  }
+  return new TextDecoder().decode(Uint8Array.from(binary, (c) => c.charCodeAt(0)));
+}
+
+export const meLine = (id, name) => `${Command.Extension}:me ${id} ${nameField(name)}${LINE_END}`;
+export const undoLine = (token) => `${Command.Extension}:undo ${token}${LINE_END}`;
+export const redoLine = (token) => `${Command.Extension}:redo ${token}${LINE_END}`;
+
+const TOKEN = /^[0-9A-Za-z]{1,16}$/;
+const MAX_COUNT = 1 << 20;
+
+// Plain decimal with an optional "-" within [lowest, highest], else null.
+function decimal(text, lowest, highest) {
+  if (text === undefined || text.length > 12 || !/^-?\d+$/.test(text)) return null;
+  const value = Number(text);
+  return value >= lowest && value <= highest ? value : null;
+}
+
+// The argument of one downstream undo line, read:
+//   {verb: 'undo' | 'redo', token, outcome, undos, redos}, {verb: 'can', undos, redos},
+//   {verb: 'patch', x, y, w, h, bytes, chunks, checksum}, {verb: 'pdata', data},
+//   {verb: 'cleared', index, undoable, name}, {verb: 'restored', index, name};
+// {verb, broken: true} for a patch or data line that does not read (it drops the
+// patch being received); null for anything else.
+export function readUndoLine(argument) {
+  const f = argument.split(' ');
+  const verb = f[0];
+  const count = (i) => decimal(f[i], 0, MAX_COUNT);
+  switch (verb) {
+    case 'undo':
+    case 'redo': {
+      const [undos, redos] = [count(3), count(4)];
+      if (f.length !== 5 || !TOKEN.test(f[1]) || !['done', 'none', 'busy'].includes(f[2])) return null;
+      if (undos === null || redos === null) return null;
+      return { verb, token: f[1], outcome: f[2], undos, redos };
+    }
+    case 'can': {
+      const [undos, redos] = [count(1), count(2)];
+      return f.length === 3 && undos !== null && redos !== null ? { verb, undos, redos } : null;
+    }
+    case 'cleared':
+    case 'restored': {
+      const cleared = verb === 'cleared';
+      const index = decimal(f[1], 0, 65535);
+      const name = readName(f[f.length - 1]);
+      if (f.length !== (cleared ? 4 : 3) || index === null || name === null) return null;
+      if (cleared && f[2] !== '0' && f[2] !== '1') return null;
+      return cleared ? { verb, index, undoable: f[2] === '1', name } : { verb, index, name };
+    }
+    case 'patch':
+      return readPatchHead(f);
+    case 'pdata':
+      return f.length === 2 && f[1] !== '' && f[1].length <= MAX_PATCH_CHUNK
+        ? { verb, data: f[1] }
+        : { verb, broken: true };
+    default:
+      return null;
+  }
+}
+
+// A rectangle inside the board, a PNG size whose base64 fits the snapshot
+// limit, in exactly <chunks> lines.
+function readPatchHead(f) {
+  const broken = { verb: 'patch', broken: true };
+  if (f.length !== 8) return broken;
+  const [x, y] = [decimal(f[1], 0, WIDTH - 1), decimal(f[2], 0, HEIGHT - 1)];
+  const [w, h] = [decimal(f[3], 1, WIDTH), decimal(f[4], 1, HEIGHT)];
+  const bytes = decimal(f[5], 1, MAX_BASE64);
+  const chunks = decimal(f[6], 1, MAX_BASE64);
+  const checksum = decimal(f[7], 0, 4294967295);
+  if ([x, y, w, h, bytes, chunks, checksum].includes(null)) return broken;
+  const length = Math.floor((bytes + 2) / 3) * 4;
+  if (x + w > WIDTH || y + h > HEIGHT || length > MAX_BASE64) return broken;
+  if (chunks !== Math.ceil(length / MAX_PATCH_CHUNK)) return broken;
+  return { verb: 'patch', x, y, w, h, bytes, chunks, checksum };
+}
 
 // ---- bridge messages --------------------------------------------------------------
 

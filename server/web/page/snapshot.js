@@ -11,10 +11,9 @@
 // whole snapshot; the board stays as it was.
 
 import { WIDTH, HEIGHT, checksum } from './raster.js';
-import { INT16_MAX, INT16_MIN, SLOTS, readExtension } from './protocol.js';
+import { INT16_MAX, INT16_MIN, MAX_BASE64, SLOTS, readExtension } from './protocol.js';
 
 const MAX_CHUNK = 48000;
-const MAX_BASE64 = 16 * 1024 * 1024;
 const DECIMAL = /^\d{1,10}$/;
 const SIGNED = /^-?\d{1,10}$/;
 
@@ -106,31 +105,41 @@ export class SnapshotReceiver {
   // After 'complete': the picture's pixels (Uint32Array as the board keeps
   // them) when the PNG decodes to the announced picture, else null.
   async decode() {
-    let binary;
-    try {
-      binary = atob(this.chunks.join(''));
-    } catch {
-      return null;
-    }
+    const base64 = this.chunks.join('');
     this.chunks = [];
-    if (binary.length !== this.bytes) return null;
-    const bytes = new Uint8Array(binary.length);
-    for (let i = 0; i < binary.length; ++i) bytes[i] = binary.charCodeAt(i);
-    let bitmap;
-    try {
-      bitmap = await createImageBitmap(new Blob([bytes], { type: 'image/png' }), {
-        colorSpaceConversion: 'none',
-        premultiplyAlpha: 'none',
-      });
-    } catch {
-      return null;
-    }
-    if (bitmap.width !== WIDTH || bitmap.height !== HEIGHT) return null;
-    const canvas = new OffscreenCanvas(WIDTH, HEIGHT);
-    const context = canvas.getContext('2d', { willReadFrequently: true });
-    context.drawImage(bitmap, 0, 0);
-    bitmap.close();
-    const pixels = new Uint32Array(context.getImageData(0, 0, WIDTH, HEIGHT).data.buffer);
-    return checksum(pixels) === this.checksum ? pixels : null;
+    const pixels = await decodePng(base64, this.bytes, WIDTH, HEIGHT);
+    return pixels && checksum(pixels) === this.checksum ? pixels : null;
   }
+}
+
+// The pixels of a base64 PNG of `bytes` bytes that must be `width` x
+// `height` (Uint32Array as the board keeps them), or null.
+export async function decodePng(base64, bytes, width, height) {
+  let binary;
+  try {
+    binary = atob(base64);
+  } catch {
+    return null;
+  }
+  if (binary.length !== bytes) return null;
+  const data = new Uint8Array(binary.length);
+  for (let i = 0; i < binary.length; ++i) data[i] = binary.charCodeAt(i);
+  let bitmap;
+  try {
+    bitmap = await createImageBitmap(new Blob([data], { type: 'image/png' }), {
+      colorSpaceConversion: 'none',
+      premultiplyAlpha: 'none',
+    });
+  } catch {
+    return null;
+  }
+  if (bitmap.width !== width || bitmap.height !== height) {
+    bitmap.close();
+    return null;
+  }
+  const canvas = new OffscreenCanvas(width, height);
+  const context = canvas.getContext('2d', { willReadFrequently: true });
+  context.drawImage(bitmap, 0, 0);
+  bitmap.close();
+  return new Uint32Array(context.getImageData(0, 0, width, height).data.buffer);
 }

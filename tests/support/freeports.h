@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTest>
+#include <array>
+#include <optional>
+
+// The built server on ports the system chose a moment before, so a test
+// needs no lock on the fixed ports (which other builds on a shared machine
+// may hold for minutes). A port taken in between shows in what the server
+// says on stderr before its page address, its last start-up line; it is
+// then started again on other ports.
+namespace freeports {
+
+struct Ports {
+    quint16 drawing = 0, text = 0, http = 0;
+};
+
+inline Ports pick() {
+    std::array<QTcpServer, 3> probes;
+    for (QTcpServer& probe : probes)
+        probe.listen(QHostAddress::LocalHost, 0);
+    return {probes[0].serverPort(), probes[1].serverPort(), probes[2].serverPort()};
+}
+
+// Starts `program` in `server` and returns the ports it listens on, or
+// nothing when it would not start.
+inline std::optional<Ports> start(QProcess& server, const QString& program) {
+    server.setProcessChannelMode(QProcess::SeparateChannels);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const Ports ports = pick();
+        server.start(program,
+                     {"--draw-port", QString::number(ports.drawing), "--text-port",
+                      QString::number(ports.text), "--http-port", QString::number(ports.http)});
+        if (!server.waitForStarted())
+            return std::nullopt;
+        QByteArray said;
+        const bool over = QTest::qWaitFor(
+            [&] {
+                said += server.readAllStandardError();
+                return said.contains("ブラウザ用ページ") || server.state() != QProcess::Running;
+            },
+            120000);
+        if (!over || server.state() != QProcess::Running)
+            return std::nullopt;
+        if (!said.contains("待ち受けできません") && !said.contains("開けません"))
+            return ports;
+        server.terminate();
+        if (!server.waitForFinished(60000))
+            server.kill();
+        server.waitForFinished();
+    }
+    return std::nullopt;
+}
+
+} // namespace freeports
