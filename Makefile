@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 PACKAGES := build-essential cmake qt6-base-dev zlib1g-dev qt6-translations-l10n xvfb xauth lintian \
             fonts-ipafont-gothic fonts-ipafont-mincho libxcb1-dev \
             qt6-websockets-dev chromium chromium-driver python3-selenium \
-            nodejs npm
+            nodejs npm libqrencode-dev libzbar-dev
 
 .PHONY: deps build test run clean
 

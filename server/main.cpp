@@ -4,6 +4,7 @@
 #include "descriptorlimit.h"
 #include "form1.h"
 #include "localaddress.h"
+#include "qrcode.h"
 #include "qtserverprompts.h"
 #include "relayserver.h"
 #include "webserver.h"
@@ -178,25 +179,41 @@ std::unique_ptr<QSocketNotifier> quitOnSignal(RelayServer& server) {
     return notifier;
 }
 
-// Phones and tablets join through the page; the address goes where people
-// look: the event log, and stderr when there is no screen.
+// The page's address at each network address of the machine: in the event
+// log and the join panel, and on stderr with its QR code (as text) when
+// nobody sees the window.
+void announcePage(server::Form1& window, std::optional<quint16> port, quint16 asked) {
+    const bool headless = QGuiApplication::platformName() == u"offscreen" ||
+                          QGuiApplication::platformName() == u"minimal";
+    if (!port) {
+        const QString note = QStringLiteral("ブラウザ用ページを開けません (ポート %1)").arg(asked);
+        window.appendLog(note + QStringLiteral("\r\n"));
+        if (headless)
+            qInfo("sketoraServer: %s", qUtf8Printable(note));
+        return;
+    }
+    QStringList pages;
+    for (const QString& address : localIpAddresses())
+        pages << WebServer::pageAddress(address, *port);
+    window.showJoinAddresses(pages);
+    for (const QString& page : std::as_const(pages)) {
+        const QString note = QStringLiteral("ブラウザ用ページ: %1").arg(page);
+        window.appendLog(note + QStringLiteral("\r\n"));
+        const std::optional<QrCode> code = headless ? QrCode::encode(page) : std::nullopt;
+        if (headless)
+            qInfo("%ssketoraServer: %s", code ? qUtf8Printable(code->toText()) : "",
+                  qUtf8Printable(note));
+    }
+}
+
+// Phones and tablets join through the page, within the page port's limits.
 void openPage(WebServer& web, server::Form1& window, const Options& options) {
     WebServer::Limits limits;
     limits.connectionsPerAddress = options.connectionsPerAddress;
     limits.membersPerAddress = options.membersPerAddress;
     web.setPortLimits(limits);
-    if (options.httpPort == 0)
-        return;
-    const QString note = [&] {
-        if (const auto port = web.listen(QHostAddress::Any, options.httpPort))
-            return QStringLiteral("ブラウザ用ページ: %1")
-                .arg(WebServer::pageAddress(localIpAddress(), *port));
-        return QStringLiteral("ブラウザ用ページを開けません (ポート %1)").arg(options.httpPort);
-    }();
-    window.appendLog(note + QStringLiteral("\r\n"));
-    if (QGuiApplication::platformName() == u"offscreen" ||
-        QGuiApplication::platformName() == u"minimal")
-        qInfo("sketoraServer: %s", qUtf8Printable(note));
+    if (options.httpPort != 0)
+        announcePage(window, web.listen(QHostAddress::Any, options.httpPort), options.httpPort);
 }
 
 } // namespace

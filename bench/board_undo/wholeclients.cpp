@@ -47,7 +47,9 @@ struct NoOne : Prompts {
                                         const QString&) override {
         return {};
     }
-    std::optional<QString> serverAddress(QWidget*, const QString&) override { return {}; }
+    std::optional<QString> serverAddress(QWidget*, const QString&, const QStringList&) override {
+        return {};
+    }
     std::optional<QString> newName(QWidget*, const QString&) override { return {}; }
 };
 

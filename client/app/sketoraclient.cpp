@@ -1,5 +1,6 @@
 #include "sketoraclient.h"
 
+#include "addresshistory.h"
 #include "appsetup.h"
 #include "boardsync.h"
 #include "chatcontroller.h"
@@ -42,8 +43,10 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
     m_drawing = std::make_unique<DrawingChannel>(
         DrawingChannel::Parts{main.canvas(), main, refreshPreview});
     m_textSocket = std::make_unique<net::SocketEndpoint>();
+    m_addresses = std::make_unique<AddressHistory>(m_options.settingsDirectory);
     m_connection = std::make_unique<ConnectionControl>(
-        ConnectionControl::Parts{*m_drawing, *m_textSocket, main}, *m_prompts, m_options.ports);
+        ConnectionControl::Parts{*m_drawing, *m_textSocket, main, m_addresses.get()}, *m_prompts,
+        m_options.ports);
     m_status = std::make_unique<StatusLine>(*m_drawing, main);
     m_player = std::make_unique<LogPlayer>(
         LogPlayer::Parts{main, main.playbackSpeedItems(), m_drawing->receiver()}, *m_prompts);
@@ -91,6 +94,7 @@ void SketoraClient::start() {
     loadMainWindow();
     m_form2 = std::make_unique<Form2>();
     m_form2->setDlgMode(Form2::StartUp);
+    m_form2->setEarlierAddresses(m_addresses->addresses());
     connect(m_form2.get(), &Form2::connectRequested, m_connection.get(),
             &ConnectionControl::openConnections);
     connect(m_form2.get(), &Form2::startUpClosed, m_form1.get(), &QWidget::show);

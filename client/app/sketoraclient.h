@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class AddressHistory;
 class BoardSync;
 class ChatController;
 class Clock;
@@ -91,6 +92,7 @@ private:
     std::unique_ptr<Prompts> m_ownPrompts;
     Prompts* m_prompts;
     std::unique_ptr<Clock> m_ownClock;
+    std::unique_ptr<AddressHistory> m_addresses;
     ChatSettings m_settings;
     std::unique_ptr<client::Form1> m_form1;
     std::unique_ptr<DrawingChannel> m_drawing;

@@ -37,6 +37,8 @@ signals:
     void pointerPressed(Qt::MouseButton button, QPointF pos);
     void pointerMoved(Qt::MouseButtons buttons, QPointF pos);
     void pointerReleased(Qt::MouseButton button, QPointF pos);
+    // The keyboard went elsewhere: key releases no longer arrive here.
+    void focusLost();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -45,6 +47,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void repaintPending();

@@ -7,6 +7,7 @@
 #include "outersizefloor.h"
 #include "prompts.h"
 #include "qcolorvalue.h"
+#include "remarkcheck.h"
 #include "remarklimit.h"
 #include "rtfwriter.h"
 #include "textchannel.h"
@@ -50,6 +51,7 @@ void Form4::buildControls() {
     // Tab moves on to the send button; a remark never holds a tab typed here.
     m_text2->setTabChangesFocus(true);
     new RemarkLimit(m_text2);
+    new RemarkCheck(m_text2);
 
     m_command1 = new QPushButton(QStringLiteral("送信"), m_body);
     m_command1->setObjectName(QStringLiteral("Command1"));
@@ -139,6 +141,16 @@ void Form4::showNewest() {
 void Form4::command1Click() {
     const QString remark = m_text2->toPlainText();
     if (remark.isEmpty())
+        return;
+    // What the code page cannot carry would reach everybody as "?": the
+    // sender agrees first (the marks in the box show which).
+    const QList<protocol::TextSpan> losses = protocol::cp932Losses(remark);
+    if (!losses.isEmpty() && m_channel.connected() &&
+        !m_prompts.question(this,
+                            QStringLiteral("赤で示した文字（%1）は送れません。"
+                                           "「?」に置き換えて送りますか？")
+                                .arg(RemarkCheck::lostCharacters(remark, losses)),
+                            QStringLiteral("送信確認")))
         return;
     // Not connected: nothing goes out and the typed remark stays for a later try.
     if (!m_channel.sendRemark(remark))

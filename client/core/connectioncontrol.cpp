@@ -17,8 +17,9 @@ void ConnectionControl::mConClick() {
     SocketEndpoint& ws = m_parts.drawing.socket();
     // The server the drawing socket talks to, or else the one it talked to last.
     const QString peer = ws.remoteHostIP();
-    const std::optional<QString> address =
-        m_prompts.serverAddress(m_parts.view.dialogParent(), peer.isEmpty() ? m_lastPeer : peer);
+    const QStringList earlier = m_parts.addresses ? m_parts.addresses->addresses() : QStringList();
+    const std::optional<QString> address = m_prompts.serverAddress(
+        m_parts.view.dialogParent(), peer.isEmpty() ? m_lastPeer : peer, earlier);
     if (address)
         replaceConnections(*address);
     if (m_parts.drawing.isConnected())
@@ -67,8 +68,11 @@ void ConnectionControl::mCloseClick() {
     m_parts.view.setTitleStatus(QStringLiteral("Disconnect"));
 }
 
+// Only an address that connected is kept for next time, as it was typed.
 void ConnectionControl::wsConnect() {
     m_lastPeer = m_parts.drawing.socket().remoteHostIP();
+    if (m_parts.addresses && !m_addr.isEmpty())
+        m_parts.addresses->remember(m_addr);
     m_parts.view.showConnected(true);
 }
 

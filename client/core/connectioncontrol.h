@@ -4,10 +4,19 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class ConnectionView;
 class DrawingChannel;
 class Prompts;
+
+// The addresses connected to before, kept between runs (newest first).
+class AddressBook {
+public:
+    virtual ~AddressBook() = default;
+    virtual QStringList addresses() const = 0;
+    virtual void remember(const QString& address) = 0;
+};
 
 namespace net {
 class SocketEndpoint;
@@ -36,19 +45,21 @@ public:
         quint16 drawing = protocol::ports::Drawing;
         quint16 text = protocol::ports::Text;
     };
-    // The drawing channel, the text endpoint, and the window as far as the
-    // network menu and its title go.
+    // The drawing channel, the text endpoint, the window as far as the
+    // network menu and its title go, and where the addresses that connected
+    // are kept (none: nothing is kept).
     struct Parts {
         DrawingChannel& drawing;
         net::SocketEndpoint& text;
         ConnectionView& view;
+        AddressBook* addresses = nullptr;
     };
 
     ConnectionControl(Parts parts, Prompts& prompts, Ports ports, QObject* parent = nullptr);
 
-    // "接続(&C)...": the address dialog, offering the server last talked to;
-    // announces the pen again if the drawing socket is connected once the
-    // dialog has closed.
+    // "接続(&C)...": the address dialog, offering the server last talked to
+    // and the addresses connected to before; announces the pen again if the
+    // drawing socket is connected once the dialog has closed.
     void mConClick();
     // "再接続(&R)": connects both sockets to the address last used.
     void mReconnectClick();

@@ -56,9 +56,9 @@ int LogPlayer::playWait() const {
 void LogPlayer::logPlayDialog() {
     if (!m_window)
         return;
-    const std::optional<QString> path =
-        m_prompts.pickFileName(m_window, QStringLiteral("名前を付けて保存"),
-                               QStringLiteral("Sketoraログファイル(*.skl);;全てのファイル(*.*)"));
+    const std::optional<QString> path = m_prompts.pickFileName(
+        m_window, QStringLiteral("描画ログを開く"),
+        QStringLiteral("Sketoraログファイル(*.skl);;全てのファイル(*.*)"), QStringLiteral("再生"));
     if (path)
         logPlay(*path);
 }

@@ -36,7 +36,7 @@ ImageExport::Format ImageExport::formatFor(const QString& fileName) {
 }
 
 QString ImageExport::dialogFilter() {
-    return QStringLiteral("BMPファイル(*.bmp);;JPEGファイル(*.jpg);;PNGファイル(*.png);;"
+    return QStringLiteral("PNGファイル(*.png);;BMPファイル(*.bmp);;JPEGファイル(*.jpg);;"
                           "全てのファイル(*.*)");
 }
 

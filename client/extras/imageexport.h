@@ -12,6 +12,8 @@ class QImage;
 class QWidget;
 
 // Saves the canvas picture to a file chosen by the user ("画像を保存する(&S)...").
+// The dialog offers PNG first (a drawing is far smaller as PNG than as BMP)
+// and gives a name typed without an extension that of the type chosen.
 // The format follows the file name alone, never the dialog's filter: a name
 // whose last three characters are "jpg" or which ends in ".jpeg" (any case)
 // is written as JPEG at quality 100, "png" as PNG, anything else as a Windows

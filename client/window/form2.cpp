@@ -1,23 +1,34 @@
 #include "form2.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 
 Form2::Form2(QWidget* parent)
-    : QDialog(parent), m_text1(new QLineEdit(this)),
+    : QDialog(parent), m_address(new QComboBox(this)), m_name(new QLineEdit(this)),
       m_command1(new QPushButton(QStringLiteral("Connect"), this)),
       m_command2(new QPushButton(QStringLiteral("Cancel"), this)) {
     setWindowTitle(QStringLiteral("Sketora - サーバアドレス入力"));
     setFixedSize(212, 61);
-    m_text1->setGeometry(16, 8, 177, 18);
+    m_address->setEditable(true);
+    // The list is the history alone: what is typed is kept by the client
+    // once it connected, not by the box.
+    m_address->setInsertPolicy(QComboBox::NoInsert);
+    m_address->setGeometry(16, 8, 177, 18);
+    m_name->setGeometry(16, 8, 177, 18);
+    m_name->hide();
     m_command1->setGeometry(16, 32, 81, 17);
     m_command2->setGeometry(112, 32, 81, 17);
-    setTabOrder(m_text1, m_command1);
+    setTabOrder(m_address, m_command1);
     setTabOrder(m_command1, m_command2);
     m_command2->setAutoDefault(false);
 
     connect(m_command1, &QPushButton::clicked, this, &Form2::command1Click);
     connect(m_command2, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QLineEdit* Form2::Text1() const {
+    return m_dlgMode == Rename ? m_name : m_address->lineEdit();
 }
 
 void Form2::setDlgMode(qint16 mode, const QString& myName) {
@@ -26,7 +37,18 @@ void Form2::setDlgMode(qint16 mode, const QString& myName) {
         return;
     setWindowTitle(QStringLiteral("Talkora - 名前の変更"));
     m_command1->setText(QStringLiteral("Change"));
-    m_text1->setText(myName);
+    m_address->hide();
+    m_name->show();
+    setTabOrder(m_name, m_command1);
+    m_name->setText(myName);
+}
+
+void Form2::setEarlierAddresses(const QStringList& addresses) {
+    m_earlier = addresses;
+    const QString typed = m_address->currentText();
+    m_address->clear();
+    m_address->addItems(addresses);
+    m_address->setEditText(typed); // adding items must not change the box
 }
 
 void Form2::showEvent(QShowEvent* event) {
@@ -38,16 +60,24 @@ void Form2::showEvent(QShowEvent* event) {
 }
 
 // Enter in the text box presses Connect; the connect dialog offers the server
-// last talked to.
+// last talked to, else the newest address used before.
 void Form2::formLoad() {
     m_command1->setDefault(true);
-    if (m_dlgMode == Connect && !m_lastPeer.isEmpty())
-        m_text1->setText(m_lastPeer);
+    if (m_dlgMode == Rename)
+        return;
+    QString offered = m_dlgMode == Connect ? m_lastPeer : QString();
+    if (offered.isEmpty() && !m_earlier.isEmpty())
+        offered = m_earlier.first();
+    if (offered.isEmpty() || !m_address->currentText().isEmpty())
+        return;
+    m_address->setEditText(offered);
+    m_address->lineEdit()->selectAll();
 }
 
 void Form2::command1Click() {
-    const QString text = m_text1->text().trimmed();
-    m_text1->setText(text);
+    QLineEdit* box = Text1();
+    const QString text = box->text().trimmed();
+    box->setText(text);
     if (text.isEmpty())
         return;
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 
@@ -14,6 +16,10 @@ class QPushButton;
 // the dialog. An empty text is refused silently; the dialog stays open. The
 // start-up screen is wired to the connection control by the client; modes 1
 // and 2 run modally inside QtPrompts.
+//
+// In modes 0 and 1 the box is a drop-down that lists the addresses connected
+// to before, newest first; the box starts with the server last talked to
+// (mode 1) or the newest address, selected, so that typing replaces it.
 class Form2 : public QDialog {
     Q_OBJECT
 public:
@@ -28,8 +34,12 @@ public:
 
     // The server offered in mode 1.
     void setLastPeer(const QString& address) { m_lastPeer = address; }
+    // The addresses connected to before, newest first.
+    void setEarlierAddresses(const QStringList& addresses);
 
-    QLineEdit* Text1() const { return m_text1; }
+    // The text box: the address box's editor, or the name box in mode 2.
+    QLineEdit* Text1() const;
+    QComboBox* addressBox() const { return m_address; }
     QPushButton* Command1() const { return m_command1; }
     QPushButton* Command2() const { return m_command2; }
 
@@ -52,7 +62,9 @@ private:
     qint16 m_dlgMode = StartUp;
     bool m_loaded = false;
     QString m_lastPeer;
-    QLineEdit* m_text1;
+    QStringList m_earlier;
+    QComboBox* m_address;
+    QLineEdit* m_name;
     QPushButton* m_command1;
     QPushButton* m_command2;
 };

@@ -56,23 +56,50 @@ QString QtPrompts::dialogFilter(const QString& filter) {
     return entries.join(QStringLiteral(";;"));
 }
 
+QString QtPrompts::filterSuffix(const QString& entry) {
+    static const QRegularExpression single(QStringLiteral("\\(\\*\\.([^*?\\[\\]() .]+)\\)$"));
+    const QRegularExpressionMatch match = single.match(entry);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+std::optional<QString> QtPrompts::runFileDialog(const FileDialog& request) {
+    QFileDialog dialog(request.parent, request.title, request.initialName,
+                       dialogFilter(request.filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOptions(request.options);
+    if (!request.acceptLabel.isEmpty())
+        dialog.setLabelText(QFileDialog::Accept, request.acceptLabel);
+    if (request.addSuffix) {
+        // A name without an extension gets the one of the type shown; "*"
+        // (every file) adds none.
+        const auto follow = [&dialog](const QString& entry) {
+            dialog.setDefaultSuffix(filterSuffix(entry));
+        };
+        follow(dialog.selectedNameFilter());
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, follow);
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return chosen(dialog.selectedFiles().value(0));
+}
+
 std::optional<QString> QtPrompts::saveFileName(QWidget* parent, const QString& title,
                                                const QString& filter, const QString& initialName) {
-    return chosen(QFileDialog::getSaveFileName(parent, title, initialName, dialogFilter(filter),
-                                               nullptr, BaseOptions));
+    return runFileDialog({parent, title, filter, initialName, BaseOptions, QString(), true});
 }
 
 std::optional<QString> QtPrompts::pickFileName(QWidget* parent, const QString& title,
-                                               const QString& filter) {
-    return chosen(QFileDialog::getSaveFileName(parent, title, QString(), dialogFilter(filter),
-                                               nullptr,
-                                               BaseOptions | QFileDialog::DontConfirmOverwrite));
+                                               const QString& filter, const QString& acceptLabel) {
+    return runFileDialog({parent, title, filter, QString(),
+                          BaseOptions | QFileDialog::DontConfirmOverwrite, acceptLabel, false});
 }
 
-std::optional<QString> QtPrompts::serverAddress(QWidget* parent, const QString& offered) {
+std::optional<QString> QtPrompts::serverAddress(QWidget* parent, const QString& offered,
+                                                const QStringList& earlier) {
     Form2 dialog(parent);
     dialog.setDlgMode(Form2::Connect);
     dialog.setLastPeer(offered);
+    dialog.setEarlierAddresses(earlier);
     std::optional<QString> address;
     QObject::connect(&dialog, &Form2::connectRequested,
                      [&address](const QString& text) { address = text; });

@@ -2,6 +2,8 @@
 
 #include "prompts.h"
 
+#include <QFileDialog>
+
 // Production prompts: Qt message boxes and dialogs, and the client's own
 // address dialog (Form2), all modal to `parent`.
 class QtPrompts : public Prompts {
@@ -13,9 +15,10 @@ public:
                                         const QString& filter,
                                         const QString& initialName = QString()) override;
     std::optional<QString> pickFileName(QWidget* parent, const QString& title,
-                                        const QString& filter) override;
+                                        const QString& filter, const QString& acceptLabel) override;
     // Form2 in its connect mode and in its rename mode.
-    std::optional<QString> serverAddress(QWidget* parent, const QString& offered) override;
+    std::optional<QString> serverAddress(QWidget* parent, const QString& offered,
+                                         const QStringList& earlier) override;
     std::optional<QString> newName(QWidget* parent, const QString& current) override;
     void beep() override;
 
@@ -23,4 +26,19 @@ public:
     // entry keeps its caption, "*.*" included, and gets the patterns the
     // dialog really matches appended ("全てのファイル(*.*) (*)").
     static QString dialogFilter(const QString& filter);
+    // The extension of a filter entry that stands for one type ("png" for
+    // "PNGファイル(*.png)"), empty for every other entry.
+    static QString filterSuffix(const QString& entry);
+
+private:
+    struct FileDialog {
+        QWidget* parent;
+        QString title;
+        QString filter;
+        QString initialName;
+        QFileDialog::Options options;
+        QString acceptLabel; // the dialog's own when empty
+        bool addSuffix;      // the chosen type's extension for a name without one
+    };
+    static std::optional<QString> runFileDialog(const FileDialog& request);
 };

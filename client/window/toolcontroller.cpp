@@ -37,6 +37,7 @@ ToolController::ToolController(Parts parts, QObject* parent)
     CanvasWidget* w = m_p.canvasWidget;
     connect(w, &CanvasWidget::keyDown, this, &ToolController::keyDown);
     connect(w, &CanvasWidget::keyUp, this, &ToolController::keyUp);
+    connect(w, &CanvasWidget::focusLost, this, &ToolController::focusLost);
     connect(w, &CanvasWidget::pointerPressed, this, &ToolController::pointerPress);
     connect(w, &CanvasWidget::pointerMoved, this, &ToolController::pointerMove);
     connect(w, &CanvasWidget::pointerReleased, this, &ToolController::pointerRelease);
@@ -86,6 +87,12 @@ void ToolController::keyUp(int, int shift) {
     if (tool() == HandScroll)
         return;
     m_p.canvasWidget->setCursor(Qt::CrossCursor);
+}
+
+// As if every modifier had been released here.
+void ToolController::focusLost() {
+    if (m_shiftState != 0)
+        keyUp(0, 0);
 }
 
 // Reads the pixel under the pointer into the pen colour. False outside the

@@ -20,7 +20,10 @@ class ViewportController;
 // stroke in progress), pencilTo/eraserTo per pencil/eraser move, penUp on
 // every release. With Ctrl alone held, or with the hand tool, a left-button
 // drag scrolls instead; Ctrl also ends the current stroke, so painting resumes
-// with a restart and no connecting segment.
+// with a restart and no connecting segment. Keys reach the canvas only while
+// it has the keyboard focus, so losing it counts as releasing every modifier:
+// a Ctrl released over another window (the chat window opened by Ctrl+M)
+// leaves no hand behind.
 //
 // The colour picker reads the pixel under the pointer and tells colorPicked;
 // outside the drawing area there is no pixel, so the pen keeps its colour and
@@ -53,6 +56,7 @@ public:
 
     void keyDown(int key, int shift);
     void keyUp(int key, int shift);
+    void focusLost();
     void pointerPress(Qt::MouseButton button, QPointF pos);
     void pointerMove(Qt::MouseButtons buttons, QPointF pos);
     void pointerRelease(Qt::MouseButton button, QPointF pos);

@@ -149,4 +149,45 @@ QString fromCp932(QByteArrayView bytes) {
     return text;
 }
 
+// Only runs outside ASCII can lose anything; a run that comes back whole as
+// a piece needs no look at its characters.
+QList<TextSpan> cp932Losses(QStringView text) {
+    QList<TextSpan> losses;
+    const auto lose = [&losses](qsizetype at, qsizetype length) {
+        if (!losses.isEmpty() && losses.last().start + losses.last().length == at)
+            losses.last().length += length;
+        else
+            losses.append({at, length});
+    };
+    const auto check = [&](qsizetype start, qsizetype end) {
+        QString run = text.sliced(start, end - start).toString();
+        for (QChar& c : run)
+            c = QChar(windowsEquivalent(c.unicode()));
+        if (fromCp932(toCp932(run)) == run)
+            return;
+        for (qsizetype i = 0; i < run.size();) {
+            const qsizetype len =
+                (run[i].isHighSurrogate() && i + 1 < run.size() && run[i + 1].isLowSurrogate()) ? 2
+                                                                                                : 1;
+            const QString one = run.sliced(i, len);
+            if (fromCp932(toCp932(one)) != one)
+                lose(start + i, len);
+            i += len;
+        }
+    };
+    qsizetype runStart = -1;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].unicode() >= 0x80) {
+            if (runStart < 0)
+                runStart = i;
+        } else if (runStart >= 0) {
+            check(runStart, i);
+            runStart = -1;
+        }
+    }
+    if (runStart >= 0)
+        check(runStart, text.size());
+    return losses;
+}
+
 } // namespace protocol

@@ -1,17 +1,20 @@
 #include "form1.h"
 
 #include "connectiontable.h"
+#include "joinpanel.h"
 #include "localaddress.h"
 #include "relayserver.h"
 #include "serverprompts.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <algorithm>
 
 namespace server {
 
@@ -21,6 +24,11 @@ namespace {
 constexpr int px(int twips) {
     return twips / 15;
 }
+
+// The client area of the window as designed, in twips; the join panel goes
+// below it.
+constexpr int ClientWidth = 3240 + 1455 + 120;
+constexpr int ClientHeight = 3135;
 
 const QString AutoSaveText = QStringLiteral(
     "自動ログ保存にチェックを入れると、「全消しした場合」「ログ数が一定を越えた場合」"
@@ -77,11 +85,29 @@ void Form1::buildControls() {
     connect(m_command2, &QPushButton::clicked, &m_server, &RelayServer::allDisconnect);
     connect(m_command3, &QPushButton::clicked, this, &Form1::command3Click);
 
+    m_join = new JoinPanel(central);
+
     // Wide enough for the last button (3240 + 1455) and a margin like the
     // first one's; the list and the log box follow the width.
-    constexpr int clientWidth = 3240 + 1455 + 120;
-    central->setMinimumSize(px(clientWidth), px(3135));
-    resize(px(clientWidth), px(3135) + menuBar()->sizeHint().height());
+    central->setMinimumSize(px(ClientWidth), px(ClientHeight));
+    resize(px(ClientWidth), px(ClientHeight) + menuBar()->sizeHint().height());
+}
+
+void Form1::showJoinAddresses(const QStringList& pages) {
+    m_join->setPages(pages);
+    placeJoinPanel();
+    const int height = centralWidget()->minimumHeight();
+    if (centralWidget()->height() < height)
+        resize(width(), height + menuBar()->sizeHint().height());
+}
+
+// Under the buttons, the full width of the window.
+void Form1::placeJoinPanel() {
+    const int width = centralWidget()->width();
+    const int panel = m_join->isHidden() ? 0 : m_join->heightForWidth(std::max(width, 1));
+    const int height = panel > 0 ? panel : m_join->sizeHint().height();
+    m_join->setGeometry(0, px(ClientHeight), width, m_join->isHidden() ? 0 : height);
+    centralWidget()->setMinimumHeight(px(ClientHeight) + (m_join->isHidden() ? 0 : height + 4));
 }
 
 void Form1::observeServer() {
@@ -109,9 +135,13 @@ void Form1::formLoad() {
 }
 
 void Form1::command3Click() {
-    if (!m_server.logSave())
+    const std::optional<QString> saved = m_server.logSave();
+    if (!saved) {
         m_prompts.message(QStringLiteral("ログを保存できません\n%1").arg(m_server.lastLogError()),
                           QStringLiteral("保存エラー"));
+        return;
+    }
+    appendLog(QStringLiteral("Log Save > %1\r\n").arg(QDir::toNativeSeparators(*saved)));
 }
 
 void Form1::mAutoSaveClick(bool checked) {
@@ -137,6 +167,7 @@ void Form1::resizeEvent(QResizeEvent* event) {
     const int width = centralWidget()->width();
     m_listView1->resize(width, m_listView1->height());
     m_tLog->resize(width, m_tLog->height());
+    placeJoinPanel();
 }
 
 // `Form_Unload`: asked first; OK closes every connection and ends the program.

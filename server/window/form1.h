@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 
+class JoinPanel;
 class QAction;
 class QPlainTextEdit;
 class QPushButton;
@@ -12,8 +13,10 @@ class ServerPrompts;
 namespace server {
 
 // The server window `Form1`: the connection list, the event log, the buttons
-// Start / All Disconnect / Log Save and the menu. It owns no relay rule: it
-// forwards clicks to the RelayServer and paints what the server reports.
+// Start / All Disconnect / Log Save and the menu, and below them, once the
+// program serves the browser page, how to join it (JoinPanel). It owns no
+// relay rule: it forwards clicks to the RelayServer and paints what the
+// server reports.
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:
@@ -30,6 +33,10 @@ public:
     // Adds "\r\n"-ended lines to the event log (the relay's own lines arrive
     // through the connection table; the program adds a few of its own).
     void appendLog(const QString& line);
+    // The page's addresses, one for each network address of the machine;
+    // the window grows to show them with their QR codes.
+    void showJoinAddresses(const QStringList& pages);
+    JoinPanel* joinPanel() const { return m_join; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -38,6 +45,7 @@ protected:
 private:
     void buildMenu();
     void buildControls();
+    void placeJoinPanel();
     void observeServer();
     void formLoad();
     void command3Click();
@@ -50,6 +58,7 @@ private:
     QPushButton* m_command1 = nullptr;
     QPushButton* m_command2 = nullptr;
     QPushButton* m_command3 = nullptr;
+    JoinPanel* m_join = nullptr;
     QAction* m_mAutoSave = nullptr;
     QAction* m_mEnd = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "form4.h"
 #include "framesplitter.h"
 #include "loopback.h"
+#include "remarkcheck.h"
 #include "remarklimit.h"
 #include "sketoraclient.h"
 #include "textmessage.h"
@@ -71,6 +72,7 @@ private slots:
     void openingWhileDisconnectedSendsNothing();
     void enterAndButtonSendRemarks();
     void remarksStayWithinWhatReceiversAccept();
+    void charactersTheChannelCannotCarryAreShownAndAskedFor();
     void sizeFaceAndListCommands();
     void colourCommands();
     void closingAsksAndSaysGoodbye();
@@ -194,6 +196,43 @@ void TestChatWindow::remarksStayWithinWhatReceiversAccept() {
         pieces += receiver.feed(relayed.mid(at, 1400));
     QCOMPARE(pieces.size(), 1);
     QCOMPARE(pieces.first(), "19<:>2<:>" + cp932(QString(remark).replace('\n', "\r\n")));
+}
+
+// Emoji and Hangul would reach everybody as "?": marked in the box with a
+// note while they are there, and the remark goes out only once the sender
+// agrees, as the code page carries it.
+void TestChatWindow::charactersTheChannelCannotCarryAreShownAndAskedFor() {
+    ChatClient c;
+    Form4* window = c.chat->showChatWindow();
+    c.sentUpToMarker();
+    QPlainTextEdit* input = window->text2();
+    auto* check = input->findChild<RemarkCheck*>();
+    QVERIFY(check);
+
+    input->insertPlainText(QStringLiteral("今日は😀と한 ～"));
+    QVERIFY(check->noteShown());
+    QStringList marked;
+    for (const QTextEdit::ExtraSelection& mark : input->extraSelections())
+        marked << mark.cursor.selectedText();
+    QCOMPARE(marked, (QStringList{QStringLiteral("😀"), QStringLiteral("한")}));
+
+    c.prompts.questionAnswers = {false, true};
+    QTest::keyClick(input, Qt::Key_Return); // not yet
+    QCOMPARE(c.prompts.shown.last().title, QStringLiteral("送信確認"));
+    QVERIFY(c.prompts.shown.last().text.contains(QStringLiteral("😀 한")));
+    QCOMPARE(c.sentUpToMarker(), QByteArray());
+    QCOMPARE(input->toPlainText(), QStringLiteral("今日は😀と한 ～"));
+    QTest::keyClick(input, Qt::Key_Return); // agreed
+    QCOMPARE(c.sentUpToMarker(), cp932(QStringLiteral("2<:>今日は?と? ～%EOT%")));
+    QVERIFY(!check->noteShown());
+
+    // What the code page carries goes out without a question.
+    const qsizetype asked = c.prompts.shown.size();
+    input->insertPlainText(QStringLiteral("①髙～ｶ"));
+    QVERIFY(!check->noteShown());
+    QTest::keyClick(input, Qt::Key_Return);
+    QCOMPARE(c.sentUpToMarker(), cp932(QStringLiteral("2<:>①髙～ｶ%EOT%")));
+    QCOMPARE(c.prompts.shown.size(), asked);
 }
 
 void TestChatWindow::sizeFaceAndListCommands() {

@@ -1,5 +1,8 @@
 // The address dialog, the network menu and the status line of a whole client,
-// against a loopback stand-in for the server.
+// against a loopback stand-in for the server; and the keyboard between its
+// two windows.
+#include "canvas.h"
+#include "canvaswidget.h"
 #include "chatcontroller.h"
 #include "drawingchannel.h"
 #include "drawreceiver.h"
@@ -13,6 +16,8 @@
 #include "statusline.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -88,6 +93,8 @@ private slots:
     void memberCountReachesTheStatusLine();
     void memberPollingOnlyWhileConnected();
     void renameMode();
+    void addressesThatConnectedAreOfferedNextTime();
+    void ctrlReleasedInTheChatWindowLeavesNoHand();
 
 private:
     QTemporaryDir m_dir;
@@ -313,6 +320,90 @@ void TestConnection::renameMode() {
     QTRY_COMPARE(rig.peer.text.received, QByteArray("3<:>\x89\xd4\x8e\x71 \x81\x60%EOT%"));
     QCOMPARE(rig.prompts.count("address"), 0);
     QCOMPARE(rig.wsState(), 7);
+}
+
+// Beside the settings file: the start-up dialog offers the newest address,
+// selected, and the others in its list; what connected goes first; the
+// connect dialog lists them too.
+void TestConnection::addressesThatConnectedAreOfferedNextTime() {
+    QFile kept(QStringLiteral("sketora-servers.txt"));
+    QVERIFY(kept.open(QIODevice::WriteOnly));
+    kept.write("192.0.2.55\n127.0.0.1\n");
+    kept.close();
+    QByteArray settings;
+    {
+        Rig rig;
+        Form2& dialog = rig.client->startupDialog();
+        QCOMPARE(dialog.Text1()->text(), QStringLiteral("192.0.2.55"));
+        QCOMPARE(dialog.Text1()->selectedText(), QStringLiteral("192.0.2.55"));
+        QComboBox* list = dialog.addressBox();
+        QCOMPARE(list->count(), 2);
+        QCOMPARE(list->itemText(1), QStringLiteral("127.0.0.1"));
+        QTest::keyClicks(dialog.Text1(), QStringLiteral("127.0.0.1")); // typed over it
+        QCOMPARE(dialog.Text1()->text(), QStringLiteral("127.0.0.1"));
+        QTest::keyClick(dialog.Text1(), Qt::Key_Return);
+        QTRY_COMPARE(rig.wsState(), 7);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("127.0.0.1\n192.0.2.55\n"));
+        kept.close();
+
+        rig.main().controls().menu.mClose->trigger();
+        rig.main().controls().menu.mCon->trigger(); // cancelled
+        QCOMPARE(rig.prompts.lastEarlier, (QStringList{"127.0.0.1", "192.0.2.55"}));
+        rig.prompts.questionAnswers = {true};
+        QVERIFY(rig.main().close());
+    }
+    QFile ini(QStringLiteral("reduza.ini"));
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    QVERIFY(!ini.readAll().contains("127.0.0.1")); // the settings keep their keys
+    QVERIFY(kept.remove());
+}
+
+// Ctrl+M opens the chat window while Ctrl is down on the canvas; Ctrl comes
+// up over the chat window. Back on the canvas the pencil draws, it does not
+// scroll; with Ctrl really held it scrolls as ever.
+void TestConnection::ctrlReleasedInTheChatWindowLeavesNoHand() {
+    Rig rig;
+    QVERIFY(rig.connectAtStartUp());
+    Form1& main = rig.main();
+    CanvasWidget* canvas = main.controls().pCanvas;
+    main.controls().menu.mPencil->trigger();
+    main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&main));
+    QTRY_VERIFY(canvas->hasFocus());
+    QTRY_VERIFY(main.controls().menu.mMember->isEnabled()); // the next status tick
+
+    QTest::keyPress(canvas, Qt::Key_Control);
+    QTest::keyPress(canvas, Qt::Key_M, Qt::ControlModifier);
+    QTRY_VERIFY(rig.client->chat().chatWindow() &&
+                QApplication::activeWindow() == rig.client->chat().chatWindow());
+    QWidget* chatInput = QApplication::focusWidget();
+    QVERIFY(chatInput && chatInput->window() == rig.client->chat().chatWindow());
+    QTest::keyRelease(chatInput, Qt::Key_M, Qt::ControlModifier);
+    QTest::keyRelease(chatInput, Qt::Key_Control);
+
+    main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&main));
+    QTRY_VERIFY(canvas->hasFocus());
+    QCOMPARE(canvas->cursor().shape(), Qt::CrossCursor);
+    const auto drag = [canvas](QPoint from, QPoint to) {
+        QTest::mousePress(canvas, Qt::LeftButton, {}, CanvasWidget::widgetPos(from));
+        QTest::mouseMove(canvas, CanvasWidget::widgetPos((from + to) / 2));
+        QTest::mouseMove(canvas, CanvasWidget::widgetPos(to));
+        QTest::mouseRelease(canvas, Qt::LeftButton, {}, CanvasWidget::widgetPos(to));
+    };
+    drag({100, 100}, {160, 100});
+    QCOMPARE(canvas->pos(), QPoint(0, 0));
+    QCOMPARE(main.canvas().pixelValue(130, 100), 0);
+    QTRY_VERIFY(rig.peer.drawing.received.contains("1: 100, 100\r\n2: 130, 100\r\n"));
+
+    QTest::keyPress(canvas, Qt::Key_Control);
+    QTest::mousePress(canvas, Qt::LeftButton, {}, CanvasWidget::widgetPos({300, 300}));
+    QTest::mouseMove(canvas, CanvasWidget::widgetPos({280, 290}));
+    QTest::mouseRelease(canvas, Qt::LeftButton, {}, CanvasWidget::widgetPos({280, 290}));
+    QCOMPARE(canvas->pos(), QPoint(-20, -10));
+    QCOMPARE(main.canvas().pixelValue(290, 295), Canvas::Background);
+    QTest::keyRelease(canvas, Qt::Key_Control);
 }
 
 QTEST_MAIN(TestConnection)

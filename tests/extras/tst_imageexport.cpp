@@ -114,10 +114,11 @@ private slots:
             QCOMPARE(back, m_picture);
     }
 
-    // The dialog's filter is no part of the choice and no extension is added.
+    // The dialog's filter (PNG first) is no part of the choice: the name it
+    // returns decides, and nothing is added to it here.
     void filterIsOfferedButIgnored() {
         QCOMPARE(ImageExport::dialogFilter(),
-                 QStringLiteral("BMPファイル(*.bmp);;JPEGファイル(*.jpg);;PNGファイル(*.png);;"
+                 QStringLiteral("PNGファイル(*.png);;BMPファイル(*.bmp);;JPEGファイル(*.jpg);;"
                                 "全てのファイル(*.*)"));
         QCOMPARE(ImageExport::formatFor("a.jpg"), ImageExport::Format::Jpeg);
         QCOMPARE(ImageExport::formatFor("ajpg"), ImageExport::Format::Jpeg);

@@ -1,5 +1,6 @@
 #include "settingsfile.h"
 
+#include "addresshistory.h"
 #include "cp932.h"
 #include "fakeprompts.h"
 #include "form1.h"
@@ -64,6 +65,8 @@ private slots:
     void damagedOrUnreadableFilesNeverStopLoading();
     void failedWritesKeepTheOldFile();
     void mainWindowPaletteAndSettings();
+    void addressHistoryKeepsTheNewestDistinctAddresses();
+    void damagedAddressHistoryYieldsOnlyAddresses();
 };
 
 void TestSettingsFile::missingFileIsCreatedWithDefaults() {
@@ -248,6 +251,46 @@ void TestSettingsFile::mainWindowPaletteAndSettings() {
     QVERIFY(bytes.startsWith("pPalette0 =42\r\n"));
     QVERIFY(bytes.contains("pPalette3 =123\r\n"));
     QVERIFY(bytes.endsWith("cFontSize=12\r\ncFontColor=0\r\ncFontBackColor=0\r\ncMyName=main\r\n"));
+}
+
+// Newest first, each once (host names without regard to case), at most ten.
+void TestSettingsFile::addressHistoryKeepsTheNewestDistinctAddresses() {
+    QTemporaryDir dir;
+    AddressHistory history(dir.path());
+    QCOMPARE(history.addresses(), QStringList());
+    for (int i = 1; i <= 12; ++i)
+        QVERIFY(history.rememberAddress(QStringLiteral("10.0.0.%1").arg(i)));
+    QVERIFY(history.rememberAddress(QStringLiteral("  Board.Local ")));
+    QVERIFY(history.rememberAddress(QStringLiteral("10.0.0.9")));
+    QVERIFY(history.rememberAddress(QStringLiteral("board.local")));
+    QVERIFY(!history.rememberAddress(QStringLiteral("   ")));
+    const QStringList expected{"board.local", "10.0.0.9", "10.0.0.12", "10.0.0.11", "10.0.0.10",
+                               "10.0.0.8",    "10.0.0.7", "10.0.0.6",  "10.0.0.5",  "10.0.0.4"};
+    QCOMPARE(history.addresses(), expected);
+    QCOMPARE(AddressHistory(dir.path()).addresses(), expected); // as the next run reads it
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"sketora-servers.txt"});
+    QVERIFY(!AddressHistory(dir.filePath("no/such/folder")).rememberAddress("10.0.0.1"));
+}
+
+// Whatever the file holds, only addresses come out: no control characters,
+// blanks inside, undecodable bytes or endless lines, and never more than ten.
+void TestSettingsFile::damagedAddressHistoryYieldsOnlyAddresses() {
+    QByteArray damaged = "\r\n  192.0.2.1\r\n\x01bell\nwith blank\n\xff\xfe\x80\n";
+    damaged += QByteArray(300, 'a') + "\n";
+    damaged += QByteArray("\0\0\0", 3) + "\n";
+    damaged += "サーバ.example\n192.0.2.1\n";
+    for (int i = 0; i < 20; ++i)
+        damaged += "198.51.100." + QByteArray::number(i) + "\n";
+    const QStringList read = AddressHistory::parse(damaged);
+    QCOMPARE(read.size(), AddressHistory::MaxEntries);
+    QCOMPARE(read.mid(0, 3), (QStringList{"192.0.2.1", "サーバ.example", "198.51.100.0"}));
+
+    QTemporaryDir dir;
+    QVERIFY(writeAll(dir.filePath("sketora-servers.txt"), QByteArray(1 << 20, '\xff')));
+    AddressHistory history(dir.path());
+    QCOMPARE(history.addresses(), QStringList());
+    QVERIFY(history.rememberAddress("192.0.2.7")); // a damaged file is replaced whole
+    QCOMPARE(readAll(dir.filePath("sketora-servers.txt")), QByteArray("192.0.2.7\n"));
 }
 
 QTEST_MAIN(TestSettingsFile)

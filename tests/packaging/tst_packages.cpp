@@ -137,8 +137,8 @@ void TestPackages::dependenciesAndContents_data() {
         << QStringList{"/usr/bin/sketoraServer", "/usr/lib/systemd"};
     QTest::newRow("sketora-server")
         << "sketora-server"
-        << QStringList{"libqt6widgets6", "libqt6network6", "qt6-qpa-plugins",
-                       "qt6-translations-l10n", "fonts-ipafont-gothic"}
+        << QStringList{"libqt6widgets6",        "libqt6network6",       "qt6-qpa-plugins",
+                       "qt6-translations-l10n", "fonts-ipafont-gothic", "libqrencode4"}
         << QStringList{"/usr/bin/sketoraServer", "/usr/lib/systemd/system/sketora-server.service"}
         << QStringList{"/usr/bin/sketora", privateLib, "/etc/systemd"};
 }

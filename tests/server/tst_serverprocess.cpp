@@ -6,6 +6,7 @@
 
 #include "board.h"
 #include "fixedports.h"
+#include "qrdecode.h"
 #include "snapshot.h"
 #include "testpeer.h"
 
@@ -70,6 +71,7 @@ private slots:
     void servesAndEndsOnSignal_data();
     void servesAndEndsOnSignal();
     void takenPortIsReportedOnStderr();
+    void headlessStartPrintsThePageWithItsCode();
     void boardSurvivesARestart();
     void boardAndHistorySurviveAKillDuringAStroke();
     void stoppedMemberOfOursIsCutQuietDescribedOneIsNot();
@@ -115,6 +117,36 @@ void TestServerProcess::servesAndEndsOnSignal() {
     QCOMPARE(server.exitCode(), 0);
     QVERIFY(a->waitClosedByPeer());
     QVERIFY(t->waitClosedByPeer());
+}
+
+// Without a screen the page's address and its QR code (as text) go to
+// stderr; a reader of the code gets the address printed under it.
+void TestServerProcess::headlessStartPrintsThePageWithItsCode() {
+    QTemporaryDir dir;
+    QProcess server;
+    QByteArray startup;
+    QVERIFY2(startServer(server, dir.path(), {}, &startup), "ports 13467/13468 stay taken");
+    QTRY_VERIFY_WITH_TIMEOUT((startup += server.readAllStandardError()).endsWith('\n'),
+                             WaitGuardMs);
+    server.terminate();
+    QVERIFY(server.waitForFinished(WaitGuardMs));
+
+    const QStringList lines = QString::fromUtf8(startup).split(QLatin1Char('\n'));
+    const QString said = QStringLiteral("sketoraServer: ブラウザ用ページ: ");
+    QStringList code;
+    int pages = 0;
+    for (const QString& line : lines) {
+        if (line.startsWith(said)) {
+            const QString page = line.mid(said.size());
+            QVERIFY2(page.startsWith("http://") && page.endsWith(":13469/"), qPrintable(page));
+            QCOMPARE(decodeQrCodes(pictureOfTextQr(code)), QStringList{page});
+            ++pages;
+            code.clear();
+        } else if (line.contains(u'█')) {
+            code << line;
+        }
+    }
+    QVERIFY2(pages > 0, startup.constData());
 }
 
 void TestServerProcess::takenPortIsReportedOnStderr() {

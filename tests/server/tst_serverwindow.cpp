@@ -3,10 +3,13 @@
 
 #include "fakeserverprompts.h"
 #include "form1.h"
+#include "joinpanel.h"
+#include "qrdecode.h"
 #include "serverfixture.h"
 
 #include <QAction>
 #include <QDir>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -48,6 +51,7 @@ private slots:
     void connectionsAppearInListAndLog();
     void allDisconnectThenStartBeginsAgain();
     void logSaveFailureAndAutoSaveNotice();
+    void joinAddressesShowWithCodesThatScan();
     void exitAsksFirst();
     void busyPortIsReportedAndStartStaysEnabled();
     void listAndLogFollowTheWidth();
@@ -114,8 +118,12 @@ void TestServerWindow::allDisconnectThenStartBeginsAgain() {
 void TestServerWindow::logSaveFailureAndAutoSaveNotice() {
     Window w;
     QTest::mouseClick(w.form->command3(), Qt::LeftButton);
-    QVERIFY(QFile::exists(QDir(w.dir.path()).filePath(QStringLiteral("2004-05-01_13-45-10.skl"))));
+    const QString saved = QDir(w.dir.path()).filePath(QStringLiteral("2004-05-01_13-45-10.skl"));
+    QVERIFY(QFile::exists(saved));
     QVERIFY(w.prompts.shown.isEmpty());
+    QVERIFY2(w.form->tLog()->toPlainText().endsWith(
+                 QStringLiteral("Log Save > %1\n").arg(QDir::toNativeSeparators(saved))),
+             qPrintable(w.form->tLog()->toPlainText()));
 
     QVERIFY(w.dir.remove());
     QTest::mouseClick(w.form->command3(), Qt::LeftButton);
@@ -138,6 +146,31 @@ void TestServerWindow::logSaveFailureAndAutoSaveNotice() {
     w.form->mAutoSave()->trigger();
     QVERIFY(!w.server.autoSave());
     QCOMPARE(w.prompts.shown.size(), 2);
+}
+
+// Each address with a QR code that a reader takes to exactly that address;
+// the list, the log and the buttons keep their places above.
+void TestServerWindow::joinAddressesShowWithCodesThatScan() {
+    Window w;
+    const QRect log = w.form->tLog()->geometry();
+    QVERIFY(w.form->joinPanel()->isHidden());
+    const QStringList pages{QStringLiteral("http://192.168.100.200:13469/"),
+                            QStringLiteral("http://10.0.0.7:80/")};
+    w.form->showJoinAddresses(pages);
+    QVERIFY(!w.form->joinPanel()->isHidden());
+    for (int i = 0; i < pages.size(); ++i) {
+        const QLabel* code = w.form->joinPanel()->codeLabel(i);
+        QVERIFY(code);
+        QCOMPARE(decodeQrCodes(code->pixmap().toImage()), QStringList{pages[i]});
+    }
+    QStringList shown;
+    for (const QLabel* label : w.form->joinPanel()->findChildren<QLabel*>())
+        shown << label->text();
+    for (const QString& page : pages)
+        QVERIFY2(shown.join('\n').contains(page), qPrintable(page));
+    QTRY_VERIFY(w.form->centralWidget()->height() >= w.form->joinPanel()->geometry().bottom());
+    QVERIFY(w.form->joinPanel()->y() > w.form->command3()->geometry().bottom());
+    QCOMPARE(w.form->tLog()->geometry(), log);
 }
 
 void TestServerWindow::exitAsksFirst() {

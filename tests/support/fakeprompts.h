@@ -43,8 +43,11 @@ public:
         lastInitialName = initialName;
         return take(fileAnswers, std::optional<QString>());
     }
-    std::optional<QString> serverAddress(QWidget*, const QString& offered) override {
+    QStringList lastEarlier; // what the address dialog listed
+    std::optional<QString> serverAddress(QWidget*, const QString& offered,
+                                         const QStringList& earlier) override {
         shown.append({"address", offered, {}});
+        lastEarlier = earlier;
         return take(textAnswers, std::optional<QString>());
     }
     std::optional<QString> newName(QWidget*, const QString& current) override {

@@ -374,7 +374,7 @@ class PageTest(unittest.TestCase):
         else:
             self.assertEqual(snapshot, 'none')
         wait_for(lambda: desk.member_count() == 2, what='two members at the desk')
-        wait_for(lambda: self.js('return document.getElementById("members").textContent') == 'メンバ: 2',
+        wait_for(lambda: self.js('return document.getElementById("members").textContent') == '描画 2人',
                  what='member count on the page')
         desk.line('3: 0, 0')  # both sides blank from here, whatever the server version
         blank = desk.picture_checksum()
@@ -432,6 +432,9 @@ class PageTest(unittest.TestCase):
         self.assertEqual(self.page_checksum(), desk.picture_checksum(), 'a pinch painted something')
         new = desk.draw.received().split(b'\r\n')[lines_before:]
         self.assertFalse([l for l in new if b':2:' in l or b':6:' in l], new)
+        # Nor did the second finger leave an empty stroke (pen down, pen up).
+        commands = [l.split(b':')[1] for l in new if l.count(b':') >= 2]
+        self.assertFalse([c for c in commands if c in (b'0', b'1')], new)
 
         # Chat both ways, Japanese text, shown as text.
         desk.say('2<:>こんにちは、<b>ブラウザ</b>')
@@ -509,6 +512,92 @@ class PageTest(unittest.TestCase):
         wait_for(lambda: self.page_checksum() == without == desk.picture_checksum(), what='Ctrl+Z')
         self.assertGreaterEqual(self.js('return window.sketora.feed.patches'), 3)
 
+    def test_phone_upright_and_sideways(self):
+        """A 390 x 844 phone: fingers' targets, a header that keeps its words,
+        the board filling its space either way up, and a remark with
+        characters the chat cannot carry."""
+        desk = Desk(self.draw_port, self.text_port)
+        wait_for(lambda: desk.draw.received().count(b'\r\n') >= 40, what='greeting')
+        desk.say('1<:>机')
+        phone = start_browser(500, 900)
+        try:
+            def metrics(width, height):
+                phone.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
+                                      {'width': width, 'height': height, 'deviceScaleFactor': 1, 'mobile': True})
+            metrics(390, 844)
+            phone.execute_cdp_cmd('Emulation.setTouchEmulationEnabled', {'enabled': True, 'maxTouchPoints': 5})
+            phone.get(self.url)
+            join(phone, 'スマホ')
+            js = phone.execute_script
+            small = js("""
+                return [...document.querySelectorAll('button, input, #palette .cell')]
+                  .filter((e) => e.getClientRects().length && !e.closest('dialog'))
+                  .map((e) => [e.id || e.textContent || e.title, e.getBoundingClientRect()])
+                  .filter(([, r]) => r.width < 44 || r.height < 44)
+                  .map(([name, r]) => `${name} ${r.width}x${r.height}`);""")
+            self.assertEqual(small, [])
+            js('document.getElementById("status").textContent = "切断されました";'
+               'document.getElementById("reconnect").hidden = false;')
+            broken = js("""
+                return [...document.querySelectorAll('#bar > *, button')]
+                  .filter((e) => e.getClientRects().length)
+                  .filter((e) => {
+                    const range = document.createRange();
+                    range.selectNodeContents(e);
+                    return new Set([...range.getClientRects()].map((r) => Math.round(r.top))).size > 1;
+                  })
+                  .map((e) => e.textContent);""")
+            self.assertEqual(broken, [])
+
+            def fitted():
+                js('window.sketora.fitView()')
+                next_frame(phone)
+                return js("""
+                    const v = document.getElementById('viewport'), b = document.getElementById('board');
+                    const r = v.getBoundingClientRect(), c = b.getBoundingClientRect();
+                    return [v.clientWidth, v.clientHeight, c.width, c.height,
+                            c.left - r.left - v.clientLeft, c.top - r.top - v.clientTop];""")
+            # Upright the board is as wide as the screen and its viewport no taller.
+            w, h, bw, bh, left, top = fitted()
+            self.assertAlmostEqual(bw, w, delta=1)
+            self.assertLessEqual(bh, h + 1)
+            self.assertGreater(bh, h - 4, 'space left empty below the board')
+            self.assertEqual((round(left), round(top)), (0, 0))
+            # Sideways it is as tall as the space and whole in view.
+            metrics(844, 390)
+            w, h, bw, bh, left, top = fitted()
+            self.assertAlmostEqual(bh, h, delta=1)
+            self.assertLessEqual(bw, w + 1)
+
+            # Emoji and Hangul: named under the box; sent only once agreed.
+            metrics(390, 844)
+            js('const r = document.getElementById("remark"); r.value = "今日は😀と한";'
+               'r.dispatchEvent(new Event("input"));')
+            note = phone.find_element(By.ID, 'remarkNote')
+            self.assertTrue(note.is_displayed())
+            self.assertIn('😀', note.text)
+            self.assertIn('한', note.text)
+            remark = phone.find_element(By.ID, 'remark')
+            remark.send_keys(Keys.ENTER)
+            alert = wait_for(lambda: self.alert(phone), what='the question')
+            self.assertIn('😀 한', alert.text)
+            alert.dismiss()
+            self.assertEqual(js('return document.getElementById("remark").value'), '今日は😀と한')
+            remark.send_keys(Keys.ENTER)
+            wait_for(lambda: self.alert(phone), what='the question again').accept()
+            wait_for(lambda: any(t.endswith('<:>2<:>今日は?と?') for t in desk.texts()), what='the remark at the desk')
+            self.assertFalse(note.is_displayed())
+            self.assertEqual(sum('今日は' in t for t in desk.texts()), 1)
+        finally:
+            phone.quit()
+
+    @staticmethod
+    def alert(browser):
+        try:
+            return browser.switch_to.alert
+        except Exception:  # no question shown yet
+            return None
+
     def screenshots(self, desk):
         folder = os.environ['SKETORA_SCREENSHOTS']
         sketch = [
@@ -525,7 +614,7 @@ class PageTest(unittest.TestCase):
         phone = start_browser(500, 900)
         try:
             phone.execute_cdp_cmd('Emulation.setDeviceMetricsOverride',
-                                  {'width': 390, 'height': 780, 'deviceScaleFactor': 1, 'mobile': True})
+                                  {'width': 390, 'height': 844, 'deviceScaleFactor': 1, 'mobile': True})
             phone.get(self.url)
             join(phone)
             if phone.execute_script('return window.sketora.feed.result') != 'applied':

@@ -12,8 +12,12 @@
 //   webcheck undodown        the same for the server's undo lines ("answer undo tok done
 //                            3 1", "can 2 0", "cleared 4 1 <hex>", "restored 4 <hex>",
 //                            "patch x y w h checksum": a w x h picture of a fixed pattern)
+//   webcheck losses          reads UTF-8 text on stdin and writes "start length"
+//                            (UTF-16 units) for each run of characters that
+//                            the text channel's code page does not carry
 
 #include "canvas.h"
+#include "cp932.h"
 #include "drawingchannel.h"
 #include "drawingline.h"
 #include "snapshot.h"
@@ -159,6 +163,17 @@ int builders(QByteArray (*build)(const QList<QByteArray>&)) {
     return 0;
 }
 
+int losses() {
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly))
+        return 2;
+    QByteArray out;
+    for (const protocol::TextSpan& span : protocol::cp932Losses(QString::fromUtf8(in.readAll())))
+        out += QByteArray::number(span.start) + ' ' + QByteArray::number(span.length) + '\n';
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -172,7 +187,10 @@ int main(int argc, char* argv[]) {
         return builders(upstreamLine);
     if (args.size() == 2 && args[1] == u"undodown")
         return builders(downstreamLine);
+    if (args.size() == 2 && args[1] == u"losses")
+        return losses();
     std::fprintf(stderr, "usage: webcheck segments FILE | webcheck replay < stream | "
-                         "webcheck upstream < calls | webcheck undodown < calls\n");
+                         "webcheck upstream < calls | webcheck undodown < calls | "
+                         "webcheck losses < text\n");
     return 2;
 }

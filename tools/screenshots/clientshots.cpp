@@ -5,6 +5,7 @@
 // window, the chat window, the connect dialog and the version window are
 // captured.
 #include "clientshots.h"
+#include "addresshistory.h"
 #include "appsetup.h"
 #include "canvaswidget.h"
 #include "chatcontroller.h"
@@ -49,7 +50,9 @@ public:
                                         const QString&) override {
         return std::nullopt;
     }
-    std::optional<QString> serverAddress(QWidget*, const QString&) override { return std::nullopt; }
+    std::optional<QString> serverAddress(QWidget*, const QString&, const QStringList&) override {
+        return std::nullopt;
+    }
     std::optional<QString> newName(QWidget*, const QString&) override { return std::nullopt; }
 };
 
@@ -135,7 +138,7 @@ void drawGarden(Person& p) {
 }
 
 void connectBoth(Person& a, Person& b, const QDir& out) {
-    QTest::keyClicks(a.client->startupDialog().Text1(), QStringLiteral("127.0.0.1"));
+    // As people see it: the address used last, ready to connect again.
     shots::capture(&a.client->startupDialog(), out, QStringLiteral("connect-dialog.png"));
     for (Person* p : {&a, &b}) {
         p->client->startupDialog().Text1()->setText(QStringLiteral("127.0.0.1"));
@@ -201,6 +204,11 @@ void takeClientShots(const QDir& out, quint16 drawingPort, quint16 textPort,
     QTemporaryDir work; // settings files of both people
     QDir(work.path()).mkpath(QStringLiteral("a"));
     QDir(work.path()).mkpath(QStringLiteral("b"));
+    // The first person has connected before, to two servers.
+    QFile history(QDir(work.filePath(QStringLiteral("a"))).filePath(AddressHistory::FileName));
+    if (!history.open(QIODevice::WriteOnly) || history.write("192.168.1.10\n192.168.1.23\n") < 0)
+        shots::fail(QStringLiteral("cannot write ") + history.fileName());
+    history.close();
     const QString before = QDir::currentPath();
     QDir::setCurrent(work.path());
     {

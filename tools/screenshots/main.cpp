@@ -39,7 +39,8 @@ int main(int argc, char* argv[]) {
     appsetup::installQtTranslator(app);
     if (app.arguments().size() != 2)
         shots::fail(QStringLiteral("usage: sketora-shots <output folder>"));
-    const QDir out(app.arguments()[1]);
+    // Absolute: the clients run in a scratch folder of their own.
+    const QDir out(QDir(app.arguments()[1]).absolutePath());
     if (!out.mkpath(QStringLiteral(".")))
         shots::fail(QStringLiteral("cannot create ") + out.path());
 
@@ -50,6 +51,9 @@ int main(int argc, char* argv[]) {
         shots::fail(QStringLiteral("the relay server does not listen"));
     QuietServerPrompts prompts;
     Form1 window(server, prompts);
+    // The page is not served here; the panel shows the address the guide
+    // uses as its example.
+    window.showJoinAddresses({QStringLiteral("http://192.168.1.10:13469/")});
     window.show();
 
     takeClientShots(out, server.drawingPort(), server.textPort(), [&] {

@@ -9,7 +9,7 @@ import { ChatView } from './chatview.js';
 import { Connection } from './connection.js';
 import { BoardFeed } from './feed.js';
 import { PenInput, Tool } from './input.js';
-import { memberListMessage, remarkMessage } from './protocol.js';
+import { cp932Losses, memberListMessage, remarkMessage } from './protocol.js';
 import { Undo } from './undo.js';
 import { View } from './view.js';
 
@@ -40,8 +40,10 @@ const chatView = new ChatView($('log'));
 const viewport = $('viewport');
 const view = new View(board, $('board'), viewport);
 
+// Everybody connected to the board, desktop and browser; the chat's member
+// list shows only those who joined the chat.
 const showMembers = () => {
-  $('members').textContent = `メンバ: ${board.memCount}`;
+  $('members').textContent = `描画 ${board.memCount}人`;
 };
 const afterPaint = (f) => requestAnimationFrame(() => requestAnimationFrame(f));
 // Every pen slot is taken: what this member draws reaches nobody.
@@ -132,6 +134,7 @@ function buildControls() {
   $('chatToggle').addEventListener('click', () => {
     document.body.classList.toggle('chat-closed');
     $('chatToggle').classList.remove('unread');
+    view.fit(); // on a phone the board takes the chat's place, or gives it back
   });
   input.setColour(0);
   input.setWidth(0);
@@ -150,15 +153,46 @@ function buildPointers() {
   window.addEventListener('resize', () => view.fit());
 }
 
+// The characters of `text` in `losses`, each once, in order.
+const lostCharacters = (text, losses) => [
+  ...new Set(losses.flatMap(({ start, length }) => [...text.slice(start, start + length)])),
+];
+
+// Characters the text channel cannot carry would reach everybody as "?":
+// the note under the box names them while they are there.
+function showLosses() {
+  const remark = $('remark');
+  const note = $('remarkNote');
+  const lost = lostCharacters(remark.value, cp932Losses(remark.value));
+  remark.classList.toggle('lossy', lost.length > 0);
+  note.hidden = lost.length === 0;
+  const marks = lost.map((c) => Object.assign(document.createElement('mark'), { textContent: c }));
+  note.replaceChildren('送れない文字: ', ...marks, ' （「?」で届きます）');
+}
+
+// A remark with such characters goes out only once the sender agrees; the
+// first of them is selected in the box meanwhile.
+function agreesToLosses(text) {
+  const losses = cp932Losses(text);
+  if (losses.length === 0) return true;
+  const remark = $('remark');
+  remark.setSelectionRange(losses[0].start, losses[0].start + losses[0].length);
+  const lost = lostCharacters(text, losses).join(' ');
+  return window.confirm(`${lost} は送れません。「?」に置き換えて送りますか？`);
+}
+
 function buildChat() {
   const remark = $('remark');
   $('say').addEventListener('submit', (e) => {
     e.preventDefault();
     if (remark.value === '' || !connection.ready) return;
+    if (!agreesToLosses(remark.value)) return;
     connection.sendText(remarkMessage(remark.value));
     remark.value = '';
+    showLosses();
     remark.focus();
   });
+  remark.addEventListener('input', showLosses);
   remark.addEventListener('keydown', (e) => {
     if (e.key === 'Enter' && !e.shiftKey && !e.ctrlKey && !e.isComposing) {
       e.preventDefault();
@@ -198,7 +232,10 @@ buildControls();
 buildPointers();
 buildChat();
 window.addEventListener('pagehide', () => connection.leave());
-if (window.matchMedia('(max-width: 700px)').matches) document.body.classList.add('chat-closed');
+// Where the chat would cover the board, it starts closed; upright on a phone
+// it has the space below the board.
+if (window.matchMedia('(max-width: 700px) and (orientation: landscape)').matches)
+  document.body.classList.add('chat-closed');
 view.fit();
 showMembers();
 view.startPainting();

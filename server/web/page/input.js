@@ -3,6 +3,10 @@
 // erases or picks with the tool ("hand" pans); two pan and zoom, and fingers
 // left after such a gesture draw nothing until all are up. Every paint is
 // painted here at once and sent as the desktop client sends it.
+//
+// A finger on a touch screen starts its stroke only when it moves: a second
+// finger that lands first makes the touch a gesture, and nothing at all was
+// sent for it (no empty pen-down and pen-up). A tap with the picker picks.
 
 import { WHITE } from './board.js';
 import {
@@ -25,6 +29,7 @@ export class PenInput {
     this.colour = 0;
     this.width = 0; // width value 0..3
     this.stroke = null; // {x, y} of the last point while a stroke is in progress
+    this.pending = null; // {x, y} where a finger is down that has not moved yet
     this.gesture = null; // pan / zoom in progress: the view's gesture, and whether by the hand tool
     this.idle = false;
     this.pointers = new Map(); // pointerId -> {x, y} in client coordinates
@@ -77,6 +82,7 @@ export class PenInput {
   }
 
   endStroke() {
+    this.pending = null;
     if (!this.stroke) return;
     this.stroke = null;
     this.connection.sendDrawing(penUpLine());
@@ -102,6 +108,12 @@ export class PenInput {
     }
     if (!this.connection.ready) return;
     const p = this.view.boardPoint(e);
+    if (e.pointerType === 'touch') this.pending = p;
+    else this.beginStroke(p);
+  }
+
+  beginStroke(p) {
+    this.pending = null;
     this.stroke = p;
     if (this.tool === Tool.Picker) this.pick(p);
     else this.connection.sendDrawing(penDownLine(p.x, p.y));
@@ -114,6 +126,11 @@ export class PenInput {
       const now = this.gesture.hand ? { x: e.clientX, y: e.clientY, d: 1 } : this.pinch();
       this.view.follow(this.gesture.view, now);
       return;
+    }
+    if (this.pending) {
+      const p = this.view.boardPoint(e);
+      if (p.x === this.pending.x && p.y === this.pending.y) return; // not moved yet
+      this.beginStroke(this.pending);
     }
     if (!this.stroke) return;
     const events = e.getCoalescedEvents ? e.getCoalescedEvents() : [];
@@ -128,9 +145,10 @@ export class PenInput {
     if (!this.pointers.delete(e.pointerId)) return;
     if (this.pointers.size < 2 && this.gesture && !this.gesture.hand) this.gesture = null;
     if (this.pointers.size === 0) {
+      if (this.pending && this.tool === Tool.Picker) this.beginStroke(this.pending);
       this.gesture = null;
       this.idle = false;
-      if (this.stroke) this.endStroke();
+      this.endStroke();
     }
   }
 }

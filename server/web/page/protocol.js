@@ -142,6 +142,64 @@ export function readDownMessage(message) {
   return { index, type, payload: fields[2] };
 }
 
+// ---- the text channel's code page ------------------------------------------------
+//
+// Text travels in Windows code page 932 (the bridge converts). What the code
+// page cannot carry arrives as "?", or as a look-alike ("¥" as a backslash); the
+// characters Windows writes in its own forms (the wave dash and a few more)
+// count as carried. The carried set is read once from the browser's own
+// decoder for the code page (Shift_JIS as the web knows it: windows-31j),
+// over every byte and byte pair.
+
+const WINDOWS_FORMS = new Map([
+  [0x301c, 0xff5e], // wave dash: fullwidth tilde
+  [0x2212, 0xff0d], // minus sign: fullwidth hyphen-minus
+  [0x2016, 0x2225], // double vertical line: parallel to
+  [0x00ac, 0xffe2], // not sign
+  [0x00a2, 0xffe0], // cent sign
+  [0x00a3, 0xffe1], // pound sign
+  [0x2014, 0x2015], // em dash: horizontal bar
+]);
+
+let carried = null;
+
+function carriedUnits() {
+  if (carried) return carried;
+  carried = new Set();
+  for (let c = 0; c < 0x80; ++c) carried.add(c);
+  const decoder = new TextDecoder('shift_jis');
+  const take = (bytes) => {
+    const text = decoder.decode(new Uint8Array(bytes));
+    if (text.length === 1 && text !== '\ufffd') carried.add(text.charCodeAt(0));
+  };
+  for (let b = 0xa1; b <= 0xdf; ++b) take([b]); // half-width katakana
+  for (let lead = 0x81; lead <= 0xfc; ++lead) {
+    if (lead >= 0xa0 && lead <= 0xdf) continue;
+    for (let trail = 0x40; trail <= 0xfc; ++trail) if (trail !== 0x7f) take([lead, trail]);
+  }
+  return carried;
+}
+
+// The characters of `text` the code page does not carry, as runs
+// [{start, length}] in UTF-16 units; a surrogate pair is one character.
+export function cp932Losses(text) {
+  const units = carriedUnits();
+  const losses = [];
+  for (let i = 0; i < text.length;) {
+    const c = text.charCodeAt(i);
+    const pair =
+      c >= 0xd800 && c <= 0xdbff && i + 1 < text.length && (text.charCodeAt(i + 1) & 0xfc00) === 0xdc00;
+    const length = pair ? 2 : 1;
+    if (pair || !units.has(WINDOWS_FORMS.get(c) ?? c)) {
+      const last = losses[losses.length - 1];
+      if (last && last.start + last.length === i) last.length += length;
+      else losses.push({ start: i, length });
+    }
+    i += length;
+  }
+  return losses;
+}
+
 // ---- command 7: the board snapshot ------------------------------------------------
 //
 //   upstream    "7:snap <tok>"

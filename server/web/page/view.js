@@ -32,10 +32,10 @@ export class View {
     this.canvas.classList.toggle('pixelated', scale >= PIXELATED_FROM);
   }
 
-  // The whole board in the viewport, never enlarged.
+  // The whole board in the viewport, inside its border, never enlarged.
   fit() {
-    const r = this.viewport.getBoundingClientRect();
-    this.set(Math.min(1, r.width / WIDTH, r.height / HEIGHT) || 1, 0, 0);
+    const { clientWidth: w, clientHeight: h } = this.viewport;
+    this.set(Math.min(1, w / WIDTH, h / HEIGHT) || 1, 0, 0);
   }
 
   // The board pixel under a pointer event, as a 16-bit point.

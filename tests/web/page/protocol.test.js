@@ -69,3 +69,30 @@ test('text messages and bridge messages', () => {
   assert.deepEqual(p.splitLines('1:0:0\r\n\r\n2:8:1\r\n'), ['1:0:0', '2:8:1']);
   assert.deepEqual(p.readExtension('end T 42'), { verb: 'end', token: 'T', fields: ['42'] });
 });
+
+test('the characters the text channel cannot carry are the desktop client’s', () => {
+  // Every character of the Basic Multilingual Plane, control characters
+  // aside, then mixtures with pairs, look-alikes and neighbours.
+  let all = '';
+  for (let c = 0x20; c < 0x10000; ++c) if (c < 0xd800 || c > 0xdfff) all += String.fromCharCode(c);
+  const r = random(21);
+  const pieces = ['a', '絵', '😀', '한', '¥', '〜', '～', '①', '髙', 'ｶ', '\\', 'ñ', '\r\n', '👩‍👩‍👧', 'é'];
+  const mixtures = [];
+  for (let i = 0; i < 40; ++i)
+    mixtures.push(Array.from({ length: r.int(1, 12) }, () => r.pick(pieces)).join(''));
+  for (const text of [all, ...mixtures]) {
+    const desktop = webcheck(['losses'], Buffer.from(text, 'utf8'))
+      .split('\n')
+      .filter((line) => line !== '')
+      .map((line) => line.split(' ').map(Number));
+    assert.deepEqual(
+      p.cp932Losses(text).map(({ start, length }) => [start, length]),
+      desktop,
+      text.length < 100 ? text : 'all characters',
+    );
+  }
+  assert.deepEqual(p.cp932Losses('今日は😀と한'), [
+    { start: 3, length: 2 },
+    { start: 6, length: 1 },
+  ]);
+});
