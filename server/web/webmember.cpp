@@ -64,6 +64,11 @@ WebMember::WebMember(std::unique_ptr<WebSocketConnection> socket, quint16 drawin
 }
 
 WebMember::~WebMember() {
+    // The sockets still signal while they are torn down, after the timer
+    // and the splitters are gone: nothing of ours may run then.
+    m_draw.disconnect(this);
+    m_text.disconnect(this);
+    m_ws->disconnect(this);
     if (m_book)
         for (quint16 port : m_notedPorts)
             m_book->remove(port);

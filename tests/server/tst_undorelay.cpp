@@ -263,7 +263,7 @@ void TestUndoRelay::clearAllTakenBackAndLogsPlayBack() {
     ours.applyLine(u"9:2: 1500, 1100");
     UndoHistory player(ours, UndoHistory::Use::Player);
     for (const QByteArray& l : file.readAll().split('\n')) {
-        const QString text = QString::fromLatin1(l).chopped(1);
+        const QString text = QString::fromLatin1(l).trimmed();
         if (!text.isEmpty() && player.take(text) < 0)
             ours.applyLine(text);
         described.applyLine(text);
@@ -322,7 +322,7 @@ void TestUndoRelay::logAfterACrashNumbersWhatFollowsAfresh() {
     Board ours;
     UndoHistory player(ours, UndoHistory::Use::Player);
     for (const QByteArray& l : file.readAll().split('\n')) {
-        const QString text = QString::fromLatin1(l).chopped(1);
+        const QString text = QString::fromLatin1(l).trimmed();
         if (!text.isEmpty() && player.take(text) < 0)
             ours.applyLine(text);
     }
