@@ -88,6 +88,7 @@ void BoardSync::enter(State next, KeepLocal keep) {
         m_checkedThisPeriod = true;
         send(boardsnapshot::sumRequestLine(m_token.toLatin1()));
     }
+    emit stateChanged(next);
 }
 
 bool BoardSync::isReplyTo(State asked, const QString& token) const {
@@ -209,7 +210,8 @@ void BoardSync::onSum(const boardsnapshot::Reader::Event& event) {
 void BoardSync::apply(const boardsnapshot::Reader::Event& event) {
     // The member's own picture is never dropped unnoticed: without its
     // backup the canvas stays a local view.
-    if (!m_localPicture.isNull() && !Board::isBlank(m_localPicture) &&
+    const bool spared = m_keepsAll && m_keepsAll();
+    if (!spared && !m_localPicture.isNull() && !Board::isBlank(m_localPicture) &&
         m_localPicture != event.picture) {
         const std::optional<QString> backup = m_backup.write(m_localPicture);
         if (!backup) {
