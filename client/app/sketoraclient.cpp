@@ -64,8 +64,11 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
         *m_drawing, *m_boardSync, main.canvas().board(), refreshPreview});
     m_boardSync->setSpareCheck([this] { return m_session->keepsAll(); });
     m_textWatch = std::make_unique<LinkWatch>([this](const QByteArray& token) {
-        m_textSocket->sendBytes(
-            protocol::text::clientMessage(protocol::text::Extension, "ping " + token));
+        if (m_textSocket->state() != net::SocketEndpoint::Connected)
+            m_textWatch->stop(); // closed from this side: nothing to watch
+        else
+            m_textSocket->sendBytes(protocol::text::clientMessage(
+                protocol::text::Extension, QString::fromLatin1("ping " + token)));
     });
     m_chat = std::make_unique<ChatController>(*m_textSocket, m_settings, *m_prompts);
     m_undo = std::make_unique<UndoControl>(

@@ -148,6 +148,7 @@ void ConnectionControl::startRetrying() {
     if (!m_parts.drawing.isConnected())
         m_parts.view.showRetrying();
     m_retry.start(RetryDelaysMs[0]);
+    emit retryingChanged(true);
 }
 
 void ConnectionControl::stopRetrying() {
@@ -157,6 +158,7 @@ void ConnectionControl::stopRetrying() {
     m_retry.stop();
     if (m_parts.notices)
         m_parts.notices->clearNotice(NoticeKind::Reconnecting);
+    emit retryingChanged(false);
 }
 
 // One attempt: each connection that is down is opened again; one still on

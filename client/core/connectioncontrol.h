@@ -104,6 +104,7 @@ public:
 signals:
     // The member stops talking to the server: 切断, or another address.
     void sessionEnded();
+    void retryingChanged(bool retrying);
 
 private:
     void wsConnect();

@@ -34,7 +34,12 @@ bool readAnswer(QStringView argument, QString& token, quint64& number) {
 
 SessionKeeper::SessionKeeper(Parts parts, QObject* parent)
     : QObject(parent), m_parts(std::move(parts)), m_id(newId()),
-      m_watch([this](const QByteArray& token) { out("7:ping " + token + "\r\n"); }) {
+      m_watch([this](const QByteArray& token) {
+          if (!m_parts.channel.isConnected())
+              m_watch.stop(); // closed from this side: nothing to watch
+          else
+              out("7:ping " + token + "\r\n");
+      }) {
     DrawingChannel& channel = m_parts.channel;
     channel.setSendGate([this](const QByteArray& line) { return gate(line); });
     channel.onExtension({QStringLiteral("session")},
