@@ -60,8 +60,8 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
         BoardSync::Parts{*m_drawing, main.canvas(), refreshPreview,
                          [this] { return m_player->isPlaying(); }, *m_options.clock, main});
     m_boardSync->setBackupDirectory([this] { return m_options.settingsDirectory; });
-    m_session = std::make_unique<SessionKeeper>(SessionKeeper::Parts{
-        *m_drawing, *m_boardSync, main.canvas().board(), refreshPreview});
+    m_session = std::make_unique<SessionKeeper>(
+        SessionKeeper::Parts{*m_drawing, *m_boardSync, main.canvas().board(), refreshPreview});
     m_boardSync->setSpareCheck([this] { return m_session->keepsAll(); });
     m_textWatch = std::make_unique<LinkWatch>([this](const QByteArray& token) {
         if (m_textSocket->state() != net::SocketEndpoint::Connected)

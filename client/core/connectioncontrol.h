@@ -2,10 +2,10 @@
 
 #include "ports.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <functional>
 

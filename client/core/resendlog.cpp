@@ -80,8 +80,7 @@ void ResendLog::claimed() {
 }
 
 bool ResendLog::room() {
-    if (qsizetype(m_kept.size() + m_fresh.size() + m_resend.size() + m_offline.size()) <
-        MaxLines)
+    if (qsizetype(m_kept.size() + m_fresh.size() + m_resend.size() + m_offline.size()) < MaxLines)
         return true;
     m_incomplete = true;
     return false;

@@ -80,13 +80,13 @@ private:
     bool room();
     void dropUpTo(quint64 number);
 
-    std::deque<Kept> m_kept;     // numbered, oldest first
-    std::deque<Kept> m_fresh;    // since the unanswered claim: numbered from 1
+    std::deque<Kept> m_kept;  // numbered, oldest first
+    std::deque<Kept> m_fresh; // since the unanswered claim: numbered from 1
     std::deque<QByteArray> m_resend;
     std::deque<QByteArray> m_offline;
-    bool m_waiting = false;      // a claim without its answer
+    bool m_waiting = false; // a claim without its answer
     quint64 m_sinceClaim = 0;
-    quint64 m_next = 1;          // number of the next line once answered
+    quint64 m_next = 1; // number of the next line once answered
     Pen m_durablePen;
     bool m_incomplete = false;
 };

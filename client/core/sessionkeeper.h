@@ -71,8 +71,8 @@ public:
     void forget();
 
 signals:
-    void linkDead();       // no pong for too long: the connection was closed
-    void serverKnown();    // the first session answer at this address
+    void linkDead();    // no pong for too long: the connection was closed
+    void serverKnown(); // the first session answer at this address
     void resendDone(int lines);
 
 private:
@@ -93,7 +93,7 @@ private:
     QTimer m_answerWait;
     Phase m_phase = Phase::Down;
     bool m_known = false;
-    bool m_claimed = false;   // on this connection
-    bool m_answered = false;  // on this connection
+    bool m_claimed = false;  // on this connection
+    bool m_answered = false; // on this connection
     bool m_pictureReplaced = false;
 };

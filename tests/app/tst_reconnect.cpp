@@ -204,8 +204,7 @@ void TestReconnect::killedServerMidStrokeLosesNothing() {
     QTRY_VERIFY_WITH_TIMEOUT(settled(a) && settled(b), Generous);
     QTRY_VERIFY_WITH_TIMEOUT(a.picture() == expected.image() && b.picture() == expected.image(),
                              Generous);
-    qInfo("both members showed the board again %lld ms after the server was back",
-          back.elapsed());
+    qInfo("both members showed the board again %lld ms after the server was back", back.elapsed());
     const std::optional<QImage> board = serverBoard(m_ports.drawing);
     QVERIFY(board);
     QVERIFY(*board == expected.image());
@@ -219,8 +218,7 @@ void TestReconnect::killedServerMidStrokeLosesNothing() {
     QVERIFY(chatA && chatB);
     chatA->text2()->setPlainText(QStringLiteral("戻りました"));
     chatA->command1Click();
-    QTRY_VERIFY_WITH_TIMEOUT(chatB->conversation()->toPlainText().contains("戻りました"),
-                             Generous);
+    QTRY_VERIFY_WITH_TIMEOUT(chatB->conversation()->toPlainText().contains("戻りました"), Generous);
     chatB->text2()->setPlainText(QStringLiteral("おかえり"));
     chatB->command1Click();
     QTRY_VERIFY_WITH_TIMEOUT(chatA->conversation()->toPlainText().contains("おかえり"), Generous);

@@ -24,7 +24,7 @@ void TestResendLog::numbersCountEveryLineAfterTheAnswer() {
     ResendLog log;
     log.announced(255, 2);
     log.claimed();
-    log.sent("7:snap t\r\n");         // 11
+    log.sent("7:snap t\r\n");        // 11
     log.sent(dl::penDownLine(1, 1)); // 12
     log.sent(dl::drawLine(5, 5));    // 13
     log.answered(10);
@@ -67,9 +67,8 @@ void TestResendLog::resendStartsWithThePenTheServerLastHad() {
     log.sent("7:snap t\r\n"); // 4 (the server took 3 before the claim)
     log.answered(3);
     QVERIFY(log.hasResend());
-    const QList<QByteArray> expected{dl::colorLine(7),      dl::widthLine(1),
-                                     dl::penDownLine(4, 5), dl::drawLine(6, 7),
-                                     dl::drawLine(8, 9),    dl::penUpLine(),
+    const QList<QByteArray> expected{dl::colorLine(7),   dl::widthLine(1),   dl::penDownLine(4, 5),
+                                     dl::drawLine(6, 7), dl::drawLine(8, 9), dl::penUpLine(),
                                      dl::clearAllLine()};
     QCOMPARE(log.takeResend(), expected);
     QCOMPARE(log.nextNumber(), quint64(5));

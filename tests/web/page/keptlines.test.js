@@ -18,7 +18,13 @@ import {
 
 test('the resend starts with the pen the server last had', () => {
   const kept = new KeptLines();
-  for (const line of [colorLine(255), widthLine(2), penDownLine(10, 20), drawLine(30, -4), snapRequestLine('t')])
+  for (const line of [
+    colorLine(255),
+    widthLine(2),
+    penDownLine(10, 20),
+    drawLine(30, -4),
+    snapRequestLine('t'),
+  ])
     kept.sent(line);
   assert.deepEqual(kept.takeResend(), []);
   assert.equal(kept.keep(drawLine(40, 5)), true);
