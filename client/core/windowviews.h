@@ -48,6 +48,7 @@ enum class NoticeKind {
     BackupWritten, // the own picture was kept in a file before the shared one replaced it
     LocalView,     // the canvas shows the member's own picture, not the shared one
     ClearAll,      // someone cleared everyone's canvas, or took that back (on this connection)
+    BoardFull,     // every pen slot was taken when this connection came: nobody sees its strokes
 };
 
 class NoticeView {
