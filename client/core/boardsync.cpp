@@ -20,6 +20,8 @@ const QString localViewText =
     QStringLiteral("ローカル表示: キャンバスは手元の絵のままで、みんなの共有画面ではありません。"
                    "「通信」→「共有画面を取り直す」で共有画面に切り替わります。");
 
+const QString boardFullText = QStringLiteral("満員です（描いた線はほかの人には届きません）");
+
 QString shownPath(const QString& path) {
     return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
 }
@@ -41,6 +43,9 @@ BoardSync::BoardSync(Parts parts, QObject* parent)
     channel.onExtension({QStringLiteral("board"), QStringLiteral("data"), QStringLiteral("pen"),
                          QStringLiteral("end"), QStringLiteral("sum")},
                         [this](QStringView argument) { onReply(argument); });
+    channel.onExtension({QStringLiteral("full")}, [this](QStringView) {
+        m_parts.notices.showNotice(NoticeKind::BoardFull, boardFullText);
+    });
     connect(&channel, &DrawingChannel::connected, this, &BoardSync::onConnected);
     connect(&channel, &DrawingChannel::closed, this, [this] { enter(State::Offline); });
     Canvas& canvas = m_parts.canvas;
@@ -71,6 +76,8 @@ void BoardSync::enter(State next, KeepLocal keep) {
         m_replay.clear();
         m_localPicture = QImage();
     }
+    if (next == State::Offline)
+        m_parts.notices.clearNotice(NoticeKind::BoardFull); // the next connection may find a slot
     if (m_state == State::LocalView && next != State::LocalView)
         m_parts.notices.clearNotice(NoticeKind::LocalView);
     else if (next == State::LocalView && m_state != State::LocalView)

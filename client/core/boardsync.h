@@ -39,6 +39,9 @@ class NoticeView;
 // - A log still playing when the connection comes up makes the canvas a
 //   local view: no snapshot and no checks until the member asks for one. A
 //   notice stays up for as long as the canvas is a local view.
+// - A server whose pen slots are all taken says so ("full") to a newcomer
+//   of ours: a notice stays up until the connection ends, since the
+//   member's strokes reach nobody (a described server never says it).
 //
 // At most one request is out at a time; the state says which. Every change
 // of state goes through enter(), which forgets what was asked before and

@@ -51,6 +51,7 @@ enum class NoticeKind {
     LocalView,     // the canvas shows the member's own picture, not the shared one
     ClearAll,      // someone cleared everyone's canvas, or took that back (on this connection)
     Reconnecting,  // the connection was lost and is being made again
+    BoardFull,     // every pen slot was taken when this connection came: nobody sees its strokes
 };
 
 class NoticeView {

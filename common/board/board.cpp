@@ -122,8 +122,9 @@ Board::Step Board::readStep(qint16 i, qint16 cmd, QStringView arg) {
 
 QRect Board::apply(const Step& step) {
     if (step.kind == Step::Clear) {
+        const QRect area = m_dirty; // all a clear changes: what was painted since the last one
         clearAll();
-        return m_image.rect();
+        return area;
     }
     if (step.kind == Step::None || !protocol::hasSlot(step.index))
         return {};

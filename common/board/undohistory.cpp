@@ -50,6 +50,14 @@ UndoHistory::UndoHistory(Board& board, Use use) : m_board(board), m_use(use) {
 }
 
 void UndoHistory::restart() {
+    // While changes are tracked the new start shares every tile that did not
+    // change since the last frame: a run of clear-alls costs a few hundred
+    // pointers each, not a copy of the picture.
+    const bool tracked = !m_suspended && !m_frames.empty() &&
+                         (m_use == Use::Server || m_markerSeen) &&
+                         m_dirty.size() == size_t(m_frames.back().picture.tileCount());
+    TileFrame start = tracked ? TileFrame::update(m_frames.back().picture, m_board.image(), m_dirty)
+                              : TileFrame::copyOf(m_board.image());
     m_baseKnown = m_use == Use::Server;
     m_markerSeen = false;
     m_baseInHistory = false;
@@ -62,7 +70,7 @@ void UndoHistory::restart() {
             changed(member);
     m_lists.assign(m_lists.size(), Lists{});
     m_frames.clear();
-    m_frames.push_back(Frame{0, TileFrame::copyOf(m_board.image()), m_board.pens()});
+    m_frames.push_back(Frame{0, std::move(start), m_board.pens()});
     m_dirty.assign(size_t(m_frames.front().picture.tileCount()), 0);
     m_spacing = m_use == Use::Server ? FirstSpacing : PlayerSpacing;
     m_frameBytes = frameBytes();

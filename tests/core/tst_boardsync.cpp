@@ -1,7 +1,7 @@
 // The shared picture's requests against a scripted server on loopback: a
 // check whose member drew since asking is only awaited, a silent server gets
-// one more chance when the member asks; and the backups it writes, named by
-// the clock it is given.
+// one more chance when the member asks, a full board is said while the
+// connection lasts; and the backups it writes, named by the clock it is given.
 #include "boardbackup.h"
 #include "boardsync.h"
 #include "canvas.h"
@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -32,8 +33,12 @@ struct Pen : PenView {
 
 struct Notices : NoticeView {
     QStringList shown;
-    void showNotice(NoticeKind, const QString& text) override { shown << text; }
-    void clearNotice(NoticeKind) override {}
+    QSet<NoticeKind> up;
+    void showNotice(NoticeKind kind, const QString& text) override {
+        shown << text;
+        up.insert(kind);
+    }
+    void clearNotice(NoticeKind kind) override { up.remove(kind); }
 };
 
 struct Rig {
@@ -89,6 +94,7 @@ private slots:
     void checkWithOwnDrawingSinceIsOnlyAwaited();
     void retakeGivesASilentServerOneMoreChance();
     void backupNamesFollowTheClock();
+    void aFullBoardIsSaidUntilTheConnectionEnds();
 };
 
 void TestBoardSync::checkWithOwnDrawingSinceIsOnlyAwaited() {
@@ -140,6 +146,17 @@ void TestBoardSync::retakeGivesASilentServerOneMoreChance() {
     QTRY_COMPARE(rig.sync.state(), BoardSync::State::Silent);
     rig.channel.socket().close();
     QTRY_COMPARE(rig.sync.state(), BoardSync::State::Offline);
+}
+
+void TestBoardSync::aFullBoardIsSaidUntilTheConnectionEnds() {
+    Rig rig;
+    QVERIFY(rig.connect());
+    QVERIFY(rig.nextRequest().startsWith("snap "));
+    rig.reply("0:7:full\r\n");
+    QTRY_VERIFY(rig.notices.up.contains(NoticeKind::BoardFull));
+    rig.peer.drawing.latest()->close();
+    QTRY_COMPARE(rig.sync.state(), BoardSync::State::Offline);
+    QVERIFY(!rig.notices.up.contains(NoticeKind::BoardFull));
 }
 
 void TestBoardSync::backupNamesFollowTheClock() {
