@@ -250,7 +250,9 @@ void BoardSync::apply(const boardsnapshot::Reader::Event& event) {
         m_syncedRevision = board.revision();
     else
         m_syncedRevision.reset();
-    enter(State::Watching);
     m_parts.refreshPreview();
+    // Heard before the state moves on: whoever waits for the picture to
+    // settle knows by then that it was replaced.
     emit snapshotApplied();
+    enter(State::Watching);
 }
