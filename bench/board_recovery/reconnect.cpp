@@ -17,8 +17,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -125,11 +125,9 @@ void measureReconnect(const QString& journal, const QImage& expected, int runs) 
         std::printf("  !! the members did not join\n");
         for (const auto& m : members)
             std::printf("     sync %d drawing %d text %d phase %d known %d retrying %d canvas %s\n",
-                        int(m->client->boardSync().state()),
-                        m->client->drawing().isConnected(),
-                        int(m->client->textSocket().state()),
-                        int(m->client->session().phase()), m->client->session().knownServer(),
-                        m->retrying(),
+                        int(m->client->boardSync().state()), m->client->drawing().isConnected(),
+                        int(m->client->textSocket().state()), int(m->client->session().phase()),
+                        m->client->session().knownServer(), m->retrying(),
                         m->client->form1().canvas().image() == expected ? "board" : "other");
         return;
     }
