@@ -10,7 +10,10 @@
 //   - the time from starting the sketoraServer program (SKETORA_BIN_DIR or
 //     beside this tool) in a copy of that folder to a raw member of ours on
 //     loopback holding the board: the port answering, the greeting, the
-//     session answer, the shared picture applied.
+//     session answer, the shared picture applied;
+//   - the same restart after a kill under four whole desktop clients: the
+//     time until every one of them has reconnected by itself and shows the
+//     board again (reconnect.h).
 // Best and median of `runs`, each on a fresh copy of the folder. Figures
 // only, never pass/fail.
 //
@@ -19,11 +22,12 @@
 #include "boardjournal.h"
 #include "drawingrelay.h"
 #include "generatedlog.h"
+#include "reconnect.h"
 #include "relaykeeper.h"
 #include "relayserver.h"
 #include "snapshot.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -218,7 +222,9 @@ void measureRestart(const QString& source, const QImage& expected, int runs) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // the whole clients' windows
+    QApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 5;
     const benchlog::GeneratedLog log = benchlog::generate(200000);
 
@@ -243,5 +249,8 @@ int main(int argc, char* argv[]) {
 
     std::printf("restart of sketoraServer to a member of ours holding the board (wall clock)\n");
     measureRestart(journalIn(crashed.path()), expected, runs);
+
+    std::printf("server killed and started again: back to four whole clients showing the board\n");
+    measureReconnect(journalIn(crashed.path()), expected, runs);
     return 0;
 }

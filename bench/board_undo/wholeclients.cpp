@@ -4,7 +4,7 @@
 #include "drawingrelay.h"
 #include "form1.h"
 #include "form2.h"
-#include "prompts.h"
+#include "nooneprompts.h"
 #include "relayserver.h"
 #include "sketoraclient.h"
 #include "undocontrol.h"
@@ -38,24 +38,9 @@ bool waitFor(const std::function<bool()>& done, int ms) {
     return true;
 }
 
-// Nobody at the screen: every question is answered OK, every dialog cancelled.
-struct NoOne : Prompts {
-    bool question(QWidget*, const QString&, const QString&) override { return true; }
-    void message(QWidget*, const QString&, const QString&) override {}
-    std::optional<QColor> chooseColor(QWidget*, const QColor&) override { return {}; }
-    std::optional<QString> saveFileName(QWidget*, const QString&, const QString&,
-                                        const QString&) override {
-        return {};
-    }
-    std::optional<QString> serverAddress(QWidget*, const QString&, const QStringList&) override {
-        return {};
-    }
-    std::optional<QString> newName(QWidget*, const QString&) override { return {}; }
-};
-
 // One whole client, and whether its canvas has repainted since its last patch.
 struct Client : QObject {
-    NoOne prompts;
+    NoOnePrompts prompts;
     std::unique_ptr<SketoraClient> client;
     int patches = 0, patchesBefore = 0;
     bool painted = true;

@@ -10,11 +10,14 @@
 #include "form2.h"
 #include "form3.h"
 #include "imageexport.h"
+#include "linkwatch.h"
 #include "logplayer.h"
 #include "qtprompts.h"
+#include "sessionkeeper.h"
 #include "settingsfile.h"
 #include "socketendpoint.h"
 #include "statusline.h"
+#include "textmessage.h"
 #include "undocontrol.h"
 #include "windowtransparency.h"
 
@@ -45,8 +48,9 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
     m_textSocket = std::make_unique<net::SocketEndpoint>();
     m_addresses = std::make_unique<AddressHistory>(m_options.settingsDirectory);
     m_connection = std::make_unique<ConnectionControl>(
-        ConnectionControl::Parts{*m_drawing, *m_textSocket, main, m_addresses.get()}, *m_prompts,
-        m_options.ports);
+        ConnectionControl::Parts{*m_drawing, *m_textSocket, main, m_addresses.get(), &main,
+                                 [this] { return m_session && m_session->knownServer(); }},
+        *m_prompts, m_options.ports);
     m_status = std::make_unique<StatusLine>(*m_drawing, main);
     m_player = std::make_unique<LogPlayer>(
         LogPlayer::Parts{main, main.playbackSpeedItems(), m_drawing->receiver()}, *m_prompts);
@@ -56,6 +60,16 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
         BoardSync::Parts{*m_drawing, main.canvas(), refreshPreview,
                          [this] { return m_player->isPlaying(); }, *m_options.clock, main});
     m_boardSync->setBackupDirectory([this] { return m_options.settingsDirectory; });
+    m_session = std::make_unique<SessionKeeper>(
+        SessionKeeper::Parts{*m_drawing, *m_boardSync, main.canvas().board(), refreshPreview});
+    m_boardSync->setSpareCheck([this] { return m_session->keepsAll(); });
+    m_textWatch = std::make_unique<LinkWatch>([this](const QByteArray& token) {
+        if (m_textSocket->state() != net::SocketEndpoint::Connected)
+            m_textWatch->stop(); // closed from this side: nothing to watch
+        else
+            m_textSocket->sendBytes(protocol::text::clientMessage(
+                protocol::text::Extension, QString::fromLatin1("ping " + token)));
+    });
     m_chat = std::make_unique<ChatController>(*m_textSocket, m_settings, *m_prompts);
     m_undo = std::make_unique<UndoControl>(
         UndoControl::Parts{*m_drawing, main.canvas(), main, main, refreshPreview,
@@ -68,6 +82,7 @@ SketoraClient::SketoraClient(Options options, QObject* parent)
     sendWindowDrawing(main, *m_drawing);
     wireMainWindow();
     wireUndo();
+    wireLink();
 }
 
 SketoraClient::~SketoraClient() {
@@ -78,6 +93,8 @@ SketoraClient::~SketoraClient() {
     m_version.reset();
     m_export.reset();
     m_undo.reset();
+    m_textWatch.reset();
+    m_session.reset();
     m_boardSync.reset();
     m_player.reset();
     m_status.reset();
@@ -203,4 +220,29 @@ void SketoraClient::wireUndo() {
     connect(m_boardSync.get(), &BoardSync::serverAnswered, undo, &UndoControl::serverSpeaks);
     connect(&m_chat->channel(), &TextChannel::renamed, undo, &UndoControl::announce);
     connect(undo, &UndoControl::notice, m_chat.get(), &ChatController::showNotice);
+}
+
+// The heartbeat of the text channel runs once the drawing channel has shown
+// the server is one of ours; a dead link on either channel, or a 切断 or
+// another address, goes to the connection control.
+void SketoraClient::wireLink() {
+    ConnectionControl* connection = m_connection.get();
+    LinkWatch* text = m_textWatch.get();
+    const auto startText = [this] {
+        if (m_session->knownServer() && m_textSocket->state() == net::SocketEndpoint::Connected)
+            m_textWatch->start();
+    };
+    // Each text connection is watched afresh; one closed from this side is not.
+    connect(m_textSocket.get(), &net::SocketEndpoint::connected, text, startText);
+    connect(m_session.get(), &SessionKeeper::serverKnown, text, startText);
+    connect(m_textSocket.get(), &net::SocketEndpoint::closed, text, &LinkWatch::stop);
+    connect(m_session.get(), &SessionKeeper::linkDead, text, &LinkWatch::stop);
+    connect(connection, &ConnectionControl::sessionEnded, text, &LinkWatch::stop);
+    connect(&m_chat->channel(), &TextChannel::extensionHeard, text, [text](const QString& payload) {
+        if (payload.startsWith(QLatin1String("pong ")))
+            text->heard();
+    });
+    connect(text, &LinkWatch::dead, connection, &ConnectionControl::linkLost);
+    connect(m_session.get(), &SessionKeeper::linkDead, connection, &ConnectionControl::linkLost);
+    connect(connection, &ConnectionControl::sessionEnded, m_session.get(), &SessionKeeper::forget);
 }

@@ -14,8 +14,10 @@ class Clock;
 class DrawingChannel;
 class Form2;
 class ImageExport;
+class LinkWatch;
 class LogPlayer;
 class Prompts;
+class SessionKeeper;
 class StatusLine;
 class UndoControl;
 class VersionCommand;
@@ -76,6 +78,8 @@ public:
     BoardSync& boardSync() { return *m_boardSync; }
     UndoControl& undo() { return *m_undo; }
     ChatController& chat() { return *m_chat; }
+    SessionKeeper& session() { return *m_session; }
+    LinkWatch& textWatch() { return *m_textWatch; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -87,6 +91,7 @@ private:
     void saveSettings();
     void wireMainWindow();
     void wireUndo();
+    void wireLink();
 
     Options m_options;
     std::unique_ptr<Prompts> m_ownPrompts;
@@ -101,6 +106,8 @@ private:
     std::unique_ptr<StatusLine> m_status;
     std::unique_ptr<LogPlayer> m_player;
     std::unique_ptr<BoardSync> m_boardSync;
+    std::unique_ptr<SessionKeeper> m_session;
+    std::unique_ptr<LinkWatch> m_textWatch;
     std::unique_ptr<UndoControl> m_undo;
     std::unique_ptr<ImageExport> m_export;
     std::unique_ptr<VersionCommand> m_version;

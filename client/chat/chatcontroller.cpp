@@ -2,11 +2,18 @@
 
 #include "chatsettings.h"
 #include "prompts.h"
+#include "socketendpoint.h"
 
 ChatController::ChatController(net::SocketEndpoint& wsTxt, ChatSettings& settings, Prompts& prompts,
                                QObject* parent)
     : QObject(parent), m_settings(settings), m_prompts(prompts), m_channel(wsTxt, settings) {
     m_channel.setConversationOpener([this] { return openConversation(); });
+    // A new text connection while the window is open (a reconnect, by hand
+    // or by itself): the member joins again and the conversation goes on.
+    connect(&wsTxt, &net::SocketEndpoint::connected, this, [this] {
+        if (m_window && m_window->isVisible())
+            m_window->announce();
+    });
 }
 
 ChatController::~ChatController() {

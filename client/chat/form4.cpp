@@ -126,6 +126,10 @@ void Form4::formLoad() {
     activateWindow();
     m_text2->setFocus();
 
+    announce();
+}
+
+void Form4::announce() {
     m_channel.announce(static_cast<qint16>(qRound(m_text2->font().pointSizeF())), inputColor());
 }
 

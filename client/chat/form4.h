@@ -46,6 +46,9 @@ public:
     // The opening sequence: look of both boxes from the settings, show, focus
     // the input box, and while connected announce the user (types 1, 7, 6, 8).
     void formLoad();
+    // Joins the chat with the input's look (the end of formLoad; again on
+    // every new text connection while the window is open).
+    void announce();
 
     void command1Click(); // send the remark in the input box
     void rtfSaveDialog(); // ask for a file name, then rtfSave

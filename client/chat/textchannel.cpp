@@ -81,8 +81,11 @@ void TextChannel::wsTxtProc2(qint16 index, qint16 type, const QString& text) {
         if (const auto face = protocol::readInt16(text); slot && face)
             m_memFont[index] = *face;
         break;
+    case Extension:
+        emit extensionHeard(text);
+        break;
     default:
-        break; // types outside 0..8 mean nothing to the client
+        break; // other types mean nothing to the client
     }
 }
 

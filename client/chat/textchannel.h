@@ -94,6 +94,8 @@ public:
 
 signals:
     void renamed(); // the user's name in the settings changed
+    // A message of type 9 (our own verbs, see server/linkkeeper.h), its payload.
+    void extensionHeard(const QString& payload);
 
 private:
     QString nameOf(int index) const;

@@ -95,6 +95,7 @@ void BoardSync::enter(State next, KeepLocal keep) {
         m_checkedThisPeriod = true;
         send(boardsnapshot::sumRequestLine(m_token.toLatin1()));
     }
+    emit stateChanged(next);
 }
 
 bool BoardSync::isReplyTo(State asked, const QString& token) const {
@@ -216,7 +217,8 @@ void BoardSync::onSum(const boardsnapshot::Reader::Event& event) {
 void BoardSync::apply(const boardsnapshot::Reader::Event& event) {
     // The member's own picture is never dropped unnoticed: without its
     // backup the canvas stays a local view.
-    if (!m_localPicture.isNull() && !Board::isBlank(m_localPicture) &&
+    const bool spared = m_keepsAll && m_keepsAll();
+    if (!spared && !m_localPicture.isNull() && !Board::isBlank(m_localPicture) &&
         m_localPicture != event.picture) {
         const std::optional<QString> backup = m_backup.write(m_localPicture);
         if (!backup) {
@@ -248,7 +250,9 @@ void BoardSync::apply(const boardsnapshot::Reader::Event& event) {
         m_syncedRevision = board.revision();
     else
         m_syncedRevision.reset();
-    enter(State::Watching);
     m_parts.refreshPreview();
+    // Heard before the state moves on: whoever waits for the picture to
+    // settle knows by then that it was replaced.
     emit snapshotApplied();
+    enter(State::Watching);
 }

@@ -72,6 +72,7 @@ class BoardSync : public QObject {
     Q_OBJECT
 public:
     enum class State { Offline, LocalView, Silent, Watching, Snapshot, Check, StaleCheck };
+    Q_ENUM(State)
 
     struct Timing {
         int quietMs = 1500;  // no own drawing and no change for this long: check
@@ -98,6 +99,10 @@ public:
     void setTiming(const Timing& timing);
     // Where backups go; empty means the current directory. Asked at the
     // moment a backup is written.
+    // Asked when a shared picture arrives: true when every own stroke the
+    // canvas holds is on the server or about to be sent again, so the
+    // picture discards nothing and no backup is written.
+    void setSpareCheck(std::function<bool()> keepsAll) { m_keepsAll = std::move(keepsAll); }
     void setBackupDirectory(std::function<QString()> directory) {
         m_backup.setDirectory(std::move(directory));
     }
@@ -113,6 +118,7 @@ signals:
     // it speaks command 7 (one built before it relays requests instead).
     void serverAnswered();
     void snapshotApplied();
+    void stateChanged(BoardSync::State state);
     void checksumCompared(bool equal);
 
 private:
@@ -162,4 +168,5 @@ private:
     bool m_checkedThisPeriod = false;
 
     QString m_lastBackup;
+    std::function<bool()> m_keepsAll;
 };

@@ -26,7 +26,12 @@ bool DrawingChannel::isConnected() const {
 void DrawingChannel::onSocketConnected() {
     // A tail left over from an earlier connection must not prefix new lines.
     m_splitter.reset();
-    announcePen();
+    const qint32 colour = m_pen.penColor();
+    const qint16 width = m_pen.penWidth();
+    // Straight onto the wire: the gate hears of the connection only after it.
+    sendNow(dl::colorLine(colour));
+    sendNow(dl::widthLine(width));
+    emit penAnnounced(colour, width);
     emit connected();
 }
 
@@ -54,6 +59,10 @@ void DrawingChannel::dispatchExtension(QStringView argument) {
 }
 
 bool DrawingChannel::send(const QByteArray& line) {
+    return m_gate ? m_gate(line) : sendNow(line);
+}
+
+bool DrawingChannel::sendNow(const QByteArray& line) {
     return isConnected() && m_ws->sendBytes(line);
 }
 

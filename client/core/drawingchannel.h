@@ -38,11 +38,14 @@ class SocketEndpoint;
 // failed send is ignored, like every send of the drawing channel. When a
 // connection comes up the pen is announced first (colour line, then width
 // line) and connected() follows, so whatever its listeners send comes after
-// the pen.
+// the pen. A send gate, when set, decides about every line sent (the
+// member's session: sessionkeeper.h); it puts lines on the wire with
+// sendNow().
 class DrawingChannel : public QObject {
     Q_OBJECT
 public:
     using ExtensionHandler = std::function<void(QStringView argument)>;
+    using SendGate = std::function<bool(const QByteArray& line)>;
 
     // Where downstream lines paint, the pen the announcement reads and the
     // preview refresh of pen-up and clear-all lines.
@@ -69,8 +72,12 @@ public:
     void onExtension(const QStringList& verbs, const ExtensionHandler& handler);
 
     // --- sending (nothing while not connected)
-    // The one way out; false when the line was not sent.
+    // The one way out; false when the line was not sent (a gate may also
+    // keep it to send later).
     bool send(const QByteArray& line);
+    // Onto the wire now, past the gate; false when not connected.
+    bool sendNow(const QByteArray& line);
+    void setSendGate(SendGate gate) { m_gate = std::move(gate); }
     void announcePen(); // colour line, then width line
     void sendColor(qint32 colour);
     void sendSize(qint16 width);
@@ -83,6 +90,8 @@ public:
     void requestMemberCount();
 
 signals:
+    // A new connection: its pen announcement has just gone out.
+    void penAnnounced(qint32 colour, qint16 width);
     void connected(); // a new connection, after the pen announcement
     void closed();    // the server closed the connection, or it broke
 
@@ -95,4 +104,5 @@ private:
     DrawReceiver m_receiver;
     protocol::FrameSplitter m_splitter;
     std::vector<std::pair<QString, ExtensionHandler>> m_extensions;
+    SendGate m_gate;
 };

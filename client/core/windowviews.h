@@ -18,6 +18,8 @@ public:
     virtual QWidget* dialogParent() = 0;
     // The network menu: connect and reconnect while down, disconnect while up.
     virtual void showConnected(bool connected) = 0;
+    // Retrying a lost connection: connect, reconnect and disconnect all on.
+    virtual void showRetrying() = 0;
     // The part of the window title after "Sketora - クライアント / ".
     virtual void setTitleStatus(const QString& status) = 0;
 };
@@ -48,6 +50,7 @@ enum class NoticeKind {
     BackupWritten, // the own picture was kept in a file before the shared one replaced it
     LocalView,     // the canvas shows the member's own picture, not the shared one
     ClearAll,      // someone cleared everyone's canvas, or took that back (on this connection)
+    Reconnecting,  // the connection was lost and is being made again
     BoardFull,     // every pen slot was taken when this connection came: nobody sees its strokes
 };
 

@@ -222,6 +222,14 @@ void Form1::showConnected(bool connected) {
     m_connected = connected;
 }
 
+void Form1::showRetrying() {
+    m_menu.mCon->setEnabled(true);
+    m_menu.mReconnect->setEnabled(true);
+    m_menu.mClose->setEnabled(true);
+    m_menu.mRetake->setEnabled(false);
+    m_connected = false;
+}
+
 void Form1::showUndoState(bool offered, bool canUndo, bool canRedo) {
     m_undoOffered = offered;
     m_menu.mUndo->setEnabled(canUndo);

@@ -73,6 +73,7 @@ public:
     // --- ConnectionView
     QWidget* dialogParent() override { return this; }
     void showConnected(bool connected) override;
+    void showRetrying() override;
     void setTitleStatus(const QString& status) override;
 
     // --- StatusView

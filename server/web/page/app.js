@@ -17,7 +17,12 @@ const PALETTE = [255, 65280, 16711680, 16777215, 16776960, 16711935, 65535, 0];
 const PEN_SIZES = [1, 3, 5, 7]; // width values 0..3
 const DEFAULT_NAME = 'Sketoraユーザー';
 const NAME_KEY = 'sketora.name';
-const STATUS = { connecting: '接続中…', ready: '接続しました', closed: '切断されました' };
+const STATUS = {
+  connecting: '接続中…',
+  ready: '接続しました',
+  closed: '切断されました',
+  reconnecting: 'サーバとの接続が切れました。再接続しています…',
+};
 // The clear question as the desktop client asks it.
 const CLEAR_QUESTION = {
   alone: '全消去しますか？',
@@ -71,7 +76,8 @@ const connection = new Connection({
   changed: (state) => {
     $('status').textContent = STATUS[state];
     $('reconnect').hidden = state !== 'closed';
-    if (state === 'closed') undo.closed();
+    document.body.classList.toggle('reconnecting', state === 'reconnecting');
+    if (state === 'closed' || state === 'reconnecting') undo.closed();
   },
   drawn: showMembers,
   text: (message) => showInChat(chat.receive(message)),
@@ -232,6 +238,11 @@ buildControls();
 buildPointers();
 buildChat();
 window.addEventListener('pagehide', () => connection.leave());
+// A phone that wakes up, a network that returns: try again at once.
+document.addEventListener('visibilitychange', () => {
+  if (document.visibilityState === 'visible') connection.retryNow();
+});
+window.addEventListener('online', () => connection.retryNow());
 // Where the chat would cover the board, it starts closed; upright on a phone
 // it has the space below the board.
 if (window.matchMedia('(max-width: 700px) and (orientation: landscape)').matches)

@@ -5,6 +5,14 @@
 // every 15 s); and the chat window's announcement: name, size, colour, face;
 // then whatever announced() sends (who we are for undo).
 // Nothing is sent before that or after the close.
+//
+// Once it has been connected the page keeps trying to connect again after a
+// close, quickly at first and then every few seconds (RETRY_MS, then the
+// last value for ever), and at once when the page becomes visible again or
+// the network comes back (retryNow); only leave() ends that. What is drawn
+// while closed is kept (keptlines.js) and sent on the next connection right
+// after the request for the shared picture, so the server takes it after
+// the picture it sends, then the current pen.
 
 import {
   Bridge,
@@ -20,8 +28,10 @@ import {
   textMessage,
   widthLine,
 } from './protocol.js';
+import { KeptLines } from './keptlines.js';
 import { newToken } from './snapshot.js';
 
+export const RETRY_MS = Object.freeze([500, 1000, 2000, 3000]);
 const MEMBER_POLL_MS = 15000;
 const FONT_SIZE = 10;
 
@@ -29,7 +39,8 @@ export class Connection {
   // feed: the BoardFeed that takes the drawing lines; pen(): the current
   // {colour, width}; changed(state): 'connecting', 'ready' or 'closed';
   // drawn(): lines were applied; text(message): one downstream text message;
-  // announced(): the announcements went out, others may follow.
+  // announced(): the announcements went out, others may follow. changed()
+  // also says 'reconnecting' while the page is trying to connect again.
   constructor({ url, feed, pen, changed, drawn, text, announced = () => {}, now = () => performance.now() }) {
     Object.assign(this, { url, feed, pen, changed, drawn, text, announced, now });
     this.name = '';
@@ -39,10 +50,20 @@ export class Connection {
     this.joined = false; // the chat announcement went out: leaving is said
     this.connectedAt = null; // now() when the WebSocket was opened
     this.timers = [];
+    this.kept = new KeptLines();
+    this.wasReady = false; // connected once: closes are retried, drawing is kept
+    this.wanted = true; // until leave()
+    this.attempt = 0;
+    this.retry = null;
+  }
+
+  // Drawing goes somewhere: out now, or kept for the next connection.
+  get canDraw() {
+    return this.ready || (this.wasReady && this.wanted);
   }
 
   open() {
-    this.changed('connecting');
+    this.changed(this.wasReady ? 'reconnecting' : 'connecting');
     this.connectedAt = this.now();
     const ws = new WebSocket(this.url);
     this.ws = ws;
@@ -52,14 +73,30 @@ export class Connection {
 
   // The chat window's close: leave, then the connection ends.
   leave() {
+    this.wanted = false;
+    clearTimeout(this.retry);
     if (this.joined) this.sendText(leaveMessage());
     this.joined = false;
     if (this.ws) this.ws.close();
   }
 
+  // A closed page tries again now (it became visible, the network is back).
+  retryNow() {
+    if (!this.wasReady || !this.wanted || this.ready) return;
+    if (this.ws && this.ws.readyState === WebSocket.CONNECTING) return;
+    clearTimeout(this.retry);
+    this.retry = null;
+    this.open();
+  }
+
   // Complete drawing lines, each with its "\r\n", in one message.
   sendDrawing(...lines) {
-    if (this.ready) this.ws.send(drawingMessage(lines));
+    if (this.ready) {
+      this.ws.send(drawingMessage(lines));
+      lines.forEach((line) => this.kept.sent(line));
+    } else if (this.canDraw) {
+      lines.forEach((line) => this.kept.keep(line));
+    }
   }
 
   sendText(message) {
@@ -92,11 +129,16 @@ export class Connection {
 
   begin() {
     this.ready = true;
+    this.wasReady = true;
+    this.attempt = 0;
     this.changed('ready');
     const token = newToken();
     this.feed.expect(token);
     const { colour, width } = this.pen();
+    // Taken before the announcement, which moves the pen the server sees.
+    const resend = this.kept.takeResend();
     this.sendDrawing(colorLine(colour), widthLine(width), snapRequestLine(token), memberRequestLine());
+    if (resend.length > 0) this.sendDrawing(...resend, colorLine(colour), widthLine(width));
     setTimeout(() => this.feed.giveUp(token), this.snapshotWaitMs);
     this.timers.push(setInterval(() => this.sendDrawing(memberRequestLine()), MEMBER_POLL_MS));
     this.sendText(clientMessage(TextType.Join, this.name));
@@ -112,6 +154,15 @@ export class Connection {
     this.joined = false;
     this.timers.forEach(clearInterval);
     this.timers = [];
-    this.changed('closed');
+    this.feed.closed();
+    if (this.wasReady && this.wanted) {
+      this.changed('reconnecting');
+      const delay = RETRY_MS[Math.min(this.attempt, RETRY_MS.length - 1)];
+      ++this.attempt;
+      clearTimeout(this.retry);
+      this.retry = setTimeout(() => this.retryNow(), delay);
+    } else {
+      this.changed('closed');
+    }
   }
 }

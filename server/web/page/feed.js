@@ -33,6 +33,7 @@ export class BoardFeed {
     this.held = null; // lines received while a complete snapshot decodes
     this.ownSince = null; // own paints since the request, replayed over the snapshot
     this.ownDuringPatch = null; // own paints while a patch decodes, replayed over it
+    this.unsent = null; // own paints while closed: sent on the next connection
     this.patches = 0; // patches pasted
     this.result = 'none';
     this.appliedAt = null; // now() when the snapshot's picture was in place
@@ -43,7 +44,8 @@ export class BoardFeed {
   expect(token) {
     this.snapshot = new SnapshotReceiver(token);
     this.held = null;
-    this.ownSince = [];
+    this.ownSince = this.unsent || [];
+    this.unsent = null;
     this.result = 'waiting';
   }
 
@@ -58,8 +60,17 @@ export class BoardFeed {
   // replace the picture.
   paintOwn(paint) {
     paint();
+    if (this.unsent) this.unsent.push(paint);
     if (this.ownSince) this.ownSince.push(paint);
     if (this.ownDuringPatch) this.ownDuringPatch.push(paint);
+  }
+
+  // The connection closed: own paints from now on wait for the next one.
+  closed() {
+    this.snapshot = null;
+    this.ownSince = null;
+    this.held = null;
+    this.unsent = this.unsent || [];
   }
 
   // Complete downstream lines without their "\r\n". Command-7 lines of

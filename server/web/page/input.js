@@ -106,7 +106,7 @@ export class PenInput {
       this.gesture = { view: this.view.beginGesture({ x: e.clientX, y: e.clientY, d: 1 }), hand: true };
       return;
     }
-    if (!this.connection.ready) return;
+    if (!this.connection.canDraw) return;
     const p = this.view.boardPoint(e);
     if (e.pointerType === 'touch') this.pending = p;
     else this.beginStroke(p);
