@@ -159,7 +159,12 @@ void SnapshotService::finishJob(const std::shared_ptr<Job>& job) {
         a.inJob = false;
         m_ws.releaseOutput(m.k, m.reply);
     }
-    for (const Job::Member& m : job->members)
-        serve(m.k);
+    // Everyone who asked meanwhile: what this encoding covers is answered
+    // now, the rest waits for the next one.
+    for (int k = 0; k < int(m_askers.size()); ++k) {
+        const Asker& a = m_askers[size_t(k)];
+        if (a.snapWaiting || a.sumWaiting)
+            serve(k);
+    }
     schedule();
 }

@@ -1,5 +1,6 @@
 #include "reconnect.h"
 
+#include "boardsync.h"
 #include "connectioncontrol.h"
 #include "drawingchannel.h"
 #include "form1.h"
@@ -16,8 +17,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -122,6 +123,12 @@ void measureReconnect(const QString& journal, const QImage& expected, int runs) 
     };
     if (!all([&](const Member& m) { return m.back(expected); }, 120000)) {
         std::printf("  !! the members did not join\n");
+        for (const auto& m : members)
+            std::printf("     sync %d drawing %d text %d phase %d known %d retrying %d canvas %s\n",
+                        int(m->client->boardSync().state()), m->client->drawing().isConnected(),
+                        int(m->client->textSocket().state()), int(m->client->session().phase()),
+                        m->client->session().knownServer(), m->retrying(),
+                        m->client->form1().canvas().image() == expected ? "board" : "other");
         return;
     }
     std::vector<double> ms;

@@ -10,6 +10,7 @@
 #include "snapshot.h"
 
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QTest>
 
 namespace {
@@ -60,6 +61,7 @@ private slots:
     void replyPastTheCapCutsTheAskerAtOnce();
     void requestsOfAPeerThatDoesNotReadAreMerged();
     void snapshotSitsAtItsPointWhileOthersDraw();
+    void everyoneAskingDuringAnEncodingIsAnswered();
     void closedPeerIsNotAnswered();
     void perAddressLimitAndTheFullBoard();
 };
@@ -151,6 +153,44 @@ void TestLimits::snapshotSitsAtItsPointWhileOthersDraw() {
     QCOMPARE(play(atC, reader, c->next(c->available())), 1);
     QCOMPARE(atC.image(), f.server->drawing().board().image());
     QVERIFY(atC.pens() == f.server->drawing().board().pens());
+}
+
+// Members that ask while an encoding of the same picture runs (several
+// joining at once) are all answered, from that one encoding.
+void TestLimits::everyoneAskingDuringAnEncodingIsAnswered() {
+    ServerFixture f;
+    fillWithNoise(f.server->drawing().board());
+    std::vector<std::unique_ptr<TestPeer>> peers;
+    for (int i = 0; i < 4; ++i) {
+        std::vector<TestPeer*> others;
+        for (const auto& p : peers)
+            others.push_back(p.get());
+        peers.push_back(f.joinDrawing(others));
+        QVERIFY(peers.back());
+    }
+    // The worker is kept busy until every request is in, so the first
+    // request's encoding is still running when the others arrive.
+    QSemaphore busy;
+    f.server->drawing().encodingWorker().run([&busy] { busy.acquire(); }, [] {});
+    peers[0]->send("7:snap first\r\n");
+    QTRY_VERIFY(f.server->drawing().snapshots().encodings() == 1);
+    for (int i = 1; i < 4; ++i) {
+        // A pen line after the requests (it paints nothing), relayed to the
+        // next one: they were read.
+        const QByteArray n = QByteArray::number(i);
+        peers[size_t(i)]->send("7:snap t" + n + "\r\n7:sum s" + n + "\r\n5: " + n + "\r\n");
+        const TestPeer& next = *peers[size_t(i % 3 + 1)];
+        QTRY_VERIFY(next.received().contains(":5: " + n + "\r\n"));
+    }
+    busy.release();
+    QTRY_VERIFY_WITH_TIMEOUT(peers[0]->received().contains("0:7:end first "), 60000);
+    for (int i = 1; i < 4; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        QTRY_VERIFY_WITH_TIMEOUT(peers[size_t(i)]->received().contains("0:7:end t" + n + " ") &&
+                                     peers[size_t(i)]->received().contains("0:7:sum s" + n + " "),
+                                 60000);
+    }
+    QCOMPARE(f.server->drawing().snapshots().encodings(), 1);
 }
 
 // A peer that sent its last lines and a request and closed while arrivals
