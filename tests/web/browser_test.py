@@ -14,9 +14,11 @@ a desktop-sized and a phone-sized screenshot of the page there.
 """
 
 import base64
+import itertools
 import os
 import random
 import shutil
+import signal
 import struct
 import zlib
 import socket
@@ -70,6 +72,43 @@ def wait_for(condition, timeout=120.0, what='condition'):
             return value
         time.sleep(0.05)
     raise AssertionError(f'timed out waiting for {what}')
+
+
+class Server:
+    """The built sketoraServer in `folder` on the ports given, started again at will."""
+
+    def __init__(self, folder, draw_port, text_port, http_port):
+        self.args = [SERVER, '--draw-port', str(draw_port), '--text-port', str(text_port),
+                     '--http-port', str(http_port)]
+        self.folder = folder
+        self.start()
+
+    def start(self):
+        self.process = subprocess.Popen(self.args, cwd=self.folder, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.PIPE,
+                                        env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
+        self.stderr = b''
+        process = self.process
+
+        def read_stderr():
+            for line in process.stderr:
+                if process is self.process:
+                    self.stderr += line
+        threading.Thread(target=read_stderr, daemon=True).start()
+        wait_for(lambda: b'http://' in self.stderr or self.process.poll() is not None,
+                 what='the page address on stderr')
+        if self.process.poll() is not None:
+            raise AssertionError(f'the server ended at its start: {self.stderr.decode(errors="replace")}')
+
+    def kill(self):
+        self.process.kill()
+        self.process.wait(120)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGCONT)
+            self.process.terminate()
+        self.process.wait(120)
 
 
 def free_ports(n):
@@ -188,13 +227,15 @@ def png_rgb(width, height, rows):
             + chunk(b'IDAT', zlib.compress(raw, 6)) + chunk(b'IEND', b''))
 
 
-def join(browser, name=None):
+def join(browser, name=None, before=''):
     """Enters the page's name form and waits until the snapshot is answered.
 
-    Our server always answers; the page's wait for a server that never does
-    is made longer than any run, so a busy machine is not taken for one."""
+    Our server always answers; the page's waits for a server that never does
+    are made longer than any run, so a busy machine is not taken for one.
+    `before` is script run on the page before it connects."""
     wait_for(lambda: browser.execute_script('return !!window.sketora'), what='page script')
-    browser.execute_script('window.sketora.connection.snapshotWaitMs = 24 * 3600 * 1000')
+    browser.execute_script('const c = window.sketora.connection; c.snapshotWaitMs = 24 * 3600 * 1000;'
+                           'c.timing.answerWaitMs = 24 * 3600 * 1000;' + before)
     if name is not None:
         field = browser.find_element(By.ID, 'name')
         field.clear()
@@ -223,25 +264,14 @@ class PageTest(unittest.TestCase):
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
         cls.draw_port, cls.text_port, cls.http_port = free_ports(3)
-        cls.server = subprocess.Popen(
-            [SERVER, '--draw-port', str(cls.draw_port), '--text-port', str(cls.text_port),
-             '--http-port', str(cls.http_port)],
-            cwd=cls.tmp.name, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-            env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
-        cls.stderr = b''
-        def read_stderr():
-            for line in cls.server.stderr:
-                cls.stderr += line
-        threading.Thread(target=read_stderr, daemon=True).start()
-        wait_for(lambda: b'http://' in cls.stderr, what='the page address on stderr')
+        cls.server = Server(cls.tmp.name, cls.draw_port, cls.text_port, cls.http_port)
         cls.url = f'http://127.0.0.1:{cls.http_port}/'
         cls.browser = start_browser(1280, 900)
 
     @classmethod
     def tearDownClass(cls):
         cls.browser.quit()
-        cls.server.terminate()
-        cls.server.wait(120)
+        cls.server.stop()
         cls.tmp.cleanup()
 
     def js(self, script, *args):
@@ -261,7 +291,7 @@ class PageTest(unittest.TestCase):
         return r[0] + (x + 0.5) * r[2] / 1600, r[1] + (y + 0.5) * r[3] / 1200
 
     def test_address_printed_and_files_served(self):
-        self.assertIn(f':{self.http_port}/'.encode(), self.stderr)
+        self.assertIn(f':{self.http_port}/'.encode(), self.server.stderr)
         self.browser.get(self.url + 'missing.js')
         self.assertNotIn('Sketora', self.browser.page_source)
 
@@ -511,6 +541,88 @@ class PageTest(unittest.TestCase):
         self.ctrl('z')
         wait_for(lambda: self.page_checksum() == without == desk.picture_checksum(), what='Ctrl+Z')
         self.assertGreaterEqual(self.js('return window.sketora.feed.patches'), 3)
+
+    def test_reconnect_through_a_killed_and_a_stopped_server(self):
+        """The page draws on through a server killed mid-stroke and started
+        again in its folder, then through one that stops answering (a dead
+        link the page finds by its pings): each time it says so, reconnects
+        by itself, and the server's board ends equal to the page's canvas
+        with every segment the page drew."""
+        folder = tempfile.TemporaryDirectory()
+        ports = free_ports(3)
+        server = Server(folder.name, *ports)
+        try:
+            self.browser.get(f'http://127.0.0.1:{ports[2]}/')
+            join(self.browser, '再接続', 'c.timing.pingMs = 200;')
+            # What the pointer makes the page send, from the input itself.
+            self.js('''const s = window.sketora, c = s.connection; window.drawn = [];
+                       s.input.connection = { get canDraw() { return c.canDraw; },
+                         sendDrawing: (...lines) => { window.drawn.push(...lines); c.sendDrawing(...lines); } };''')
+            self.js('window.sketora.setTool("pencil"); window.sketora.setWidth(2); window.sketora.setColour(255)')
+            mouse = lambda kind, x, y: self.browser.execute_cdp_cmd('Input.dispatchMouseEvent', {
+                'type': kind, 'x': self.canvas_point(x, y)[0], 'y': self.canvas_point(x, y)[1],
+                'button': 'left', 'buttons': 0 if kind == 'mouseReleased' else 1, 'clickCount': 1})
+            status = lambda: self.js('return document.getElementById("status").textContent')
+            kept = lambda: self.js('return window.sketora.connection.kept.size')
+            reconnecting = 'サーバとの接続が切れました。再接続しています…'
+
+            def back_again(what):
+                wait_for(lambda: status() == '接続しました' and
+                         self.js('return window.sketora.connection.phase') == 'open', what=what)
+
+            tokens = itertools.count(1)
+
+            def board_at_server(desk):
+                token = f's{next(tokens)}'
+                desk.line(f'7:snap {token}')
+                end = f'0:7:end {token} '.encode()
+                received = wait_for(lambda: end in desk.draw.received() and desk.draw.received(),
+                                    what='the server picture')
+                return int(received.split(end, 1)[1].split(b'\r\n', 1)[0])
+
+            def all_agree(desk, what):
+                lines = [l.removesuffix('\r\n') for l in self.js('return window.drawn')]
+                expected = desk.replay(lines)
+                wait_for(lambda: board_at_server(desk) == expected, what=what)
+                self.assertEqual(self.page_checksum(), expected, what)
+
+            mouse('mousePressed', 200, 200)
+            for k in range(1, 6):
+                mouse('mouseMoved', 200 + 50 * k, 200 + 30 * (k % 2))
+            wait_for(lambda: kept() == 0, what='the first lines durable')
+            for k in range(6, 12):
+                mouse('mouseMoved', 200 + 50 * k, 200 + 30 * (k % 2))
+            server.kill()
+            wait_for(lambda: status() == reconnecting, what='the page telling of the outage')
+            for k in range(12, 18):
+                mouse('mouseMoved', 200 + 50 * k, 200 + 30 * (k % 2))
+            mouse('mouseReleased', 1050, 230)
+            self.js('window.sketora.setColour(65280)')
+            mouse('mousePressed', 300, 600)
+            for k in range(1, 8):
+                mouse('mouseMoved', 300 + 40 * k, 600 - 35 * k)
+            mouse('mouseReleased', 580, 355)
+            server.start()
+            back_again('the page back on the started server')
+            desk = Desk(ports[0], ports[1])
+            all_agree(desk, 'the page and the started server agree')
+
+            # A server that stops answering: the page's pings find it, it
+            # draws on and comes back when the server does.
+            self.js('window.sketora.connection.watch.timing = { pingMs: 200, deadMs: 2000 }')
+            server.process.send_signal(signal.SIGSTOP)
+            wait_for(lambda: status() == reconnecting, what='the dead link found')
+            self.js('window.sketora.setColour(16711680)')
+            mouse('mousePressed', 100, 1000)
+            for k in range(1, 8):
+                mouse('mouseMoved', 100 + 120 * k, 1000 + 20 * (k % 3))
+            mouse('mouseReleased', 940, 1020)
+            server.process.send_signal(signal.SIGCONT)
+            back_again('the page back on the server that went on')
+            all_agree(desk, 'the page and the server agree after the dead link')
+        finally:
+            server.stop()
+            folder.cleanup()
 
     def test_phone_upright_and_sideways(self):
         """A 390 x 844 phone: fingers' targets, a header that keeps its words,

@@ -35,14 +35,18 @@ export class BoardFeed {
     this.ownDuringPatch = null; // own paints while a patch decodes, replayed over it
     this.unsent = null; // own paints while closed: sent on the next connection
     this.patches = 0; // patches pasted
+    this.settled = null; // told once the snapshot asked for is shown, refused or not coming
     this.result = 'none';
     this.appliedAt = null; // now() when the snapshot's picture was in place
     this.paintedAt = null; // ... and on the screen
   }
 
-  // A snapshot with this token was asked for.
-  expect(token) {
+  // A snapshot with this token was asked for; settled() is told once its
+  // picture is in place with what waited for it, or once it failed or
+  // did not come.
+  expect(token, settled = null) {
     this.snapshot = new SnapshotReceiver(token);
+    this.settled = settled;
     this.held = null;
     this.ownSince = this.unsent || [];
     this.unsent = null;
@@ -68,6 +72,7 @@ export class BoardFeed {
   // The connection closed: own paints from now on wait for the next one.
   closed() {
     this.snapshot = null;
+    this.settled = null;
     this.ownSince = null;
     this.held = null;
     this.unsent = this.unsent || [];
@@ -134,7 +139,9 @@ export class BoardFeed {
   }
 
   end(result) {
+    const settled = this.settled;
     this.snapshot = null;
+    this.settled = null;
     this.ownSince = null;
     this.result = result;
     if (result === 'applied') {
@@ -144,6 +151,19 @@ export class BoardFeed {
       });
     }
     this.release();
+    if (settled) settled();
+  }
+
+  // Own lines a shared picture replaced, painted again on top of it with a
+  // pen of their own (a borrowed slot, given back as it was). Lines already
+  // painted again over the picture may be among them: painted once more, in
+  // order and last, they leave what the server's picture shows once it takes them.
+  repaint(lines) {
+    const board = this.board;
+    const pen = [board.penX[0], board.penY[0], board.penColor[0], board.penSize[0]];
+    board.penX[0] = board.penY[0] = board.penColor[0] = board.penSize[0] = 0;
+    for (const line of lines) board.applyLine(`0:${line.replace(/\r\n$/, '')}`);
+    [board.penX[0], board.penY[0], board.penColor[0], board.penSize[0]] = pen;
   }
 
   // What waited for a picture, in order (it may hold the next patch).

@@ -213,6 +213,29 @@ export function readExtension(argument) {
   return { verb: words[0], token: words.length > 1 ? words[1] : null, fields: words.slice(2) };
 }
 
+// ---- command 7: the link (the server's half: server/linkkeeper.h) ----------------------
+//
+//   upstream    "7:session <id>"         claims the page's session on this connection
+//               "7:ping <tok>"           a heartbeat
+//   downstream  "0:7:session <id> <n>"   <n>: the session's lines taken before the claim
+//               "0:7:pong <tok> <n>"     <n>: the session's lines durable so far
+// <id> and <tok>: 1 to 16 characters of [0-9A-Za-z]; <n> plain decimal.
+
+export const sessionLine = (id) => `${Command.Extension}:session ${id}${LINE_END}`;
+export const pingLine = (token) => `${Command.Extension}:ping ${token}${LINE_END}`;
+
+const LINK_TOKEN = /^[0-9A-Za-z]{1,16}$/;
+const LINK_COUNT = /^\d{1,15}$/;
+
+// The argument of a downstream command-7 line: {verb: 'session' | 'pong',
+// token, count}, or null for anything else.
+export function readLinkLine(argument) {
+  const [verb, token, count, ...rest] = argument.split(' ');
+  if ((verb !== 'session' && verb !== 'pong') || rest.length > 0) return null;
+  if (!LINK_TOKEN.test(token ?? '') || !LINK_COUNT.test(count ?? '')) return null;
+  return { verb, token, count: Number(count) };
+}
+
 // ---- command 7: the board is full
 //
 //   downstream  "0:7:full"   every pen slot is taken: what this member draws

@@ -70,6 +70,28 @@ test('text messages and bridge messages', () => {
   assert.deepEqual(p.readExtension('end T 42'), { verb: 'end', token: 'T', fields: ['42'] });
 });
 
+test('the link lines: a claim and a ping out, their answers read strictly', () => {
+  assert.equal(p.sessionLine('ab12'), '7:session ab12\r\n');
+  assert.equal(p.pingLine('p1'), '7:ping p1\r\n');
+  assert.deepEqual(p.readLinkLine('session ab12 0'), { verb: 'session', token: 'ab12', count: 0 });
+  assert.deepEqual(p.readLinkLine('pong p1 123456789012'), {
+    verb: 'pong',
+    token: 'p1',
+    count: 123456789012,
+  });
+  for (const odd of [
+    'pong p1',
+    'pong p1 -1',
+    'pong p1 1 2',
+    'pong p-1 1',
+    'pong p1 1.5',
+    'ping p1 1',
+    'session  1',
+  ])
+    assert.equal(p.readLinkLine(odd), null, odd);
+  assert.equal(p.readLinkLine(`session ${'a'.repeat(17)} 1`), null);
+});
+
 test('the characters the text channel cannot carry are the desktop client’s', () => {
   // Every character of the Basic Multilingual Plane, control characters
   // aside, then mixtures with pairs, look-alikes and neighbours.
