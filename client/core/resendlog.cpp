@@ -140,6 +140,15 @@ QList<QByteArray> ResendLog::takeResend() {
     return out;
 }
 
+QList<QByteArray> ResendLog::giveUp() {
+    for (const std::deque<Kept>* sent : {&m_kept, &m_fresh})
+        for (const Kept& kept : *sent)
+            advance(m_durablePen, kept.line);
+    QList<QByteArray> out = takeResend();
+    clear();
+    return out;
+}
+
 void ResendLog::clear() {
     *this = ResendLog();
 }

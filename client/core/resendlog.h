@@ -54,6 +54,10 @@ public:
     // The lines to send, in order: the pen after the last line the server
     // has, the kept lines it lacks, then what was drawn offline. Empties both.
     QList<QByteArray> takeResend();
+    // The claim went unanswered: the server is taken to have every line that
+    // went out, so the pen follows them, and gets what was drawn offline as
+    // it is. Empties the log.
+    QList<QByteArray> giveUp();
 
     // Nothing held at all (a new connection need not hold its drawing back).
     bool empty() const { return m_kept.empty() && m_fresh.empty() && hasNothingToSend(); }

@@ -187,8 +187,7 @@ void SessionKeeper::giveUp() {
     if (m_answered || !m_claimed)
         return;
     // Not one of ours after all: what was drawn offline goes out as drawn.
-    const QList<QByteArray> lines = m_log.takeResend();
-    m_log.clear();
+    const QList<QByteArray> lines = m_log.giveUp();
     m_known = false;
     m_claimed = false;
     m_phase = Phase::Plain;

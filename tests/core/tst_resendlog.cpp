@@ -15,6 +15,7 @@ private slots:
     void numbersCountEveryLineAfterTheAnswer();
     void resendStartsWithThePenTheServerLastHad();
     void linesOfAnUnansweredClaimGoAgain();
+    void aGiveUpStartsTheOfflineLinesWithThePenTheyWereDrawnWith();
     void capStopsKeepingAndMarksTheLogIncomplete();
 };
 
@@ -88,6 +89,26 @@ void TestResendLog::linesOfAnUnansweredClaimGoAgain() {
     const QList<QByteArray> expected{dl::colorLine(0), dl::widthLine(0), dl::penDownLine(1, 2),
                                      dl::drawLine(3, 4)};
     QCOMPARE(log.takeResend(), expected);
+}
+
+// No answer to the claim: the lines that went out count as arrived, so what
+// was drawn offline goes on with the colour and the open stroke they left,
+// not with the pen of the last pong.
+void TestResendLog::aGiveUpStartsTheOfflineLinesWithThePenTheyWereDrawnWith() {
+    ResendLog log;
+    log.announced(1, 1);
+    log.claimed();
+    log.answered(0);
+    log.sent(dl::colorLine(6));
+    log.sent(dl::penDownLine(2, 2));
+    log.sent(dl::drawLine(3, 3));
+    log.keepOffline(dl::drawLine(4, 4));
+    log.announced(1, 1);
+    log.claimed();
+    const QList<QByteArray> expected{dl::colorLine(6), dl::widthLine(1), dl::penDownLine(3, 3),
+                                     dl::drawLine(4, 4)};
+    QCOMPARE(log.giveUp(), expected);
+    QVERIFY(log.empty());
 }
 
 void TestResendLog::capStopsKeepingAndMarksTheLogIncomplete() {
