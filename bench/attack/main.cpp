@@ -21,6 +21,7 @@
 // never checked: the machine may be busy). Figures, not a test.
 //
 // usage: attack [--server PATH]... [--rows a,b] [--seconds S] [--check]
+#include "eventwait.h"
 #include "honest.h"
 #include "rows.h"
 #include "serverrun.h"
@@ -59,17 +60,6 @@ void runFor(int ms, const std::function<void()>& each = {}) {
     loop.exec();
 }
 
-bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    }
-    return true;
-}
-
 struct Probe {
     std::optional<double> drawMs; // time to the end of the greeting
     bool penSlot = false;
@@ -87,7 +77,7 @@ Probe probe(const ServerRun& server) {
         draw.connectToHost(QHostAddress::LocalHost, server.drawPort);
         QByteArray got;
         QObject::connect(&draw, &QTcpSocket::readyRead, [&] { got += draw.readAll(); });
-        if (waitFor([&] { return got.count("\r\n") >= 41; }, 3000)) {
+        if (bench::waitFor([&] { return got.count("\r\n") >= 41; }, 3000)) {
             p.drawMs = clock.nsecsElapsed() / 1e6;
             p.penSlot = got.contains("0:8:");
         }
@@ -102,7 +92,7 @@ Probe probe(const ServerRun& server) {
         page.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
     });
     QObject::connect(&page, &QTcpSocket::readyRead, [&] { answer += page.readAll(); });
-    if (waitFor([&] { return answer.contains("</html>"); }, 3000))
+    if (bench::waitFor([&] { return answer.contains("</html>"); }, 3000))
         p.pageMs = clock.nsecsElapsed() / 1e6;
     page.abort();
     return p;
@@ -127,7 +117,7 @@ void drawBusyPicture(const ServerRun& server) {
     painter.write(lines + "7:snap warm\r\n");
     QByteArray got;
     QObject::connect(&painter, &QTcpSocket::readyRead, [&] { got += painter.readAll(); });
-    waitFor([&] { return got.contains("0:7:end warm "); }, 15000);
+    bench::waitFor([&] { return got.contains("0:7:end warm "); }, 15000);
     painter.abort();
 }
 
@@ -196,7 +186,7 @@ QStringList attack(const Row& row, const ServerRun& server, double seconds,
     attacker.waitForStarted();
     runFor(int(seconds * 500), sample);
     newcomer = probe(server);
-    waitFor(
+    bench::waitFor(
         [&] {
             sample();
             return attacker.state() == QProcess::NotRunning;
@@ -222,7 +212,7 @@ Outcome runRow(const Row& row, const QString& binary, double seconds) {
     HonestMember a(0, "127.0.0.3", tally), b(1, "127.0.0.4", tally);
     for (HonestMember* m : {&a, &b}) {
         m->connectTo(server.drawPort);
-        waitFor([m] { return m->isGreeted(); }, 5000);
+        bench::waitFor([m] { return m->isGreeted(); }, 5000);
     }
     if (row.busyPicture)
         drawBusyPicture(server);
@@ -243,7 +233,7 @@ Outcome runRow(const Row& row, const QString& binary, double seconds) {
     runFor(2000, sample);
     pace.stop();
     const int64_t lastSent = nowNs();
-    waitFor(
+    bench::waitFor(
         [&] {
             sample();
             return tally.figures(attackStart, lastSent).lost == 0;

@@ -21,6 +21,7 @@
 #include "board.h"
 #include "boardjournal.h"
 #include "drawingrelay.h"
+#include "eventwait.h"
 #include "generatedlog.h"
 #include "reconnect.h"
 #include "relaykeeper.h"
@@ -43,17 +44,6 @@
 #include <vector>
 
 namespace {
-
-bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 bool copyFolder(const QString& from, const QString& to) {
     QDir().mkpath(to);
@@ -88,11 +78,12 @@ QImage drawAndCrash(const QString& dir, const QByteArray& history) {
         feeders.back()->waitForConnected(5000);
     }
     const qint64 greetings = 40 * qint64(feeders.size());
-    waitFor([&] { return server.history().storedLines() >= greetings; }, 10000);
+    bench::waitFor([&] { return server.history().storedLines() >= greetings; }, 10000);
     size_t f = 0;
     for (const auto& [index, lines] : upstream)
         feeders[f++]->write(lines);
-    if (!waitFor([&] { return server.history().storedLines() >= greetings + total; }, 300000))
+    if (!bench::waitFor([&] { return server.history().storedLines() >= greetings + total; },
+                        300000))
         return {};
     server.keeper().journal().settle();
     return server.drawing().board().image();
@@ -129,12 +120,6 @@ void measureInProcess(const QString& source, const QImage& expected, int runs, c
     std::printf("  (%llu records replayed, picture %s)\n", (unsigned long long)records,
                 same ? "identical" : "DIFFERENT");
     times.print(what);
-}
-
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 QString serverProgram() {
@@ -187,7 +172,7 @@ void measureRestart(const QString& source, const QImage& expected, int runs) {
     for (int run = 0; run < runs; ++run) {
         QTemporaryDir dir;
         copyFolder(source, journalIn(dir.path()));
-        const quint16 draw = freePort(), text = freePort();
+        const quint16 draw = bench::freePort(), text = bench::freePort();
         QProcess server;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));

@@ -1,4 +1,5 @@
 #include "reconnect.h"
+#include "eventwait.h"
 
 #include "boardsync.h"
 #include "connectioncontrol.h"
@@ -27,23 +28,6 @@
 #include <vector>
 
 namespace {
-
-bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 struct Member {
     NoOnePrompts prompts;
@@ -79,7 +63,7 @@ void measureReconnect(const QString& journal, const QImage& expected, int runs) 
     for (const QString& name : QDir(journal).entryList(QDir::Files))
         QFile::copy(QDir(journal).filePath(name), QDir(target).filePath(name));
 
-    const quint16 draw = freePort(), text = freePort();
+    const quint16 draw = bench::freePort(), text = bench::freePort();
     QString program = qEnvironmentVariable("SKETORA_BIN_DIR");
     program = QDir(program.isEmpty() ? QCoreApplication::applicationDirPath() : program)
                   .filePath(QStringLiteral("sketoraServer"));
@@ -100,7 +84,7 @@ void measureReconnect(const QString& journal, const QImage& expected, int runs) 
     }
     // The first members join once the port answers (a member reconnects by
     // itself only to a server it has reached).
-    if (!waitFor(
+    if (!bench::waitFor(
             [&] {
                 QTcpSocket probe;
                 probe.connectToHost(QHostAddress::LocalHost, draw);
@@ -114,7 +98,7 @@ void measureReconnect(const QString& journal, const QImage& expected, int runs) 
     for (int i = 0; i < 4; ++i)
         members.push_back(std::make_unique<Member>(draw, text, settings.path()));
     const auto all = [&](const std::function<bool(const Member&)>& done, int ms) {
-        return waitFor(
+        return bench::waitFor(
             [&] {
                 return std::all_of(members.begin(), members.end(),
                                    [&](const auto& m) { return done(*m); });
@@ -140,7 +124,7 @@ void measureReconnect(const QString& journal, const QImage& expected, int runs) 
             return;
         }
         const int outageMs = 300 + 900 * run; // 0.3 s, 1.2 s, 2.1 s, ...
-        (void)waitFor([] { return false; }, outageMs);
+        (void)bench::waitFor([] { return false; }, outageMs);
         QElapsedTimer timer;
         timer.start();
         if (!start()) {

@@ -25,6 +25,7 @@
 #include "canvas.h"
 #include "drawingchannel.h"
 #include "drawingrelay.h"
+#include "eventwait.h"
 #include "generatedlog.h"
 #include "relayserver.h"
 #include "snapshot.h"
@@ -107,17 +108,6 @@ void measureLocal(Picture& p, int runs) {
     std::fflush(stdout);
 }
 
-bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 // Request to painted through the relay: one client per index of the
 // history draws its lines into the server, then another asks for the board
 // and applies the reply to its canvas exactly as the client does. Lines of
@@ -155,7 +145,7 @@ void measureLoopback(const Picture& p, int runs) {
     });
     asker.connectToHost(QHostAddress::LocalHost, server.drawingPort());
     asker.waitForConnected(5000);
-    waitFor([] { return false; }, 300); // the greeting
+    bench::waitFor([] { return false; }, 300); // the greeting
 
     // Upstream form, per sender: the server puts the feeder's own index in.
     std::map<QByteArray, QByteArray> upstream;
@@ -172,12 +162,12 @@ void measureLoopback(const Picture& p, int runs) {
         feeders.back()->connectToHost(QHostAddress::LocalHost, server.drawingPort());
         feeders.back()->waitForConnected(5000);
     }
-    waitFor([] { return false; }, 300);
+    bench::waitFor([] { return false; }, 300);
     const qint64 before = linesReceived;
     size_t f = 0;
     for (const auto& [index, lines] : upstream)
         feeders[f++]->write(lines);
-    if (!waitFor([&] { return linesReceived - before >= total; }, 300000)) {
+    if (!bench::waitFor([&] { return linesReceived - before >= total; }, 300000)) {
         std::printf("%-18s the lines did not all come through\n", p.name);
         return;
     }
@@ -186,12 +176,12 @@ void measureLoopback(const Picture& p, int runs) {
     for (int run = 0; run <= runs; ++run) {
         if (run == 0 && !feeders.empty()) // a new revision: the first request encodes
             feeders.front()->write("1: 0, 0\r\n2: 0, 0\r\n");
-        waitFor([] { return false; }, 50);
+        bench::waitFor([] { return false; }, 50);
         painted = false;
         QElapsedTimer timer;
         timer.start();
         asker.write("7:snap r" + QByteArray::number(run) + "\r\n");
-        if (!waitFor([&] { return painted; }, 60000)) {
+        if (!bench::waitFor([&] { return painted; }, 60000)) {
             std::printf("%-18s no reply\n", p.name);
             return;
         }

@@ -26,6 +26,7 @@
 #include "drawingline.h"
 #include "drawingrelay.h"
 #include "drawreceiver.h"
+#include "eventwait.h"
 #include "framesplitter.h"
 #include "generatedlog.h"
 #include "relayserver.h"
@@ -46,17 +47,6 @@
 #include <vector>
 
 namespace {
-
-bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // A member of ours as the client holds the board: received lines through
 // the receiver, patches pasted, answers counted.
@@ -107,7 +97,7 @@ struct Member {
     bool sync() {
         const int before = counts;
         socket.write("8:member\r\n");
-        return waitFor([&] { return counts > before; }, 300000);
+        return bench::waitFor([&] { return counts > before; }, 300000);
     }
 };
 
@@ -146,13 +136,13 @@ Figures alternate(RelayServer& server, std::vector<std::unique_ptr<Member>>& mem
             timer.start();
             asker.socket.write(run % 2 == 0 ? undowire::undoLine(token)
                                             : undowire::redoLine(token));
-            if (!waitFor([&] { return asker.answers > answersBefore; }, 60000))
+            if (!bench::waitFor([&] { return asker.answers > answersBefore; }, 60000))
                 break;
             if (asker.lastOutcome == undowire::Outcome::Busy) {
-                waitFor([] { return false; }, 100);
+                bench::waitFor([] { return false; }, 100);
                 continue;
             }
-            painted = waitFor(
+            painted = bench::waitFor(
                 [&] {
                     for (size_t i = 0; i < members.size(); ++i)
                         if (members[i]->patches == patchesBefore[i])

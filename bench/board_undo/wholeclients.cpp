@@ -1,4 +1,5 @@
 #include "wholeclients.h"
+#include "eventwait.h"
 
 #include "canvaswidget.h"
 #include "drawingrelay.h"
@@ -24,19 +25,6 @@
 #include <vector>
 
 namespace {
-
-// Handles events until `done`, without the pauses of QTest::qWaitFor, which
-// would count in the figures.
-bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // One whole client, and whether its canvas has repainted since its last patch.
 struct Client : QObject {
@@ -117,7 +105,7 @@ void measureWholeClients(RelayServer& server, int runs) {
         clients.push_back(std::make_unique<Client>(server, settings.path()));
     ByteCounter counter(server.drawingPort());
     const auto all = [&](const auto& done) {
-        return waitFor(
+        return bench::waitFor(
             [&] {
                 return std::all_of(clients.begin(), clients.end(),
                                    [&](auto& c) { return done(*c); });
@@ -132,7 +120,7 @@ void measureWholeClients(RelayServer& server, int runs) {
     typicalStroke(asker);
     client::Form1& window = asker.client->form1();
     window.activateWindow();
-    if (!waitFor([&] { return asker.client->undo().undoCount() > 0; }, 60000) ||
+    if (!bench::waitFor([&] { return asker.client->undo().undoCount() > 0; }, 60000) ||
         !QTest::qWaitForWindowActive(&window)) {
         std::printf("  !! the stroke was not offered for undo\n");
         return;
@@ -153,7 +141,7 @@ void measureWholeClients(RelayServer& server, int runs) {
             timer.start();
             QTest::keyClick(asker.canvas(), run % 2 == 0 ? Qt::Key_Z : Qt::Key_Y,
                             Qt::ControlModifier);
-            if (!waitFor([&] { return asker.answers.size() > answers; }, 60000))
+            if (!bench::waitFor([&] { return asker.answers.size() > answers; }, 60000))
                 break;
             if (asker.answers.back() != undowire::Outcome::Busy)
                 break;
@@ -165,7 +153,7 @@ void measureWholeClients(RelayServer& server, int runs) {
             std::printf("  !! a client got no patch within five minutes\n");
             break;
         }
-        (void)waitFor([&] { return counter.bytes > 0; }, 5000);
+        (void)bench::waitFor([&] { return counter.bytes > 0; }, 5000);
         bytes = std::max(bytes, counter.bytes);
         for (auto& c : clients)
             differs =

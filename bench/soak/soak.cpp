@@ -11,6 +11,7 @@
 // server's peak memory.
 //
 // usage: soak [--server PATH] [--cycles N] [--lines N] [--flood-mib N]
+#include "eventwait.h"
 #include "framesplitter.h"
 
 #include <QCoreApplication>
@@ -100,17 +101,6 @@ QByteArray garbage(QRandomGenerator& rng, int size) {
     return out;
 }
 
-bool waitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -139,7 +129,7 @@ int main(int argc, char** argv) {
     }
     const qint64 pid = server.processId();
     {
-        bool up = waitFor(
+        bool up = bench::waitFor(
             [] {
                 QTcpSocket probe;
                 probe.connectToHost("127.0.0.1", DrawPort);
@@ -177,7 +167,7 @@ int main(int argc, char** argv) {
         raw->draw.connectToHost("127.0.0.1", DrawPort);
         raw->text.connectToHost("127.0.0.1", TextPort);
         members.push_back(std::move(m));
-        waitFor(
+        bench::waitFor(
             [raw] {
                 return raw->draw.state() == QAbstractSocket::ConnectedState &&
                        raw->text.state() == QAbstractSocket::ConnectedState;
@@ -192,7 +182,7 @@ int main(int argc, char** argv) {
     stuck.connectToHost("127.0.0.1", DrawPort);
     QTcpSocket flooder;
     flooder.connectToHost("127.0.0.1", DrawPort);
-    waitFor(
+    bench::waitFor(
         [&] {
             return stuck.state() == QAbstractSocket::ConnectedState &&
                    flooder.state() == QAbstractSocket::ConnectedState;
@@ -301,8 +291,8 @@ int main(int argc, char** argv) {
                      statusKb(pid, "VmRSS:") / 1024.0);
     });
     progress.start(5000);
-    const bool churned = waitFor([&] { return cyclesDone >= opt.cycles; }, 240000);
-    const bool allSent = waitFor(
+    const bool churned = bench::waitFor([&] { return cyclesDone >= opt.cycles; }, 240000);
+    const bool allSent = bench::waitFor(
         [&] {
             for (auto& m : members)
                 if (m->id >= 0 && m->sent < opt.lines)
@@ -314,11 +304,11 @@ int main(int argc, char** argv) {
     // The flood must reach its full size whatever the pace of the good
     // traffic: only a queue well past the server's cap proves the cut.
     const qint64 floodTarget = qint64(opt.floodMiB) * 1024 * 1024;
-    const bool floodDone = waitFor([&] { return flooded >= floodTarget; }, 120000);
+    const bool floodDone = bench::waitFor([&] { return flooded >= floodTarget; }, 120000);
     hostileTimer.stop();
 
     // Every reading member must see every sender's lines (its own excepted).
-    const bool delivered = waitFor(
+    const bool delivered = bench::waitFor(
         [&] {
             for (auto& m : members)
                 for (int s = 0; s < opt.senders; ++s)
@@ -334,7 +324,7 @@ int main(int argc, char** argv) {
     QObject::connect(&stuck, &QTcpSocket::readyRead, [&] { stuck.readAll(); });
     stuck.setReadBufferSize(0);
     const bool stuckDropped =
-        waitFor([&] { return stuck.state() != QAbstractSocket::ConnectedState; }, 30000);
+        bench::waitFor([&] { return stuck.state() != QAbstractSocket::ConnectedState; }, 30000);
 
     int lost = 0, disorder = 0;
     for (auto& m : members) {
@@ -351,7 +341,7 @@ int main(int argc, char** argv) {
     QByteArray seen;
     if (answers) {
         last.write("8:member\r\n");
-        answers = waitFor(
+        answers = bench::waitFor(
             [&] {
                 seen += last.readAll();
                 return seen.contains("0:8:");

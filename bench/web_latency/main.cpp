@@ -10,6 +10,7 @@
 // and prints p50 / p99 of each and what the browser path adds. Also the page
 // weight (every file the server serves for it). Figures only.
 
+#include "eventwait.h"
 #include "webserver.h"
 
 #include <QCoreApplication>
@@ -27,24 +28,6 @@
 #include <vector>
 
 namespace {
-
-quint16 freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// Runs the event loop until `done` or the timeout; false on timeout.
-bool spin(const std::function<bool()>& done, int timeoutMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    }
-    return true;
-}
 
 struct Desk {
     QTcpSocket socket;
@@ -87,7 +70,7 @@ Figures measure(int n, const std::function<void(int)>& send,
     for (int i = 0; i < n; ++i) {
         timer.start();
         send(i);
-        if (!spin([&] { return arrived(i); }))
+        if (!bench::waitFor([&] { return arrived(i); }, 5000))
             break;
         ms.push_back(timer.nsecsElapsed() / 1e6);
     }
@@ -107,7 +90,8 @@ qint64 pageWeight() {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const int n = argc > 1 ? std::max(100, atoi(argv[1])) : 3000;
-    const quint16 drawPort = freePort(), textPort = freePort(), httpPort = freePort();
+    const quint16 drawPort = bench::freePort(), textPort = bench::freePort(),
+                  httpPort = bench::freePort();
     QTemporaryDir dir;
     QProcess server;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -119,16 +103,16 @@ int main(int argc, char* argv[]) {
                   QStringLiteral("--text-port"), QString::number(textPort),
                   QStringLiteral("--http-port"), QString::number(httpPort)});
     if (!server.waitForStarted() ||
-        !spin([&] { return server.readAllStandardError().contains("http://"); }, 10000)) {
+        !bench::waitFor([&] { return server.readAllStandardError().contains("http://"); }, 10000)) {
         std::fprintf(stderr, "web_latency: sketoraServer did not start\n");
         return 1;
     }
 
     Desk a(drawPort), b(drawPort);
     Page page(httpPort);
-    if (!spin([&] { return page.received.contains(u'r'); }))
+    if (!bench::waitFor([&] { return page.received.contains(u'r'); }, 5000))
         return 1;
-    spin([] { return false; }, 300); // greetings and counts settle
+    bench::waitFor([] { return false; }, 300); // greetings and counts settle
     b.received.clear();
     page.received.clear();
 
