@@ -13,7 +13,8 @@
 // core can relay) — and the ratios of every server to each are printed.
 // With --compare-journal every started server is measured a second time
 // with --no-journal, and the ratios of with / without the board journal are
-// printed. Figures only: the exit code says nothing about speed.
+// printed (--rounds N: N pairs in alternating order, and the median).
+// Figures only: the exit code says nothing about speed.
 
 #include "barerelay.h"
 #include "epollrelay.h"
@@ -29,6 +30,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <unistd.h>
@@ -162,10 +164,15 @@ struct Options {
     QCommandLineOption epollRelay{"epoll-relay", "Run only the epoll reference relay (internal)."};
     QCommandLineOption compareJournal{
         "compare-journal", "Also measure each started server with --no-journal; print ratios."};
+    QCommandLineOption rounds{"rounds",
+                              "With --compare-journal: pairs of runs, in alternating order; the "
+                              "median ratio is printed.",
+                              "n", "1"};
 
     void addTo(QCommandLineParser& parser) const {
         parser.addOptions({host, port, clients, rate, seconds, flatSeconds, window, phase, server,
-                           startServer, reference, bareRelay, epollRelay, compareJournal});
+                           startServer, reference, bareRelay, epollRelay, compareJournal,
+                           rounds});
     }
     Settings settings(const QCommandLineParser& parser) const {
         Settings s;
@@ -261,6 +268,52 @@ std::optional<Figures> measureServer(const Settings& s, const QString& binary,
     return measured;
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Journal / no journal, `rounds` times. The machine drifts between runs (the
+// second of two identical runs can differ by a tenth), so the pairs alternate
+// which goes first and the median ratio is what counts.
+void compareJournal(const Settings& s, const QString& binary, const Figures& first, int rounds) {
+    const QString name = binary + QStringLiteral(" (journal)");
+    const QStringList without{QStringLiteral("--no-journal")};
+    std::vector<double> rate, perCpu;
+    for (int round = 0; round < rounds; ++round) {
+        std::optional<Figures> with, bare;
+        if (round == 0) {
+            with = first;
+            bare = measureServer(s, binary, without);
+        } else if (round % 2 == 1) {
+            bare = measureServer(s, binary, without);
+            with = measureServer(s, binary);
+        } else {
+            with = measureServer(s, binary);
+            bare = measureServer(s, binary, without);
+        }
+        if (!with || !bare)
+            continue;
+        printRatios(name, *with, "--no-journal", *bare);
+        if (with->flat && bare->flat && bare->flat->linesPerSecond > 0)
+            rate.push_back(with->flat->linesPerSecond / bare->flat->linesPerSecond);
+        if (with->flatCpuNsPerLine > 0 && bare->flatCpuNsPerLine > 0)
+            perCpu.push_back(bare->flatCpuNsPerLine / with->flatCpuNsPerLine);
+    }
+    if (rounds < 2)
+        return;
+    std::printf("median of %d rounds, %s / --no-journal:\n", rounds, qPrintable(name));
+    if (!rate.empty())
+        std::printf("  flat-out delivered lines/s %.2f (%.2f .. %.2f)\n", median(rate),
+                    *std::min_element(rate.begin(), rate.end()),
+                    *std::max_element(rate.begin(), rate.end()));
+    if (!perCpu.empty())
+        std::printf("  flat-out lines per relay CPU second %.2f (%.2f .. %.2f)\n", median(perCpu),
+                    *std::min_element(perCpu.begin(), perCpu.end()),
+                    *std::max_element(perCpu.begin(), perCpu.end()));
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -288,12 +341,8 @@ int main(int argc, char* argv[]) {
             return 2;
         const QString name = binary.isEmpty() ? QStringLiteral("sketoraServer") : binary;
         measured.emplace_back(name, *figures);
-        if (parser.isSet(options.compareJournal) && !binary.isEmpty()) {
-            const auto without = measureServer(s, binary, {QStringLiteral("--no-journal")});
-            if (without)
-                printRatios(name + QStringLiteral(" (journal)"), *figures, "--no-journal",
-                            *without);
-        }
+        if (parser.isSet(options.compareJournal) && !binary.isEmpty())
+            compareJournal(s, binary, *figures, qMax(1, parser.value(options.rounds).toInt()));
     }
     if (!parser.isSet(options.reference))
         return 0;
