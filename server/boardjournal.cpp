@@ -138,7 +138,7 @@ void BoardJournal::arm() {
     if (m_flushArmed)
         return;
     m_flushArmed = true;
-    m_flushTimer.start();
+    m_flushTimer.start(FlushMs);
 }
 
 void BoardJournal::appending(QByteArrayView line, bool blockTest) {
@@ -151,14 +151,23 @@ void BoardJournal::appending(QByteArrayView line, bool blockTest) {
 }
 
 // A log file may have just taken what is emptied here: the clearing goes to
-// the disk with it, not a quarter of a second later.
+// the disk with it, not a quarter of a second later. The history is still
+// full at this point, so a checkpoint waits until it is empty: right after
+// it, when one would fall due soon anyway, since an empty history is the
+// cheapest to write.
 void BoardJournal::clearing() {
     if (!recording())
         return;
     if (m_basePending)
         startBase();
     m_batch.cleared();
-    flush();
+    writeBatch();
+    if (m_sinceCheckpoint >= CheckpointBytes / 4)
+        m_checkpointWanted = true;
+    if (m_checkpointWanted || m_sinceCheckpoint >= CheckpointBytes) {
+        m_flushArmed = true;
+        m_flushTimer.start(0);
+    }
 }
 
 void BoardJournal::lineArrived(int k) {
@@ -200,6 +209,11 @@ void BoardJournal::flush() {
     m_flushTimer.stop();
     if (!recording())
         return;
+    writeBatch();
+    maybeCheckpoint();
+}
+
+void BoardJournal::writeBatch() {
     const quint64 seq = m_seq + 1;
     m_parts.target.sessions.recordChanges(
         seq, [this](QByteArrayView id, quint64 lines) { m_batch.session(id, lines); });
@@ -212,7 +226,6 @@ void BoardJournal::flush() {
             hold(std::move(batch), seq);
         m_idleTimer.start();
     }
-    maybeCheckpoint();
 }
 
 // A disk that takes long over the mending checkpoint must not make the held
@@ -354,7 +367,7 @@ void BoardJournal::onCheckpointed(quint64 seq, qint64 coveredBytes, bool ok) {
         m_failureLogged = true;
         m_lastFailure.start();
         m_checkpointWanted = true;
-        m_retryTimer.start();
+        m_retryTimer.start(RetryMs);
         return;
     }
     m_lastFailure.invalidate();

@@ -102,6 +102,8 @@ private:
     void startBase();
     void replaySegments(quint64 first, const std::vector<quint64>& present);
     void arm();
+    // The batch so far to the segment (or held, or dropped while broken).
+    void writeBatch();
     void write(const QByteArray& batch, quint64 seq);
     void hold(QByteArray batch, quint64 seq);
     void requestSync(bool evenIfBusy);

@@ -141,6 +141,23 @@ void TestBoardJournal::checkpointTakesOverTheSegmentsBeforeIt() {
     f.restart();
     QVERIFY(journalOf(f).recovery().fromCheckpoint);
     QVERIFY(Kept::of(*f.server) == before);
+
+    // A checkpoint falls due just as the history is emptied: it holds the
+    // empty history, not the lines that were just let go.
+    auto c = f.joinDrawing();
+    auto d = f.joinDrawing({c.get()});
+    QVERIFY(c && d);
+    QVERIFY(relay(*c, *d, stroke(300, 600)));
+    journalOf(f).boardReplaced();
+    f.server->history().clear();
+    QCOMPARE(f.server->history().lines(), qint16(0));
+    QVERIFY(relay(*d, *c, stroke(20, 100)));
+    journalOf(f).settle();
+    const Kept cleared = Kept::of(*f.server);
+    c.reset();
+    d.reset();
+    f.restart();
+    QVERIFY(Kept::of(*f.server) == cleared);
 }
 
 // The last write was cut short (a crash in the middle of it): what came
