@@ -280,7 +280,7 @@ double median(std::vector<double> values) {
 void compareJournal(const Settings& s, const QString& binary, const Figures& first, int rounds) {
     const QString name = binary + QStringLiteral(" (journal)");
     const QStringList without{QStringLiteral("--no-journal")};
-    std::vector<double> rate, perCpu;
+    std::vector<double> p50, p99, rate, perCpu;
     for (int round = 0; round < rounds; ++round) {
         std::optional<Figures> with, bare;
         if (round == 0) {
@@ -296,6 +296,10 @@ void compareJournal(const Settings& s, const QString& binary, const Figures& fir
         if (!with || !bare)
             continue;
         printRatios(name, *with, "--no-journal", *bare);
+        if (with->paced && bare->paced && bare->paced->p50Ms > 0 && bare->paced->p99Ms > 0) {
+            p50.push_back(with->paced->p50Ms / bare->paced->p50Ms);
+            p99.push_back(with->paced->p99Ms / bare->paced->p99Ms);
+        }
         if (with->flat && bare->flat && bare->flat->linesPerSecond > 0)
             rate.push_back(with->flat->linesPerSecond / bare->flat->linesPerSecond);
         if (with->flatCpuNsPerLine > 0 && bare->flatCpuNsPerLine > 0)
@@ -304,14 +308,16 @@ void compareJournal(const Settings& s, const QString& binary, const Figures& fir
     if (rounds < 2)
         return;
     std::printf("median of %d rounds, %s / --no-journal:\n", rounds, qPrintable(name));
-    if (!rate.empty())
-        std::printf("  flat-out delivered lines/s %.2f (%.2f .. %.2f)\n", median(rate),
-                    *std::min_element(rate.begin(), rate.end()),
-                    *std::max_element(rate.begin(), rate.end()));
-    if (!perCpu.empty())
-        std::printf("  flat-out lines per relay CPU second %.2f (%.2f .. %.2f)\n", median(perCpu),
-                    *std::min_element(perCpu.begin(), perCpu.end()),
-                    *std::max_element(perCpu.begin(), perCpu.end()));
+    const auto line = [](const char* what, const std::vector<double>& ratios) {
+        if (!ratios.empty())
+            std::printf("  %s %.2f (%.2f .. %.2f)\n", what, median(ratios),
+                        *std::min_element(ratios.begin(), ratios.end()),
+                        *std::max_element(ratios.begin(), ratios.end()));
+    };
+    line("paced latency p50", p50);
+    line("paced latency p99", p99);
+    line("flat-out delivered lines/s", rate);
+    line("flat-out lines per relay CPU second", perCpu);
 }
 
 } // namespace
