@@ -171,8 +171,7 @@ struct Options {
 
     void addTo(QCommandLineParser& parser) const {
         parser.addOptions({host, port, clients, rate, seconds, flatSeconds, window, phase, server,
-                           startServer, reference, bareRelay, epollRelay, compareJournal,
-                           rounds});
+                           startServer, reference, bareRelay, epollRelay, compareJournal, rounds});
     }
     Settings settings(const QCommandLineParser& parser) const {
         Settings s;
