@@ -2,28 +2,55 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTest>
 #include <array>
 #include <optional>
 
-// The built server on ports the system chose a moment before, so a test
-// needs no lock on the fixed ports (which other builds on a shared machine
-// may hold for minutes). A port taken in between shows in what the server
-// says on stderr before its page address, its last start-up line; it is
-// then started again on other ports.
+// The built server on ports found free a moment before, so a test needs no
+// lock on the fixed ports (which other builds on a shared machine may hold
+// for minutes). A port taken in between shows in what the server says on
+// stderr before its page address, its last start-up line; it is then
+// started again on other ports.
+//
+// The ports come from below the system's range for outgoing connections:
+// a server started again on the same ports after a kill would otherwise
+// find one of them taken as the local end of some other program's
+// connection.
 namespace freeports {
 
 struct Ports {
     quint16 drawing = 0, text = 0, http = 0;
 };
 
+// The lowest port the system hands out by itself (32768 unless set).
+inline int ephemeralLow() {
+    QFile range(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+    if (!range.open(QIODevice::ReadOnly))
+        return 32768;
+    bool ok = false;
+    const int low = range.readAll().simplified().split(' ').value(0).toInt(&ok);
+    return ok ? low : 32768;
+}
+
 inline Ports pick() {
+    constexpr int First = 20000;
+    const int span = ephemeralLow() - First;
     std::array<QTcpServer, 3> probes;
-    for (QTcpServer& probe : probes)
-        probe.listen(QHostAddress::LocalHost, 0);
+    int candidate = span > 100 ? int(QRandomGenerator::global()->bounded(span)) : 0;
+    for (QTcpServer& probe : probes) {
+        for (int tries = 0; span > 100 && tries < span; ++tries, ++candidate) {
+            if (probe.listen(QHostAddress::Any, quint16(First + candidate % span)))
+                break;
+        }
+        if (!probe.isListening())
+            probe.listen(QHostAddress::Any, 0);
+        ++candidate;
+    }
     return {probes[0].serverPort(), probes[1].serverPort(), probes[2].serverPort()};
 }
 

@@ -75,15 +75,24 @@ def wait_for(condition, timeout=120.0, what='condition'):
 
 
 class Server:
-    """The built sketoraServer in `folder` on the ports given, started again at will."""
+    """The built sketoraServer in `folder` on ports found free, started again at will on the same
+    ports. A port taken between the probe and the first start is said on stderr; the server is then
+    started on other ports."""
 
-    def __init__(self, folder, draw_port, text_port, http_port):
-        self.args = [SERVER, '--draw-port', str(draw_port), '--text-port', str(text_port),
-                     '--http-port', str(http_port)]
+    def __init__(self, folder):
         self.folder = folder
-        self.start()
+        for _ in range(20):
+            self.ports = free_ports(3)
+            draw_port, text_port, http_port = self.ports
+            self.args = [SERVER, '--draw-port', str(draw_port), '--text-port', str(text_port),
+                         '--http-port', str(http_port)]
+            if self.start():
+                return
+            self.stop()
+        raise AssertionError('no free ports for the server')
 
     def start(self):
+        """False when the server could not listen on one of its ports."""
         self.process = subprocess.Popen(self.args, cwd=self.folder, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.PIPE,
                                         env=dict(os.environ, QT_QPA_PLATFORM='offscreen'))
@@ -95,10 +104,17 @@ class Server:
                 if process is self.process:
                     self.stderr += line
         threading.Thread(target=read_stderr, daemon=True).start()
-        wait_for(lambda: b'http://' in self.stderr or self.process.poll() is not None,
+        refusals = ['待ち受けできません'.encode(), 'ページを開けません'.encode()]
+        refused = lambda: any(r in self.stderr for r in refusals)
+        wait_for(lambda: b'http://' in self.stderr or refused() or self.process.poll() is not None,
                  what='the page address on stderr')
         if self.process.poll() is not None:
             raise AssertionError(f'the server ended at its start: {self.stderr.decode(errors="replace")}')
+        return not refused()
+
+    def start_again(self):
+        if not self.start():
+            raise AssertionError(f'the server could not listen again: {self.stderr.decode(errors="replace")}')
 
     def kill(self):
         self.process.kill()
@@ -112,12 +128,25 @@ class Server:
 
 
 def free_ports(n):
-    sockets = [socket.socket() for _ in range(n)]
-    for s in sockets:
-        s.bind(('127.0.0.1', 0))
-    ports = [s.getsockname()[1] for s in sockets]
-    for s in sockets:
-        s.close()
+    """Ports free now, from below the system's range for outgoing connections: one of those could
+    be taken as the local end of another program's connection before a server is started again."""
+    with open('/proc/sys/net/ipv4/ip_local_port_range') as f:
+        low = int(f.read().split()[0])
+    first = 20000
+    ports = []
+    candidate = random.randrange(max(low - first, 1))
+    while len(ports) < n and candidate < 2 * (low - first):
+        port = first + candidate % (low - first)
+        candidate += 1
+        with socket.socket() as s:
+            try:
+                s.bind(('0.0.0.0', port))
+            except OSError:
+                continue
+        if port not in ports:
+            ports.append(port)
+    if len(ports) < n:
+        raise AssertionError('no free ports below the ephemeral range')
     return ports
 
 
@@ -263,8 +292,8 @@ class PageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.TemporaryDirectory()
-        cls.draw_port, cls.text_port, cls.http_port = free_ports(3)
-        cls.server = Server(cls.tmp.name, cls.draw_port, cls.text_port, cls.http_port)
+        cls.server = Server(cls.tmp.name)
+        cls.draw_port, cls.text_port, cls.http_port = cls.server.ports
         cls.url = f'http://127.0.0.1:{cls.http_port}/'
         cls.browser = start_browser(1280, 900)
 
@@ -549,8 +578,8 @@ class PageTest(unittest.TestCase):
         by itself, and the server's board ends equal to the page's canvas
         with every segment the page drew."""
         folder = tempfile.TemporaryDirectory()
-        ports = free_ports(3)
-        server = Server(folder.name, *ports)
+        server = Server(folder.name)
+        ports = server.ports
         try:
             self.browser.get(f'http://127.0.0.1:{ports[2]}/')
             join(self.browser, '再接続', 'c.timing.pingMs = 200;')
@@ -602,7 +631,14 @@ class PageTest(unittest.TestCase):
             for k in range(1, 8):
                 mouse('mouseMoved', 300 + 40 * k, 600 - 35 * k)
             mouse('mouseReleased', 580, 355)
-            server.start()
+            # A phone asleep runs no timers: nothing waits to try again but
+            # its waking up (visibilitychange), which tries at once.
+            wait_for(lambda: self.js('''const c = window.sketora.connection;
+                       if (c.retry === null || c.ws.readyState !== WebSocket.CLOSED) return false;
+                       clearTimeout(c.retry); c.retry = null; return true;'''),
+                     what='an attempt waiting for its time')
+            server.start_again()
+            self.js('document.dispatchEvent(new Event("visibilitychange"))')
             back_again('the page back on the started server')
             desk = Desk(ports[0], ports[1])
             all_agree(desk, 'the page and the started server agree')
