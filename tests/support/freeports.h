@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTcpServer>
 #include <QTest>
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -39,17 +40,14 @@ inline int ephemeralLow() {
 
 inline Ports pick() {
     constexpr int First = 20000;
-    const int span = ephemeralLow() - First;
+    const int span = std::max(ephemeralLow() - First, 1);
+    int candidate = int(QRandomGenerator::global()->bounded(span));
     std::array<QTcpServer, 3> probes;
-    int candidate = span > 100 ? int(QRandomGenerator::global()->bounded(span)) : 0;
     for (QTcpServer& probe : probes) {
-        for (int tries = 0; span > 100 && tries < span; ++tries, ++candidate) {
-            if (probe.listen(QHostAddress::Any, quint16(First + candidate % span)))
-                break;
-        }
-        if (!probe.isListening())
+        for (int tries = 0; tries < span && !probe.isListening(); ++tries)
+            probe.listen(QHostAddress::Any, quint16(First + candidate++ % span));
+        if (!probe.isListening()) // no room below the range: any port
             probe.listen(QHostAddress::Any, 0);
-        ++candidate;
     }
     return {probes[0].serverPort(), probes[1].serverPort(), probes[2].serverPort()};
 }
