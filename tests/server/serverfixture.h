@@ -22,11 +22,15 @@ struct ServerFixture {
     QTemporaryDir dir;
     FixedClock clock;
     std::unique_ptr<RelayServer> server;
+    RelayServer::Journal journal;
 
-    ServerFixture() { startServer(); }
+    explicit ServerFixture(RelayServer::Journal journal = RelayServer::Journal::On)
+        : journal(journal) {
+        startServer();
+    }
 
     void startServer() {
-        server = std::make_unique<RelayServer>(0, 0, dir.path(), &clock);
+        server = std::make_unique<RelayServer>(0, 0, dir.path(), &clock, journal);
         server->setListenAddress(QHostAddress::LocalHost);
         server->start();
     }
