@@ -141,7 +141,7 @@ void TestServerLog::clearAllSavesOnlyWithAutoSave() {
 }
 
 void TestServerLog::failedAutoSaveKeepsTheHistory() {
-    ServerFixture f;
+    ServerFixture f(RelayServer::Journal::Off); // the folder goes, see below
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
     QVERIFY(a && b);
@@ -162,7 +162,7 @@ void TestServerLog::failedAutoSaveKeepsTheHistory() {
 // one that cannot be written is said too, and lines are still relayed.
 void TestServerLog::fullHistoryIsSavedAndStartedAfresh() {
     // Without a journal: its background writes into the folder would race
-    // the removal below.
+    // the removal below (as in the case above).
     ServerFixture f(RelayServer::Journal::Off);
     auto a = f.joinDrawing();
     auto b = f.joinDrawing({a.get()});
